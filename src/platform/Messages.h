@@ -1,0 +1,124 @@
+// Window messages, window procedures and timers: the small message system the rest of Tarnwick
+// is written against, with the semantics of the Win32 calls of the same names.
+//
+// Every window belongs to the thread that created it; each thread has its own message queue.
+// Posted messages wait in the queue of the window's thread; a message sent from another thread
+// waits in that thread's sent-message list and is serviced whenever the owning thread pumps
+// (GetMessage, PeekMessage, WaitMessage, or the native pump of the GUI toolkit), while the
+// sender blocks until it is handled or released by ReplyMessage. A message sent on the window's
+// own thread is a direct call of its procedure.
+//
+// Thread-safe: every function may be called from any thread unless its comment says otherwise.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+struct WindowObject;
+using HWND = WindowObject *;
+using UINT = uint32_t;
+using WPARAM = uintptr_t;
+using LPARAM = intptr_t;
+using LRESULT = intptr_t;
+using UINT_PTR = uintptr_t;
+
+// A window procedure. Plain function pointers (as on Win32) so that a saved procedure can be
+// compared with a hook; per-window state lives in the window's user data.
+using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
+
+struct MSG {
+    HWND hwnd = nullptr;
+    UINT message = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    uint32_t time = 0;
+};
+
+constexpr UINT WM_NULL = 0x0000;
+constexpr UINT WM_DESTROY = 0x0002;
+constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_QUERYENDSESSION = 0x0011;
+constexpr UINT WM_QUIT = 0x0012;
+constexpr UINT WM_TIMER = 0x0113;
+constexpr UINT WM_DROPFILES = 0x0233;
+constexpr UINT WM_USER = 0x0400;
+
+constexpr UINT PM_NOREMOVE = 0x0000;
+constexpr UINT PM_REMOVE = 0x0001;
+
+// Creates a window owned by the calling thread. parent may be null; a filtered GetMessage or
+// PeekMessage on a window also takes the messages of its children (and their children).
+HWND CreateWindow(WNDPROC proc, void *userData = nullptr, HWND parent = nullptr);
+// Destroys a window: its pending posted messages and timers are discarded; senders blocked on
+// it are released with 0. Later calls with the handle are ignored (IsWindow gives false).
+void DestroyWindow(HWND hwnd);
+bool IsWindow(HWND hwnd);
+
+void *GetWindowUserData(HWND hwnd);
+void SetWindowUserData(HWND hwnd, void *userData);
+// Replaces the window procedure and returns the previous one (null for an invalid window).
+WNDPROC SetWindowProc(HWND hwnd, WNDPROC proc);
+WNDPROC GetWindowProc(HWND hwnd);
+LRESULT CallWindowProc(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Queues a message for the window's thread. hwnd null posts a thread message to the calling
+// thread's own queue. Returns false for a destroyed window.
+bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Posts a thread message to the queue of the thread with the given id (see CurrentThreadId).
+bool PostThreadMessage(uint32_t threadId, UINT msg, WPARAM wParam, LPARAM lParam);
+// Same thread: calls the window procedure directly. Other thread: queues the message and blocks
+// until the window's thread has handled it (or called ReplyMessage); returns its result.
+// Returns 0 at once for a destroyed window, and when the window is destroyed meanwhile.
+LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// While handling a message sent from another thread: release the sender now with result.
+// Returns false when the message being handled was not sent from another thread.
+bool ReplyMessage(LRESULT result);
+// True while the calling thread handles a message sent from another thread.
+bool InSendMessage();
+
+// Waits for a message for hwnd (and its children; null: any message of this thread) whose
+// number lies in [filterMin, filterMax] (both 0: any number). Sent messages from other
+// threads are serviced while waiting, whatever the filter. Returns false for WM_QUIT (the
+// message is removed and returned in msg), true otherwise. WM_TIMER comes only when no other
+// matching message is queued. When the native pump has processed toolkit events, returns true
+// with msg->message == WM_NULL so that the caller can re-check its own conditions.
+bool GetMessage(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax);
+// Like GetMessage without waiting: true when a message was found (removed with PM_REMOVE).
+// Services pending sent messages first.
+bool PeekMessage(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);
+// Blocks until something arrives in the calling thread's queue (posted, sent or a due timer)
+// or the native pump has processed toolkit events.
+void WaitMessage();
+// Calls the procedure of msg->hwnd (WM_TIMER: the window's procedure with the timer id in
+// wParam). Thread messages (hwnd null) are not dispatched; returns 0.
+LRESULT DispatchMessage(const MSG *msg);
+inline void TranslateMessage(const MSG *) {}
+// Posts WM_QUIT (wParam = exitCode) to the calling thread; it is delivered only after every
+// other queued message, like Win32.
+void PostQuitMessage(int exitCode);
+
+// Starts or restarts a timer for the window (owned by the calling thread); WM_TIMER with
+// wParam = id arrives every elapseMs milliseconds while the thread pumps. Returns id, or 0 for
+// an invalid window. KillTimer stops it and removes a WM_TIMER of it not yet taken.
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs);
+bool KillTimer(HWND hwnd, UINT_PTR id);
+
+// A small id of the calling thread, for PostThreadMessage and diagnostics.
+uint32_t CurrentThreadId();
+
+// The GUI toolkit's own event loop, plugged under ours (set by src/toolkit).
+// wait(timeoutMs): process toolkit events, blocking at most timeoutMs (-1: no limit) until at
+// least one event was processed or wake() was called; returns true when toolkit events were
+// processed. wake(): may be called from any thread; makes a running or next wait() return.
+struct NativePump {
+    bool (*wait)(int timeoutMs) = nullptr;
+    void (*wake)() = nullptr;
+};
+// Installs (or with a default NativePump removes) the native pump used by the calling thread.
+void SetNativePump(uint32_t threadId, NativePump pump);
+// Services every message sent to the calling thread from another thread; the toolkit calls it
+// from its wake event so that sends are handled inside toolkit loops too (e.g. QDialog::exec).
+void ServiceSentMessages();
+
+} // namespace platform
