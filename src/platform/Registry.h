@@ -9,8 +9,11 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -50,6 +53,14 @@ public:
 private:
     std::string path_;
 };
+
+// Registry names (keys and values) compare without regard to ASCII letter case.
+bool SameRegistryName(std::string_view a, std::string_view b);
+// The number held by a 32-bit registry integer; nothing for any other type or size.
+std::optional<uint32_t> DwordOf(const RegValue &value);
+// The text of a string value (String or ExpandString, unexpanded) up to its first zero; nothing
+// for any other type.
+std::optional<std::string> StringOf(const RegValue &value);
 
 // The file the backend uses (for tests and messages).
 std::string RegistryFilePath();

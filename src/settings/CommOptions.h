@@ -2,7 +2,9 @@
 // with every connect and that each connection copies. Field order is the record's order.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 struct CommOptions {
     static constexpr int AddressSize = 16; // 15 characters and the terminating zero
@@ -46,5 +48,15 @@ struct CommOptions {
     char TargetModeMessage[TextSize] = {};
 };
 
-// Copies text into a fixed field, cut to the field's width, always zero-terminated.
-template <int N> void SetField(char (&field)[N], const char *text);
+// Copies text into a field of size bytes, cut to size - 1 bytes, always zero-terminated, the rest
+// of the field zero-filled (the record is compared and logged as a whole).
+void CopyToField(char *field, size_t size, std::string_view text);
+
+// Copies text into a fixed field, cut to the field's width, always zero-terminated. A null text
+// clears the field.
+template <size_t N> void SetField(char (&field)[N], const char *text) {
+    CopyToField(field, N, text ? std::string_view(text) : std::string_view());
+}
+template <size_t N> void SetField(char (&field)[N], std::string_view text) {
+    CopyToField(field, N, text);
+}

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct Environment {
@@ -17,17 +18,36 @@ struct Environment {
     std::string ColdLoaderFile;     // "File Locations" / "ColdLoader"
     std::string PilotBiosFile;      // "File Locations" / "PilotBIOS"
     std::string FlashTableFile;     // "File Locations" / "Flash table"
-    std::vector<std::string> RecentFiles; // most recent first
-    std::string ProgramFolder;      // folder of the running program, ending in a separator
+    std::vector<std::string> RecentFiles; // most recent first, at most MaxRecentFiles
+    std::string ProgramFolder;      // folder of the running program, ending in '/'
     std::string KeyPath;            // "Software\\Vexlon\\ZEP\\3.02\\"
+    // "Discovery Broadcast Address" of "Communications": where discovery requests go. Read at
+    // start-up and never written, so tests and labs can pin discovery to one network.
+    std::string DiscoveryBroadcastAddress;
 };
+
+constexpr size_t MaxRecentFiles = 10;
 
 // The one Environment of the process.
 Environment &Env();
 
 // Reads every setting (defaults where missing) and hands the converter option to the loader
-// engine. programPath is the running program's own file (argument 0).
+// engine and the log switches to the communication log. programPath is the running program's
+// own file (argument 0). Writes nothing to the registry. A string value stored with another type
+// takes its default, with one line on standard error.
 void LoadSettings(const std::string &programPath);
 // Writes the settings back. Throws platform::RegistryError when a value cannot be written
 // (the later values are then not written).
 void SaveSettings();
+
+// The console newline's registry notation: \b \f \r \t \v stand for their control characters,
+// a backslash before anything else (n included), or at the very end, for a line feed.
+std::string DecodeNewline(std::string_view stored);
+// The reverse: the six control characters above (line feed as \n) in notation, all else as is.
+std::string EncodeNewline(std::string_view newline);
+
+// The folder of a program file, ending in '/'. A bare program name (started through PATH) is
+// found through the running process's own executable instead; a relative path is made absolute.
+std::string ProgramFolderOf(const std::string &programPath);
+// The folder above a folder that ends in '/', itself ending in '/'; empty when there is none.
+std::string ParentFolderOf(const std::string &folder);

@@ -1,0 +1,6 @@
+#include "comm/CommLogSwitches.h"
+
+CommLogSwitches &LogSwitches() {
+    static CommLogSwitches switches;
+    return switches;
+}

@@ -1,0 +1,184 @@
+// The loader engine: the one current connection to the board, its reconnect rule, and the
+// bootstrap stages behind the entry points of LoaderEngineApi.
+//
+// Two layers. A stage runs one operation against the current connection, catches
+// xConnectionErr and returns its internal code (0 for success); it never raises to its caller.
+// An entry point calls its stage and hands a non-zero code to RaiseLoaderError, which raises
+// TargetCommException with the user-facing LoaderError. Only xConnectionErr is caught: any other
+// exception passes through unchanged.
+//
+// Threads: every entry point runs on the user-interface thread. The waits inside the connection
+// pump that thread's messages, so CancelTransfer and Disconnect may be called from a handler
+// while a stage is still running; the busy depth tells them so.
+#pragma once
+
+#include "comm/TConnection.h"
+#include "comm/TSerialConnection.h"
+#include "loader/LoaderEngineApi.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+// Network connection kinds, built on TConnection; the engine only keeps typed aliases of them.
+class TCorvixLinkConnection;
+class TCorvixSysConnection;
+
+// Internal codes the engine raises itself (the support-file readers' codes are in
+// LoaderErrors.h). Those without an entry in the error table become LoaderError 22.
+namespace EngineCode {
+inline constexpr int32_t NetworkFileNotOpened = 4003;
+inline constexpr int32_t DisconnectWhileBusy = 4004;
+inline constexpr int32_t NoProcessor = 5000;
+// The pilot BIOS upload was not acknowledged: wrong echo, wrong checksum, or the payload or its
+// checksum could not be carried.
+inline constexpr int32_t PilotBiosNotAcknowledged = 6008;
+// A stage that must talk to the board found no current connection.
+inline constexpr int32_t NoConnection = 4200;
+// The options ask for a network connection this version cannot make.
+inline constexpr int32_t NetworkUnavailable = 4201;
+} // namespace EngineCode
+
+class LoaderEngine : public LoaderEngineApi {
+public:
+    LoaderEngine();
+    ~LoaderEngine() override;
+    LoaderEngine(const LoaderEngine &) = delete;
+    LoaderEngine &operator=(const LoaderEngine &) = delete;
+
+    // Opens (or keeps, by the reconnect rule) the connection for owner with options, in packet
+    // mode 0 (raw bytes) or 1 (packets), then installs the diagnostic callbacks. Raises 19/18
+    // when the serial port cannot be opened or set up, 22 for a network connection.
+    void Connect(platform::HWND owner, CommOptions options, uint8_t packetMode,
+                 PassphraseCallback passphrase) override;
+    // Registers the engine's packet kinds on the current connection (nothing without one).
+    void RegisterPacketKinds() override;
+    // Installs the connection layer's process-wide log hooks while a connection exists.
+    void InstallDiagnosticCallbacks() override;
+    // Closes the connection; deletes it unless a stage is running, which raises 22 and leaves
+    // the closed connection object in place.
+    void Disconnect() override;
+    // Makes the running stage fail with 20; does nothing when no stage runs.
+    void CancelTransfer() override;
+
+    int32_t GetRetryCount() override;
+    void SetRetryCount(int32_t count) override;
+    int32_t GetResponseTimeout() override;
+    void SetResponseTimeout(int32_t ms) override;
+
+    // Resets the board into its bootstrap mode and feeds it the cold loader at path. Raises 8
+    // (file cannot be opened), 51 (no end triplet: not a cold loader), 7 (processor detection
+    // on and DSR did not change), 20 (cancelled). Returns true.
+    bool SendColdLoader(const std::string &path, int32_t baudRate) override;
+    // Uploads the pilot BIOS at path in raw mode at baudRate. Raises 9 (file unusable), 52 (too
+    // long for the header), 23 (echo or checksum wrong, or the payload could not be sent), 22
+    // after "Error reading bytes" (no echo at all), 20 (cancelled).
+    void SendPilotBios(const std::string &path, int32_t baudRate) override;
+    // The upload length of an open pilot BIOS file, leaving it just after the marker. Raises 9
+    // for a null file or one without a marker, 52 when the length does not fit 16 bits.
+    void GetPilotBiosLength(std::FILE *file, uint16_t &length);
+    bool SetTargetBaudRate(int32_t baudRate) override;
+    // Short replies leave the missing fields zero: nothing of an earlier reply is ever returned.
+    void ReadIdBlock(IdBlockInfo &info) override;
+    void SetFlashParameters(uint16_t flashSize, uint16_t sectorSize, uint16_t sectorCount,
+                            uint16_t writeMode) override;
+    void EraseFlash(uint32_t value) override;
+    void WriteBlock(uint32_t physicalAddress, uint16_t length, const uint8_t *data) override;
+    void StartBios(uint8_t where) override;
+
+    // Not available in this version: each shows a message, then raises 22.
+    void NetworkDownload(const std::string &fileName, const std::string &extension,
+                         uint32_t startOffset, int32_t imageBytes, NetworkContinueCallback proceed,
+                         uint32_t blockSize, uint32_t flags, NetworkStatusCallback status) override;
+    void EndNetworkDownload() override;
+    void RunProgram() override;
+
+    bool ProbeTarget() override;
+    // The DTR reset pulse at baudRate; the port is left in raw mode, DTR off, RTS on.
+    void ResetTarget(int32_t baudRate) override;
+    // One raw byte on the current connection, letting one pending window message through.
+    void SendBootstrapByte(uint8_t byte);
+    void SendEndTriplet() override;
+    void RunUserProgram() override;
+
+    // The current connection's RegisterHandler; does nothing without one. Returns 0.
+    int32_t RegisterPacketKind(uint8_t type, uint8_t subtype, PacketHandler handler, void *context,
+                               uint8_t waits, uint8_t copy);
+    // The current connection's registration of (type, subtype); all zero without one.
+    HandlerEntry GetPacketKind(uint8_t type, uint8_t subtype);
+    // 0 raw, 1 packets, 2 when there is no current connection.
+    uint8_t GetConnectionMode() const;
+
+    // The USB-to-serial converter option (see SetUsbSerialDelay below).
+    void SetUsbSerialDelay(uint8_t flag, int32_t delayMs);
+    void GetUsbSerialDelay(uint8_t &flag, int32_t &delayMs) const;
+
+    // The connection every stage talks to, for diagnostics; null when there is none.
+    const TConnection *CurrentConnection() const { return current_; }
+
+private:
+    class BusyScope;
+
+    // Stages: each returns 0 or the internal code of its failure.
+    int32_t StageConnect(platform::HWND owner, const CommOptions &options, uint8_t packetMode,
+                         const PassphraseCallback &passphrase);
+    int32_t StageDisconnect();
+    int32_t StageSendColdLoader(const std::string &path, int32_t baudRate);
+    int32_t StageSendPilotBios(const std::string &path, int32_t baudRate);
+    int32_t StageSysRequest(uint8_t subtype, uint8_t *payload, uint32_t length, size_t capacity);
+
+    // Steps, raising xConnectionErr.
+    bool KeepsConnection(platform::HWND owner, const CommOptions &options, uint8_t packetMode);
+    void SerialConnect(platform::HWND owner, const CommOptions &options, uint8_t packetMode);
+    void NetworkConnect(platform::HWND owner, const CommOptions &options, uint8_t packetMode,
+                        const PassphraseCallback &passphrase);
+    void DropNetworkConnection();
+    void ResetPulse(int32_t baudRate);
+    void SendRawByte(uint8_t byte);
+    void SendTriplet(const uint8_t *triplet);
+    void SendColdLoaderSerial(const std::string &path, int32_t baudRate);
+    void SendColdLoaderNetwork(const std::string &path);
+    void SendPilotBiosSerial(const std::string &path, int32_t baudRate);
+    void SendPilotBiosNetwork(const std::string &path, int32_t baudRate);
+    void ReconfigureSerial(const CommOptions &settings, bool usbPause);
+    TConnection &Current();
+
+    void Enter();
+    void Leave();
+
+    // Communication log seams: the log itself comes with the communication log unit.
+    void OpenCommunicationLog();
+    void CloseCommunicationLog();
+    void InstallLogHooks();
+
+    std::unique_ptr<TSerialConnection> serial_;
+    // The one network connection (a TEthernetConnection kind) and its typed aliases, of which
+    // only the one matching its kind is set.
+    std::unique_ptr<TConnection> network_;
+    TCorvixLinkConnection *corvixLink_ = nullptr;
+    TCorvixSysConnection *corvixSys_ = nullptr;
+    TConnection *current_ = nullptr;
+
+    platform::HWND owner_ = nullptr;
+    CommOptions lastOptions_{};
+    uint8_t lastPacketMode_ = 0;
+    // Set when a stage reconfigured the serial port behind the remembered options (the reset
+    // pulse, the pilot BIOS upload): the next Connect must then apply its options again.
+    bool portReconfigured_ = false;
+    bool cancel_ = false;
+    int32_t busyDepth_ = 0;
+    uint8_t usbSerialFlag_ = 0;
+    int32_t usbSerialDelayMs_ = 2000;
+};
+
+// The engine of the process, as TheLoaderEngine() returns it.
+LoaderEngine &ProcessLoaderEngine();
+
+// The USB-to-serial converter option of the process's engine. With flag set, the pilot BIOS
+// upload waits delayMs (a plain sleep) after reconfiguring the serial port and before reopening
+// it, because such converters drop their line settings for a moment while they re-enumerate.
+// The settings store hands it over after loading and reads it back at exit. Defaults until set:
+// flag 0, delay 2000 ms. UI thread only.
+void SetUsbSerialDelay(uint8_t flag, int32_t delayMs);
+void GetUsbSerialDelay(uint8_t &flag, int32_t &delayMs);

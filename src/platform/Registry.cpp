@@ -1,0 +1,36 @@
+// Backend-independent helpers for reading registry values the way the Win32 calls hand them over.
+#include "platform/Registry.h"
+
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+} // namespace
+
+bool SameRegistryName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+}
+
+std::optional<uint32_t> DwordOf(const RegValue &value) {
+    if (value.type != RegType::Dword || value.data.size() != 4)
+        return std::nullopt;
+    return static_cast<uint32_t>(value.data[0]) | static_cast<uint32_t>(value.data[1]) << 8 |
+           static_cast<uint32_t>(value.data[2]) << 16 | static_cast<uint32_t>(value.data[3]) << 24;
+}
+
+std::optional<std::string> StringOf(const RegValue &value) {
+    if (value.type != RegType::String && value.type != RegType::ExpandString)
+        return std::nullopt;
+    // Stored strings normally end in one zero, but a value written by another tool may lack it
+    // or carry several; the text ends at the first zero either way.
+    auto end = std::find(value.data.begin(), value.data.end(), uint8_t{0});
+    return std::string(value.data.begin(), end);
+}
+
+} // namespace platform

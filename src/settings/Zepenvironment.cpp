@@ -1,0 +1,170 @@
+#include "settings/Zepenvironment.h"
+
+#include "app/Version.h"
+#include "platform/Registry.h"
+#include "settings/SettingsTable.h"
+
+#include <filesystem>
+#include <initializer_list>
+#include <iostream>
+
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool IsExistingFile(const std::string &path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+// The first candidate that names an existing file, else the first candidate: the dialogs then
+// show where the file was expected.
+std::string FirstExisting(std::initializer_list<std::string> candidates) {
+    for (const std::string &candidate : candidates)
+        if (IsExistingFile(candidate))
+            return candidate;
+    return *candidates.begin();
+}
+
+std::string ExecutablePath() {
+    char buffer[PATH_MAX];
+    ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : std::string();
+}
+
+std::string CurrentFolder() {
+    char buffer[PATH_MAX];
+    return ::getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
+}
+
+void ReadCommunications(Environment &env) {
+    platform::RegKey key(env.KeyPath + CommunicationsKey);
+    for (const Setting &setting : CommunicationsSettings())
+        ReadSetting(setting, key, env);
+}
+
+void ReadRecentFiles(Environment &env) {
+    platform::RegKey key(env.KeyPath + RecentFilesKey);
+    for (const std::string &name : key.ValueNames()) {
+        if (env.RecentFiles.size() == MaxRecentFiles)
+            break; // each menu has ten slots; older names beyond them are never shown
+        std::optional<platform::RegValue> value = key.Query(name);
+        std::optional<std::string> file = value ? platform::StringOf(*value) : std::nullopt;
+        if (!file) {
+            std::cerr << "Tarnwick: registry value \"" << name << "\" of " << key.Path()
+                      << " is not a string; it is left out of the recent files\n";
+            continue;
+        }
+        env.RecentFiles.push_back(*file);
+    }
+}
+
+void ReadFileLocations(Environment &env) {
+    platform::RegKey key(env.KeyPath + FileLocationsKey);
+    const std::string &program = env.ProgramFolder;
+    const std::string parent = ParentFolderOf(program);
+    std::span<const Setting> rows = FileLocationSettings();
+    if (!ReadSetting(rows[0], key, env))
+        env.ColdLoaderFile = FirstExisting(
+            {program + "coldload.bin", program + "bios/coldload.bin", parent + "bios/coldload.bin"});
+    if (!ReadSetting(rows[1], key, env))
+        env.PilotBiosFile = FirstExisting(
+            {program + "pilot.bin", program + "bios/pilot.bin", parent + "bios/pilot.bin"});
+    if (!ReadSetting(rows[2], key, env))
+        env.FlashTableFile = FirstExisting({program + "Flash.ini", parent + "Flash.ini"});
+}
+
+void WriteRows(std::span<const Setting> rows, const Environment &env) {
+    for (const Setting &setting : rows)
+        if (setting.SavedAtExit)
+            WriteSetting(setting, env);
+}
+
+} // namespace
+
+Environment &Env() {
+    static Environment environment;
+    return environment;
+}
+
+std::string DecodeNewline(std::string_view stored) {
+    std::string out;
+    for (size_t i = 0; i < stored.size(); ++i) {
+        if (stored[i] != '\\') {
+            out.push_back(stored[i]);
+            continue;
+        }
+        char code = ++i < stored.size() ? stored[i] : 'n';
+        switch (code) {
+        case 'b': out.push_back('\b'); break;
+        case 'f': out.push_back('\f'); break;
+        case 'r': out.push_back('\r'); break;
+        case 't': out.push_back('\t'); break;
+        case 'v': out.push_back('\v'); break;
+        default: out.push_back('\n'); break;
+        }
+    }
+    return out;
+}
+
+std::string EncodeNewline(std::string_view newline) {
+    std::string out;
+    for (char c : newline) {
+        switch (c) {
+        case '\b': out += "\\b"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\v': out += "\\v"; break;
+        case '\f': out += "\\f"; break;
+        case '\r': out += "\\r"; break;
+        default: out.push_back(c); break;
+        }
+    }
+    return out;
+}
+
+std::string ProgramFolderOf(const std::string &programPath) {
+    std::string path = programPath;
+    if (path.find('/') == std::string::npos)
+        path = ExecutablePath(); // started through PATH: argument 0 names no folder
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return std::string();
+    std::string folder = path.substr(0, slash + 1);
+    if (folder.front() != '/') {
+        // Relative to where we started: fix it now, before anything changes the current folder.
+        std::string current = CurrentFolder();
+        if (!current.empty())
+            folder = (std::filesystem::path(current) / folder).lexically_normal().string();
+    }
+    return folder;
+}
+
+std::string ParentFolderOf(const std::string &folder) {
+    std::string_view trimmed = folder;
+    if (!trimmed.empty() && trimmed.back() == '/')
+        trimmed.remove_suffix(1);
+    size_t slash = trimmed.rfind('/');
+    return slash == std::string_view::npos ? std::string() : std::string(trimmed.substr(0, slash + 1));
+}
+
+void LoadSettings(const std::string &programPath) {
+    Environment &env = Env();
+    env = Environment{};
+    env.ProgramFolder = ProgramFolderOf(programPath);
+    env.KeyPath = "Software\\Vexlon\\ZEP\\" + VersionText() + "\\";
+    ReadCommunications(env);
+    ReadRecentFiles(env);
+    ReadFileLocations(env);
+}
+
+void SaveSettings() {
+    const Environment &env = Env();
+    WriteRows(CommunicationsSettings(), env);
+    platform::RegKey recent(env.KeyPath + RecentFilesKey);
+    for (size_t i = 0; i < env.RecentFiles.size(); ++i)
+        recent.SetString("File" + std::to_string(i), env.RecentFiles[i]);
+    WriteRows(FileLocationSettings(), env);
+}
