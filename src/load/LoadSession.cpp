@@ -1,0 +1,274 @@
+#include "load/LoadSession.h"
+
+#include "app/Version.h"
+#include "load/FlashTable.h"
+#include "load/ImageFiles.h"
+#include "loader/LoaderErrors.h"
+#include "platform/Clock.h"
+#include "settings/Zepenvironment.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+// Write mode 1 and the modes above 16 ask for the flash to be erased before it is written.
+bool IsWriteModeWithErase(uint16_t writeMode) { return writeMode == 1 || writeMode > 16; }
+
+std::string FormatElapsedSeconds(uint32_t milliseconds) {
+    // Shortest general form with up to 15 significant digits: 12.345, 7, 0.5.
+    char text[64];
+    std::snprintf(text, sizeof text, "%.15g", milliseconds * 0.001);
+    return text;
+}
+
+// Dispatches what is pending, so that the windows stay responsive between two chunks.
+void LetMessagesThrough() {
+    platform::MSG msg;
+    while (platform::PeekMessage(&msg, nullptr, 0, 0, platform::PM_REMOVE)) {
+        if (msg.message == platform::WM_NULL)
+            return; // toolkit events were processed: that was the pump we wanted
+        if (msg.message == platform::WM_QUIT) {
+            platform::PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        platform::TranslateMessage(&msg);
+        platform::DispatchMessage(&msg);
+    }
+}
+
+} // namespace
+
+LoadSession::LoadSession(std::string fileName, Environment &environment, LoaderEngineApi &engine,
+                         LoadDisplay &display, PassphraseCallback passphrase)
+    : FileName(std::move(fileName)), env_(environment), engine_(engine), display_(display),
+      passphrase_(std::move(passphrase)) {}
+
+LoadSession::~LoadSession() = default;
+
+void LoadSession::RunLoad() {
+    try {
+        StartTicks = platform::GetTickCount();
+        std::error_code ignored;
+        if (!std::filesystem::is_regular_file(FileName, ignored))
+            throw TargetCommException(3);
+        PrepareDisplay();
+        if (env_.LoadThroughCorvixSys) {
+            RunCorvixSysRoad();
+        } else {
+            MeasureFiles();
+            ColdLoadStage();
+            PilotBiosStage();
+            SendImage();
+            FinishBootstrap();
+        }
+        ShowElapsed();
+    } catch (const TargetCommException &failure) {
+        ReportFailure(failure.Code());
+    } catch (const std::exception &failure) {
+        // Not a failure of the board conversation (e.g. out of memory, a toolkit error): the
+        // session still ends in order, so that the port and the files are released.
+        Result = -1;
+        display_.ShowMessage("Error", failure.what());
+    }
+    EndLoad();
+}
+
+void LoadSession::ReportFailure(int32_t code) {
+    Result = code;
+    if (code != LoaderErrorCancelled) {
+        const char *message = ErrorMessage(code);
+        if (message != nullptr)
+            display_.ShowMessage("Error", message);
+    }
+    if (FlashParamsMissing)
+        display_.ShowMessage("Error", "Flash parameters for Flash ID returned from pilot bios were "
+                                      "not found in the flash initialization file.");
+}
+
+void LoadSession::PrepareDisplay() {
+    display_.ShowProgressWindow();
+    display_.SetStatusPanel(0, "");
+    display_.SetStatusPanel(1, "");
+    display_.SetBusyCursor(true);
+    display_.SetCaptions("Tarnwick " + VersionText() + " (" + FileName + ")",
+                         "Progress (" + FileName + ")");
+}
+
+void LoadSession::SetStage(const std::string &text) { display_.SetStage(text); }
+
+void LoadSession::StepProgress(uint32_t step) { display_.StepProgress(step); }
+
+void LoadSession::AddSentBytes(uint32_t count) {
+    SentBytes += count;
+    if (SentBytes > TotalBytes)
+        SentBytes = TotalBytes;
+    display_.SetStatusPanel(1, std::to_string(SentBytes) + " of " + std::to_string(TotalBytes) +
+                                   " bytes sent");
+}
+
+void LoadSession::ShowElapsed() {
+    const uint32_t elapsed = platform::GetTickCount() - StartTicks;
+    display_.SetStatusPanel(0, "Elapsed Time: " + FormatElapsedSeconds(elapsed) + " seconds");
+}
+
+void LoadSession::Reconnect(int32_t baudRate, uint8_t packetMode, bool reinstallDiagnostics) {
+    env_.Comm.BaudRate = baudRate;
+    engine_.Connect(display_.WindowHandle(), env_.Comm, packetMode, passphrase_);
+    engine_.RegisterPacketKinds();
+    if (reinstallDiagnostics)
+        engine_.InstallDiagnosticCallbacks();
+}
+
+void LoadSession::ProbeConnect(int32_t baudRate) {
+    env_.Comm.BaudRate = baudRate;
+    engine_.Connect(display_.WindowHandle(), env_.Comm, 1, passphrase_);
+}
+
+void LoadSession::MeasureFiles() {
+    ColdLoaderBytes = MeasureColdLoader(env_.ColdLoaderFile);
+    PilotBiosBytes = MeasurePilotBiosFile(env_.PilotBiosFile);
+    imageFile_ = OpenImage(FileName, ImageBytes);
+    TotalBytes = ColdLoaderBytes + PilotBiosBytes + static_cast<uint32_t>(ImageBytes);
+    display_.SetProgressMax(TotalBytes);
+}
+
+void LoadSession::ColdLoadStage() {
+    SetStage("Sending Coldloader");
+    Reconnect(env_.ColdloadBaudRate, 0, false);
+    engine_.SendColdLoader(env_.ColdLoaderFile, 2400);
+    StepProgress(ColdLoaderBytes);
+    AddSentBytes(ColdLoaderBytes);
+}
+
+void LoadSession::PilotBiosStage() {
+    SetStage("Sending Pilot BIOS");
+    engine_.SendPilotBios(env_.PilotBiosFile, env_.PilotBiosBaudRate);
+    StepProgress(PilotBiosBytes);
+    Reconnect(env_.PilotBiosBaudRate, 1, false);
+    AddSentBytes(PilotBiosBytes);
+    SelectBaudRate();
+    SetUpFlash();
+}
+
+void LoadSession::SelectBaudRate() {
+    if (env_.Comm.DisableBaudNegotiation != 0) {
+        if (engine_.SetTargetBaudRate(env_.BiosBaudRate))
+            Reconnect(env_.BiosBaudRate, 1);
+        return;
+    }
+    NegotiateBaudRate();
+}
+
+void LoadSession::NegotiateBaudRate() {
+    const auto pilotRate = static_cast<uint32_t>(env_.PilotBiosBaudRate);
+    auto candidate = static_cast<uint32_t>(env_.Comm.MaxNegotiatedBaud);
+    bool accepted = false;
+    while (candidate > pilotRate && !accepted) {
+        try {
+            // Proves that the local port can run at the candidate before the board is asked.
+            ProbeConnect(static_cast<int32_t>(candidate));
+        } catch (const TargetCommException &) {
+            candidate >>= 1;
+            continue;
+        }
+        Reconnect(env_.PilotBiosBaudRate, 1);
+        if (engine_.SetTargetBaudRate(static_cast<int32_t>(candidate)))
+            accepted = true;
+        else
+            candidate >>= 1;
+    }
+    // Nothing accepted: the board is still at the pilot BIOS rate, whatever the halving reached.
+    Reconnect(accepted ? static_cast<int32_t>(candidate) : env_.PilotBiosBaudRate, 1);
+}
+
+void LoadSession::SetUpFlash() {
+    IdBlockInfo info;
+    engine_.ReadIdBlock(info);
+    const FlashParameters flash = LookupFlashParameters(env_.FlashTableFile, info.FlashId);
+    FlashParamsMissing = flash.Missing;
+    engine_.SetFlashParameters(flash.FlashSize, flash.SectorSize, flash.SectorCount,
+                               flash.WriteMode);
+    if (!IsWriteModeWithErase(flash.WriteMode))
+        return;
+    const int32_t retryCount = engine_.GetRetryCount();
+    const int32_t responseTimeout = engine_.GetResponseTimeout();
+    SetStage("Erasing flash");
+    engine_.SetRetryCount(0);
+    engine_.SetResponseTimeout(10000);
+    engine_.EraseFlash(0x80000u + static_cast<uint32_t>(ImageBytes));
+    engine_.SetRetryCount(retryCount);
+    engine_.SetResponseTimeout(responseTimeout);
+}
+
+void LoadSession::SendImage() {
+    std::vector<uint8_t> chunk;
+    try {
+        chunk.resize(static_cast<size_t>(ChunkSize) + 1);
+    } catch (const std::bad_alloc &) {
+        throw TargetCommException(5);
+    }
+    SetStage("Sending Program");
+    if (env_.Comm.UseTCP != 0) {
+        engine_.NetworkDownload(
+            FileName, "bin", 0, ImageBytes, [](uint32_t, uint32_t) { return true; }, 128, 0,
+            [this](const std::string &message) { NetworkStatus(message); });
+        engine_.EndNetworkDownload();
+        return;
+    }
+    SendBinImage(imageFile_.get(), chunk, ChunkSize, WriteAddress, LastReadCount,
+                 [this](uint32_t sent, uint32_t step) {
+                     AddSentBytes(sent);
+                     StepProgress(step);
+                 },
+                 [this](uint32_t address, uint16_t length, const uint8_t *data) {
+                     engine_.WriteBlock(address, length, data);
+                 },
+                 [] { LetMessagesThrough(); });
+}
+
+void LoadSession::NetworkStatus(const std::string &message) {
+    display_.SetStatusPanel(0, message);
+    if (message.find("acknowledged") == std::string::npos)
+        return;
+    const long acknowledged = std::strtol(message.c_str(), nullptr, 10);
+    int64_t steps = static_cast<int64_t>(ColdLoaderBytes) + PilotBiosBytes -
+                    static_cast<int64_t>(SentBytes) + static_cast<int64_t>(acknowledged) * 128;
+    while (steps > 0) {
+        AddSentBytes(128);
+        StepProgress(128);
+        steps -= 128;
+    }
+}
+
+void LoadSession::FinishBootstrap() {
+    engine_.StartBios(2);
+    if (env_.Comm.UseTCP != 0)
+        return;
+    env_.Comm.DtrControl = 0;
+    Reconnect(env_.BiosBaudRate, 1);
+}
+
+void LoadSession::RunCorvixSysRoad() {
+    // The on-target operating system road is not part of this build yet; say so plainly rather
+    // than pretend the program was loaded.
+    display_.ShowMessage("Error", "Loading through CorvixSys is not available in this version.");
+    throw TargetCommException(LoaderErrorCancelled);
+}
+
+void LoadSession::EndLoad() {
+    try {
+        engine_.Disconnect();
+    } catch (const TargetCommException &failure) {
+        // The session is ending anyway; the files, the cursor and the window are still released.
+        if (Result == 0)
+            ReportFailure(failure.Code());
+    }
+    imageFile_.reset();
+    display_.SetBusyCursor(false);
+    display_.Finish();
+}

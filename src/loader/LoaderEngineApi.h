@@ -1,0 +1,79 @@
+// The loader engine's entry points as the load session sees them. The session talks to the
+// board only through this interface, so that its exact sequence of engine calls can be recorded
+// and checked, and so that the desktop program and tarnwick-cli drive the very same engine.
+//
+// Every operation raises TargetCommException (loader/LoaderErrors.h) with a LoaderError code on
+// failure unless its comment gives a result instead.
+#pragma once
+
+#include "platform/Messages.h"
+#include "settings/CommOptions.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Returns the 16-byte key of a network device's passphrase (asked from the user when a device
+// challenges the connection).
+using PassphraseCallback = std::function<std::array<uint8_t, 16>()>;
+// Windowed network download: asked before each block; always answering true sends them all.
+using NetworkContinueCallback = std::function<bool(uint32_t offset, uint32_t blockSize)>;
+// Windowed network download: "%d of %d packets sent" / "%d of %d packets acknowledged".
+using NetworkStatusCallback = std::function<void(const std::string &message)>;
+
+// What SYS/INFOPROBE returns.
+struct IdBlockInfo {
+    static constexpr int IdBlockSize = 163;
+    uint8_t IdBlock[IdBlockSize] = {};
+    uint16_t ProductId = 0; // ID block bytes 2-3
+    uint32_t Value0 = 0;    // reply offset 0
+    uint16_t FlashId = 0;   // reply offset 4
+    uint8_t Byte6 = 0;      // reply offset 6
+    uint8_t Byte7 = 0;      // reply offset 7
+    uint16_t Value8 = 0;    // reply offset 8
+};
+
+class LoaderEngineApi {
+public:
+    virtual ~LoaderEngineApi() = default;
+
+    virtual void Connect(platform::HWND owner, CommOptions options, uint8_t packetMode,
+                         PassphraseCallback passphrase) = 0;
+    virtual void RegisterPacketKinds() = 0;
+    virtual void InstallDiagnosticCallbacks() = 0;
+    virtual void Disconnect() = 0;
+    virtual void CancelTransfer() = 0;
+
+    virtual int32_t GetRetryCount() = 0; // 0 without a connection
+    virtual void SetRetryCount(int32_t count) = 0;
+    virtual int32_t GetResponseTimeout() = 0; // 0 without a connection
+    virtual void SetResponseTimeout(int32_t ms) = 0;
+
+    virtual bool SendColdLoader(const std::string &path, int32_t baudRate) = 0;
+    virtual void SendPilotBios(const std::string &path, int32_t baudRate) = 0;
+    // True when the pilot BIOS accepted the rate, false when it refused.
+    virtual bool SetTargetBaudRate(int32_t baudRate) = 0;
+    virtual void ReadIdBlock(IdBlockInfo &info) = 0;
+    virtual void SetFlashParameters(uint16_t flashSize, uint16_t sectorSize, uint16_t sectorCount,
+                                    uint16_t writeMode) = 0;
+    virtual void EraseFlash(uint32_t value) = 0;
+    virtual void WriteBlock(uint32_t physicalAddress, uint16_t length, const uint8_t *data) = 0;
+    virtual void StartBios(uint8_t where) = 0;
+
+    virtual void NetworkDownload(const std::string &fileName, const std::string &extension,
+                                 uint32_t startOffset, int32_t imageBytes,
+                                 NetworkContinueCallback proceed, uint32_t blockSize,
+                                 uint32_t flags, NetworkStatusCallback status) = 0;
+    virtual void EndNetworkDownload() = 0;
+
+    // True when the board's own operating system answered; never raises.
+    virtual bool ProbeTarget() = 0;
+    virtual void ResetTarget(int32_t baudRate) = 0;
+    virtual void SendEndTriplet() = 0;
+    virtual void RunUserProgram() = 0;
+    virtual void RunProgram() = 0;
+};
+
+// The engine of the process (the real one in loader/LoaderEngine.cpp).
+LoaderEngineApi &TheLoaderEngine();
