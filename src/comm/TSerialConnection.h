@@ -1,0 +1,74 @@
+// TSerialConnection: a board on a serial port. Raw mode pushes bytes one by one (cold load);
+// packet mode runs the reader thread on the port (pilot BIOS and later).
+#pragma once
+
+#include "comm/TConnection.h"
+#include "platform/Serial.h"
+
+#include <memory>
+#include <optional>
+
+class TSerialConnection : public TConnection {
+public:
+    explicit TSerialConnection(platform::HWND window);
+    ~TSerialConnection() override;
+
+    // Opens the port of "Com Port" if it is not open (2000), applies rate, DTR, RTS and stop bits
+    // (2001), then SetMode(mode).
+    void Open(uint8_t mode);
+    // 1 starts the reader (once); any other mode stops a running reader and keeps the port open.
+    void SetMode(uint8_t mode) override;
+    // Raw mode only (4098): one write per byte, after waiting for room in the output queue.
+    void WriteRaw(const uint8_t *data, uint32_t count) override;
+    // Raw mode only (4098): reads exactly count bytes into data, or fails 2002 when the line
+    // stays silent (three checks 10 ms apart, or 5000 ms without progress).
+    void ReadRaw(uint8_t *data, uint32_t count) override;
+    bool IsOpen() const override { return port_ != nullptr; }
+    // Stops the reader, closes the port; a later Open starts afresh in the mode it is given.
+    void Close() override;
+    void SetRetryCount(int32_t count) override { settings_.SerialRetryCount = count; }
+    int32_t GetRetryCount() const override { return settings_.SerialRetryCount; }
+    int32_t GetResponseTimeout() const override { return settings_.SerialResponseTimeout; }
+    void SetResponseTimeout(int32_t ms) override { settings_.SerialResponseTimeout = ms; }
+
+    void PurgeInput();
+    // Waits until everything written is on the wire (no message pumping, no time limit).
+    void WaitOutputEmpty();
+    // Waits for room in the output queue, pumping messages; a cancel seen then fails 4124.
+    void WaitOutputRoom();
+    // Waits ms milliseconds, pumping messages; a message taken while cancelled fails 4124.
+    void Delay(uint32_t ms);
+    // The MS_* modem status bits; false (status 0) without a port or modem lines.
+    bool GetModemStatus(uint32_t &status);
+
+    // The connection's millisecond clock, from the high-resolution counter.
+    uint32_t NowMs();
+    uint32_t DeadlineMs(uint32_t ms);
+
+    static constexpr long OutputQueueSize = 65584;
+
+protected:
+    // The port for "Com Port"; a seam for tools that reach a board some other way.
+    virtual std::unique_ptr<platform::SerialPort> OpenPort(int32_t comPort, platform::SerialError *error);
+
+    void Write(const uint8_t *data, uint32_t count) override;
+    void WaitForData() override;
+    uint32_t ReadAvailable() override;
+    bool NextByte(uint8_t &out) override { return NextByteResyncOnFlag(out); }
+    void WakeReader() override;
+
+private:
+    long QueuedInput();
+    uint32_t GatherInto(uint32_t target, bool raw);
+    void ReadRawPiece(uint8_t *data, uint32_t count);
+    // Pumps one message if there is one; true when one was taken. Fails 4124 when it finds the
+    // cancel flag set after taking it (and clears the flag); a quit is kept in quitCode.
+    bool PumpOneCancellable(std::optional<int> &quitCode);
+
+    std::unique_ptr<platform::SerialPort> port_;
+    platform::SerialSettings portSettings_;
+    uint32_t requestedCount_ = 0;
+    int64_t lastCounter_ = 0;
+    int64_t counterFrequency_ = 0;
+    long double frequencyReal_ = 0;
+};
