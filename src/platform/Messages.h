@@ -15,6 +15,7 @@
 
 namespace platform {
 
+class ManualResetEvent;
 struct WindowObject;
 using HWND = WindowObject *;
 using UINT = uint32_t;
@@ -49,9 +50,13 @@ constexpr UINT PM_REMOVE = 0x0001;
 
 // Creates a window owned by the calling thread. parent may be null; a filtered GetMessage or
 // PeekMessage on a window also takes the messages of its children (and their children).
+// Handles are never reused within a process.
 HWND CreateWindow(WNDPROC proc, void *userData = nullptr, HWND parent = nullptr);
 // Destroys a window: its pending posted messages and timers are discarded; senders blocked on
 // it are released with 0. Later calls with the handle are ignored (IsWindow gives false).
+// Called on the window's own thread, the procedure first receives WM_DESTROY (the window is
+// still valid then), like Win32. Its child windows are destroyed with it. The windows of a
+// thread that ends are destroyed (without WM_DESTROY), releasing their blocked senders.
 void DestroyWindow(HWND hwnd);
 bool IsWindow(HWND hwnd);
 
@@ -83,12 +88,21 @@ bool InSendMessage();
 // message is removed and returned in msg), true otherwise. WM_TIMER comes only when no other
 // matching message is queued. When the native pump has processed toolkit events, returns true
 // with msg->message == WM_NULL so that the caller can re-check its own conditions.
+// The quit of PostQuitMessage comes whatever the filter, once no matching posted message is
+// left (before timers), as on Win32. A filter window that does not exist or is destroyed
+// during the wait gives WM_NULL at once (where Win32 returns -1).
 bool GetMessage(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax);
 // Like GetMessage without waiting: true when a message was found (removed with PM_REMOVE).
-// Services pending sent messages first.
+// Services pending sent messages first. When no message matches, the filter takes every
+// message number (filterMin and filterMax both 0) and a native pump is installed, pending
+// toolkit events are processed (wait(0)); if there were any, returns true with WM_NULL. A
+// number-range filter (e.g. WM_USER..WM_USER+11) never processes toolkit events, as a Win32
+// PeekMessage with such a range never takes input messages.
 bool PeekMessage(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);
 // Blocks until something arrives in the calling thread's queue (posted, sent or a due timer)
-// or the native pump has processed toolkit events.
+// or the native pump has processed toolkit events. Returns at once while a posted message, a
+// quit or a due timer is waiting (level-triggered: no wake-up is lost between a PeekMessage
+// loop and the next WaitMessage).
 void WaitMessage();
 // Calls the procedure of msg->hwnd (WM_TIMER: the window's procedure with the timer id in
 // wParam). Thread messages (hwnd null) are not dispatched; returns 0.
@@ -101,6 +115,8 @@ void PostQuitMessage(int exitCode);
 // Starts or restarts a timer for the window (owned by the calling thread); WM_TIMER with
 // wParam = id arrives every elapseMs milliseconds while the thread pumps. Returns id, or 0 for
 // an invalid window. KillTimer stops it and removes a WM_TIMER of it not yet taken.
+// Like Win32, periods below 10 ms count as 10 ms, and a timer that fell behind delivers one
+// WM_TIMER, not one per missed period.
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs);
 bool KillTimer(HWND hwnd, UINT_PTR id);
 
@@ -120,5 +136,12 @@ void SetNativePump(uint32_t threadId, NativePump pump);
 // Services every message sent to the calling thread from another thread; the toolkit calls it
 // from its wake event so that sends are handled inside toolkit loops too (e.g. QDialog::exec).
 void ServiceSentMessages();
+
+// Waits until the event is set (timeoutMs < 0: no limit) while servicing the messages sent to
+// the calling thread from other threads, like Win32 MsgWaitForMultipleObjects with
+// QS_SENDMESSAGE. Use it on the user-interface thread to wait for a reader thread to end: the
+// reader may be blocked in a SendMessage to this thread. Posted messages stay queued and no
+// toolkit events are processed. Returns true when the event is set.
+bool MsgWaitForEvent(const ManualResetEvent &event, int64_t timeoutMs = -1);
 
 } // namespace platform
