@@ -1,0 +1,77 @@
+// TfrmLoadImage: the modal progress window of one load. It starts the load by itself 1 ms after
+// it is shown, shows the stage, a progress bar and a Cancel button, writes the byte counter and
+// the elapsed time into the main window's status bar, and closes when the load has ended.
+#pragma once
+
+#include "load/LoadDisplay.h"
+#include "loader/LoaderEngineApi.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class LoadSession;
+struct Environment;
+
+namespace toolkit {
+class TStatusBar;
+}
+
+class TfrmLoadImage : public QWidget, public LoadDisplay {
+    Q_OBJECT
+public:
+    // owner: the main window, whose caption and status bar the load writes.
+    TfrmLoadImage(QWidget *owner, toolkit::TStatusBar *ownerStatus, const std::string &fileName,
+                  Environment &environment, LoaderEngineApi &engine, PassphraseCallback passphrase);
+    ~TfrmLoadImage() override;
+
+    QLabel *lblProgress = nullptr;
+    QProgressBar *pbarProgressBar = nullptr;
+    QWidget *Panel1 = nullptr;
+    QWidget *Panel2 = nullptr;
+    QPushButton *btnCancel = nullptr;
+    QTimer *tmrStartLoad = nullptr;
+
+    const LoadSession &Session() const { return *session_; }
+
+    // LoadDisplay
+    platform::HWND WindowHandle() override { return window_; }
+    void ShowProgressWindow() override;
+    void SetStage(const std::string &text) override;
+    void SetProgressMax(uint32_t maximum) override;
+    void StepProgress(uint32_t step) override;
+    void SetStatusPanel(int panel, const std::string &text) override;
+    void SetCaptions(const std::string &mainCaption, const std::string &progressCaption) override;
+    void SetBusyCursor(bool busy) override;
+    void ShowMessage(const std::string &caption, const std::string &text) override;
+    void Finish() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void FormShow();
+    void tmrStartLoadTimer();
+    void btnCancelClick();
+    void RepaintOwner();
+
+    QWidget *owner_;
+    toolkit::TStatusBar *ownerStatus_;
+    LoaderEngineApi &engine_;
+    platform::HWND window_;
+    std::unique_ptr<LoadSession> session_;
+    bool cursorSaved_ = false;
+    bool finished_ = false;
+};
+
+// Runs one load of fileName in a progress window owned by the main window: shown modally,
+// destroyed when it closes. Returns the session's result (0 on success).
+int RunLoadImageWindow(QWidget *owner, toolkit::TStatusBar *ownerStatus, const std::string &fileName,
+                       PassphraseCallback passphrase);

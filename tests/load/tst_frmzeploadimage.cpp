@@ -1,0 +1,179 @@
+// The progress window: it starts the load by itself once shown, cannot be closed by the user
+// while the load runs, passes Cancel to the engine while the engine waits for the board, and
+// closes when the load has ended.
+#include "load/Frmzeploadimage.h"
+#include "load/LoadSession.h"
+#include "loader/LoaderErrors.h"
+#include "settings/Zepenvironment.h"
+#include "toolkit/Forms.h"
+#include "toolkit/StatusBar.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <fstream>
+#include <functional>
+
+namespace {
+
+// Plays the board: every WriteBlock waits in a message loop (as the real engine does while a
+// request is out) until the board "answers" after a few loop turns, or until Cancel arrives.
+class WaitingEngine : public LoaderEngineApi {
+public:
+    bool cancelled = false;
+    bool waitForCancel = false;
+    int writes = 0;
+    int startBios = 0;
+    std::function<void()> whileWaiting; // called once, in the first wait
+
+    void Connect(platform::HWND, CommOptions, uint8_t, PassphraseCallback) override {}
+    void RegisterPacketKinds() override {}
+    void InstallDiagnosticCallbacks() override {}
+    void Disconnect() override {}
+    void CancelTransfer() override { cancelled = true; }
+    int32_t GetRetryCount() override { return 10; }
+    void SetRetryCount(int32_t) override {}
+    int32_t GetResponseTimeout() override { return 200; }
+    void SetResponseTimeout(int32_t) override {}
+    bool SendColdLoader(const std::string &, int32_t) override { return true; }
+    void SendPilotBios(const std::string &, int32_t) override {}
+    bool SetTargetBaudRate(int32_t) override { return true; }
+    void ReadIdBlock(IdBlockInfo &info) override { info.FlashId = 0x00BF; }
+    void SetFlashParameters(uint16_t, uint16_t, uint16_t, uint16_t) override {}
+    void EraseFlash(uint32_t) override {}
+    void WriteBlock(uint32_t, uint16_t, const uint8_t *) override {
+        ++writes;
+        QElapsedTimer clock;
+        clock.start();
+        if (whileWaiting) {
+            auto once = std::move(whileWaiting);
+            whileWaiting = nullptr;
+            once();
+        }
+        // Bounded: a test never waits more than 5 s here.
+        while (clock.elapsed() < 5000) {
+            if (cancelled) {
+                cancelled = false;
+                throw TargetCommException(LoaderErrorCancelled);
+            }
+            if (!waitForCancel && clock.elapsed() >= 5)
+                return;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        throw TargetCommException(LoaderErrorTimeout);
+    }
+    void StartBios(uint8_t) override { ++startBios; }
+    void NetworkDownload(const std::string &, const std::string &, uint32_t, int32_t, NetworkContinueCallback,
+                         uint32_t, uint32_t, NetworkStatusCallback) override {}
+    void EndNetworkDownload() override {}
+    bool ProbeTarget() override { return true; }
+    void ResetTarget(int32_t) override {}
+    void SendEndTriplet() override {}
+    void RunUserProgram() override {}
+    void RunProgram() override {}
+};
+
+} // namespace
+
+class TestFrmLoadImage : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    Environment env;
+    QWidget owner;
+    toolkit::TStatusBar *status = nullptr;
+
+    std::string WriteFile(const QString &name, const std::vector<uint8_t> &bytes) {
+        const std::string path = dir.filePath(name).toStdString();
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir.isValid());
+        env.ColdLoaderFile = WriteFile("coldload.bin", {0x80, 0x24, 0x80});
+        env.PilotBiosFile = WriteFile("pilot.bin", {0xCC, 1, 2, 3});
+        const std::string table = "[00bf]\nwrite mode=2\n";
+        env.FlashTableFile = WriteFile("Flash.ini", std::vector<uint8_t>(table.begin(), table.end()));
+        env.ColdloadBaudRate = 2400;
+        env.PilotBiosBaudRate = 57600;
+        env.BiosBaudRate = 115200;
+        env.Comm.MaxNegotiatedBaud = 57600;
+        owner.resize(463, 408);
+        status = new toolkit::TStatusBar(2, &owner);
+        owner.show();
+    }
+
+    void windowHasTheFixedLayoutAndNoBorderIcons() {
+        WaitingEngine engine;
+        TfrmLoadImage form(&owner, status, "none.bin", env, engine, {});
+        form.tmrStartLoad->stop();
+        QCOMPARE(form.windowTitle(), QStringLiteral("Progress"));
+        QCOMPARE(form.size(), QSize(312, 109));
+        QCOMPARE(form.btnCancel->text(), QStringLiteral("&Cancel"));
+        QCOMPARE(form.pbarProgressBar->size(), QSize(249, 25));
+        QCOMPARE(form.tmrStartLoad->interval(), 1);
+        QVERIFY(!(form.windowFlags() & Qt::WindowCloseButtonHint));
+        QVERIFY(!(form.windowFlags() & Qt::WindowSystemMenuHint));
+        // The user cannot close it while the load has not ended.
+        QCloseEvent close;
+        QApplication::sendEvent(&form, &close);
+        QVERIFY(!close.isAccepted());
+    }
+
+    void loadStartsByItselfAndClosesWhenDone() {
+        WaitingEngine engine;
+        const std::string image = WriteFile("image.bin", std::vector<uint8_t>(300, 0x5A));
+        TfrmLoadImage form(&owner, status, image, env, engine, {});
+        QTimer safety;
+        safety.setSingleShot(true);
+        QObject::connect(&safety, &QTimer::timeout, [&] { toolkit::SetModalResult(&form, toolkit::mrAbort); });
+        safety.start(10000);
+        QCOMPARE(toolkit::ShowModal(&form), int(toolkit::mrOk));
+        QCOMPARE(engine.writes, 3);
+        QCOMPARE(engine.startBios, 1);
+        QCOMPARE(form.Session().Result, 0);
+        QCOMPARE(status->PanelText(1), QStringLiteral("307 of 307 bytes sent"));
+        QVERIFY(status->PanelText(0).startsWith(QStringLiteral("Elapsed Time: ")));
+        QCOMPARE(owner.windowTitle(), QStringLiteral("Tarnwick 3.02 (%1)").arg(QString::fromStdString(image)));
+        QCOMPARE(form.windowTitle(), QStringLiteral("Progress (%1)").arg(QString::fromStdString(image)));
+        QCOMPARE(form.pbarProgressBar->value(), form.pbarProgressBar->maximum());
+    }
+
+    void cancelDuringAWaitEndsTheLoadWithoutABox() {
+        WaitingEngine engine;
+        engine.waitForCancel = true;
+        const std::string image = WriteFile("image2.bin", std::vector<uint8_t>(1000, 0x11));
+        TfrmLoadImage form(&owner, status, image, env, engine, {});
+        bool boxSeen = false;
+        engine.whileWaiting = [&] {
+            QCOMPARE(form.lblProgress->text(), QStringLiteral("Sending Program"));
+            if (const char *dirName = std::getenv("TARNWICK_SCREENSHOT_DIR"))
+                form.grab().save(QDir(dirName).filePath(QStringLiteral("progress-window.png")));
+            QTimer::singleShot(20, form.btnCancel, &QPushButton::click);
+        };
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (w->isVisible() && w->inherits("QMessageBox"))
+                    boxSeen = true, w->close();
+        });
+        watch.start(5);
+        QCOMPARE(toolkit::ShowModal(&form), int(toolkit::mrOk));
+        QCOMPARE(form.Session().Result, int(LoaderErrorCancelled));
+        QCOMPARE(engine.writes, 1);
+        QCOMPARE(engine.startBios, 0);
+        QVERIFY(!boxSeen);
+    }
+};
+
+QTEST_MAIN(TestFrmLoadImage)
+#include "tst_frmzeploadimage.moc"
