@@ -217,7 +217,7 @@ void TConnection::WaitForReaderEnd() {
     // The reader may be blocked in a synchronous message to this very thread: release one we are
     // handling, and keep servicing sent messages while waiting, or neither side would move.
     if (InSendMessage()) ReplyMessage(0);
-    while (!readerEnded_.Wait(2)) ServiceSentMessages();
+    MsgWaitForEvent(readerEnded_);
 }
 
 void TConnection::StopReader() {
