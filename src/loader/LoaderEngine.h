@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Network connection kinds, built on TConnection; the engine only keeps typed aliases of them.
 class TCorvixLinkConnection;
@@ -168,6 +169,7 @@ private:
     bool portReconfigured_ = false;
     bool cancel_ = false;
     int32_t busyDepth_ = 0;
+    std::vector<uint8_t> writeBlockPayload_;
     uint8_t usbSerialFlag_ = 0;
     int32_t usbSerialDelayMs_ = 2000;
 };
