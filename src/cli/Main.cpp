@@ -1,5 +1,7 @@
 // tarnwick-cli: the load session without windows, for scripts, build servers and production lines.
 #include "app/Version.h"
+#include "cli/CliLoad.h"
+#include "settings/Passphrase.h"
 #include "platform/Registry.h"
 #include "settings/SettingsTable.h"
 #include "settings/Zepenvironment.h"
@@ -94,7 +96,14 @@ int main(int argc, char **argv) {
     }
     if (verb == "settings")
         return RunSettings(programPath, args);
-    if (verb == "load" || verb == "discover")
+    if (verb == "load") {
+        if (args.size() != 1) {
+            PrintUsage(std::cerr);
+            return ExitUsage;
+        }
+        return RunCliLoad(programPath, args[0], CliPassphraseCallback());
+    }
+    if (verb == "discover")
         return NotAvailable(verb);
     std::cerr << "tarnwick-cli: unknown command \"" << verb << "\"\n";
     PrintUsage(std::cerr);

@@ -3,6 +3,7 @@
 #include "load/LoadSession.h"
 #include "loader/LoaderErrors.h"
 #include "settings/Zepenvironment.h"
+#include "support/RecordingDisplay.h"
 
 #include <gtest/gtest.h>
 
@@ -117,36 +118,6 @@ private:
         return text;
     }
     int32_t writes_ = 0;
-};
-
-class RecordingDisplay : public LoadDisplay {
-public:
-    std::vector<std::string> stages;
-    std::vector<std::pair<std::string, std::string>> messages;
-    std::string panel[2];
-    std::string mainCaption, progressCaption;
-    uint32_t progressMax = 0, progressPosition = 0, progressStepped = 0;
-    bool busy = false, shown = false;
-    int finished = 0;
-
-    platform::HWND WindowHandle() override { return nullptr; }
-    void ShowProgressWindow() override { shown = true; }
-    void SetStage(const std::string &text) override { stages.push_back(text); }
-    void SetProgressMax(uint32_t maximum) override { progressMax = maximum; }
-    void StepProgress(uint32_t step) override {
-        progressStepped += step;
-        progressPosition = std::min(progressMax, progressPosition + step);
-    }
-    void SetStatusPanel(int index, const std::string &text) override { panel[index] = text; }
-    void SetCaptions(const std::string &main, const std::string &progress) override {
-        mainCaption = main;
-        progressCaption = progress;
-    }
-    void SetBusyCursor(bool on) override { busy = on; }
-    void ShowMessage(const std::string &caption, const std::string &text) override {
-        messages.emplace_back(caption, text);
-    }
-    void Finish() override { ++finished; }
 };
 
 class LoadSessionTest : public ::testing::Test {

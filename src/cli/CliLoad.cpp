@@ -1,0 +1,88 @@
+#include "cli/CliLoad.h"
+
+#include "cli/TerminalDisplay.h"
+#include "load/LoadSession.h"
+#include "settings/Zepenvironment.h"
+
+#include <atomic>
+#include <csignal>
+#include <pthread.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr platform::UINT UM_CANCEL_LOAD = platform::WM_USER + 100;
+
+TerminalDisplay *activeDisplay = nullptr; // the UI thread's, while a load runs
+
+platform::LRESULT LoadWindowProc(platform::HWND, platform::UINT msg, platform::WPARAM,
+                                 platform::LPARAM) {
+    if (msg == UM_CANCEL_LOAD) {
+        // Ends a request that is waiting for the board; a cancel between two requests is taken
+        // by the display at the next progress step.
+        TheLoaderEngine().CancelTransfer();
+        if (activeDisplay != nullptr)
+            activeDisplay->RequestCancel();
+    }
+    return 0;
+}
+
+// Ctrl-C and SIGTERM are taken by a thread of their own with sigwait, so that the cancel reaches
+// the load as an ordinary window message instead of running inside a signal handler.
+class CancelOnSignals {
+public:
+    explicit CancelOnSignals(platform::HWND window) : window_(window) {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        sigaddset(&signals_, SIGUSR1); // ends the waiting thread
+        pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
+        thread_ = std::thread([this] { Wait(); });
+    }
+    ~CancelOnSignals() {
+        stopping_ = true;
+        pthread_kill(thread_.native_handle(), SIGUSR1);
+        thread_.join();
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    CancelOnSignals(const CancelOnSignals &) = delete;
+    CancelOnSignals &operator=(const CancelOnSignals &) = delete;
+
+private:
+    void Wait() {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&signals_, &signal) != 0 || stopping_)
+                return;
+            if (signal == SIGINT || signal == SIGTERM)
+                platform::PostMessage(window_, UM_CANCEL_LOAD, 0, 0);
+        }
+    }
+
+    platform::HWND window_;
+    sigset_t signals_{};
+    sigset_t previous_{};
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+} // namespace
+
+int RunCliLoad(const std::string &programPath, const std::string &fileName,
+               PassphraseCallback passphrase) {
+    LoadSettings(programPath);
+    platform::HWND window = platform::CreateWindow(LoadWindowProc);
+    int status = 0;
+    {
+        TerminalDisplay display(window, stderr, isatty(STDERR_FILENO) != 0);
+        activeDisplay = &display;
+        CancelOnSignals cancelOnSignals(window);
+        LoadSession session(fileName, Env(), TheLoaderEngine(), display, std::move(passphrase));
+        session.RunLoad();
+        activeDisplay = nullptr;
+        status = session.Result < 0 ? 1 : session.Result;
+    }
+    platform::DestroyWindow(window);
+    return status;
+}

@@ -1,0 +1,44 @@
+// A LoadDisplay that remembers what the load showed, for tests of whole loads.
+#pragma once
+
+#include "load/LoadDisplay.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+class RecordingDisplay : public LoadDisplay {
+public:
+    explicit RecordingDisplay(platform::HWND window = nullptr) : window_(window) {}
+
+    std::vector<std::string> stages;
+    std::vector<std::pair<std::string, std::string>> messages;
+    std::string panel[2];
+    std::string mainCaption, progressCaption;
+    uint32_t progressMax = 0, progressPosition = 0, progressStepped = 0;
+    bool busy = false, shown = false;
+    int finished = 0;
+
+    platform::HWND WindowHandle() override { return window_; }
+    void ShowProgressWindow() override { shown = true; }
+    void SetStage(const std::string &text) override { stages.push_back(text); }
+    void SetProgressMax(uint32_t maximum) override { progressMax = maximum; }
+    void StepProgress(uint32_t step) override {
+        progressStepped += step;
+        progressPosition = std::min(progressMax, progressPosition + step);
+    }
+    void SetStatusPanel(int index, const std::string &text) override { panel[index] = text; }
+    void SetCaptions(const std::string &main, const std::string &progress) override {
+        mainCaption = main;
+        progressCaption = progress;
+    }
+    void SetBusyCursor(bool on) override { busy = on; }
+    void ShowMessage(const std::string &caption, const std::string &text) override {
+        messages.emplace_back(caption, text);
+    }
+    void Finish() override { ++finished; }
+
+private:
+    platform::HWND window_;
+};
