@@ -4,6 +4,9 @@
 #include "app/RecentFiles.h"
 #include "app/Version.h"
 #include "load/Frmzeploadimage.h"
+#include "settings/Frmtcpdlpassword.h"
+#include "settings/Frmzepcommunications.h"
+#include "settings/Frmzepfilelocations.h"
 #include "settings/Zepenvironment.h"
 #include "toolkit/Actions.h"
 #include "toolkit/Application.h"
@@ -64,6 +67,7 @@ TfrmZEP::TfrmZEP(QWidget *parent) : QWidget(parent) {
     handle_ = platform::CreateWindow(WindowProc, this);
     frmZEP = this;
     setObjectName(QStringLiteral("frmZEP"));
+    DevicePassphrase = WindowPassphraseCallback();
 
     CreateMenus();
     CreateToolBar();
@@ -267,15 +271,9 @@ void TfrmZEP::optLoadFlashImageClick() {
     RunLoadSession(name);
 }
 
-void TfrmZEP::optCommunicationsClick() {
-    // COMMUNICATIONS DIALOG: TfrmCommunications is created here with this window as owner,
-    // shown modally and destroyed. It arrives with the settings dialogs.
-}
+void TfrmZEP::optCommunicationsClick() { ShowCommunicationsDialog(this); }
 
-void TfrmZEP::optFileLocationsClick() {
-    // FILE LOCATIONS DIALOG: TfrmFileLocations is created here with this window as owner,
-    // shown modally and destroyed. It arrives with the settings dialogs.
-}
+void TfrmZEP::optFileLocationsClick() { ShowFileLocationsDialog(this); }
 
 void TfrmZEP::optAboutClick() {
     // A new box for every showing: it builds its texts when it is shown.

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The main job on the simulated board: corvix-sim plays a board behind an RFC 2217 port on
+# 127.0.0.1, moving bytes at the real baud rates; a temporary registry maps COM1 to it; and
+# tarnwick-cli loads the sample image exactly as it would load a real board on a serial port.
+# Afterwards the simulated flash is compared with the image.
+set -euo pipefail
+BIN=${1:?usage: demo.sh BIN_FOLDER}
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+SAMPLES=$ROOT/samples
+IMAGE=${DEMO_IMAGE:-$SAMPLES/demo-image.bin}
+WORK=$(mktemp -d)
+SIM_PID=""
+cleanup() {
+  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+echo "== Starting the simulated board (corvix-sim, paced at the line rate)"
+"$BIN/corvix-sim" board --rfc2217-port 0 --pace --transcript "$WORK/transcript.json" \
+  --flash-out "$WORK/flash.bin" >"$WORK/sim.out" 2>"$WORK/sim.err" &
+SIM_PID=$!
+for _ in $(seq 1 100); do
+  [ -s "$WORK/sim.out" ] && break
+  sleep 0.05
+done
+URL=$(head -n 1 "$WORK/sim.out")
+case "$URL" in
+  rfc2217://127.0.0.1:*) echo "   board on $URL" ;;
+  *) echo "corvix-sim did not start:"; cat "$WORK/sim.err"; exit 1 ;;
+esac
+
+export TARNWICK_REGISTRY=$WORK/registry.reg
+cat >"$TARNWICK_REGISTRY" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\Software\\Vexlon\\ZEP\\Ports]
+"COM1"="$URL"
+REG
+"$BIN/tarnwick-cli" settings set ColdLoader "$SAMPLES/coldload.bin"
+"$BIN/tarnwick-cli" settings set PilotBIOS "$SAMPLES/pilot.bin"
+"$BIN/tarnwick-cli" settings set "Flash table" "$SAMPLES/Flash.ini"
+"$BIN/tarnwick-cli" settings set "Com Port" 1
+
+echo "== Loading $(basename "$IMAGE") ($(stat -c %s "$IMAGE") bytes) into the board on COM1"
+START=$(date +%s.%N)
+status=0
+"$BIN/tarnwick-cli" load "$IMAGE" || status=$?
+END=$(date +%s.%N)
+if [ "$status" != 0 ]; then
+  echo "tarnwick-cli load failed with status $status"
+  exit "$status"
+fi
+
+kill "$SIM_PID"
+wait "$SIM_PID" 2>/dev/null || true
+SIM_PID=""
+SIZE=$(stat -c %s "$IMAGE")
+if cmp -s -n "$SIZE" "$IMAGE" "$WORK/flash.bin"; then
+  echo "== The simulated flash at 0x80000 holds the image, byte for byte"
+else
+  echo "== The simulated flash does NOT hold the image"
+  exit 1
+fi
+awk -v s="$START" -v e="$END" -v n="$SIZE" 'BEGIN {
+  t = e - s; printf "   elapsed %.2f s, %.1f KiB/s for the image\n", t, n / 1024 / t }'
