@@ -131,6 +131,9 @@ void TSerialConnection::ReadRawPiece(uint8_t *data, uint32_t count) {
 
 void TSerialConnection::Write(const uint8_t *data, uint32_t count) {
     if (!port_ || !port_->Write(data, count)) throw xConnectionErr(ConnCode::WriteFailed);
+    // A write is complete when its bytes are on the wire, as a serial driver reports it: the
+    // bootstrap's pauses and its DSR samples are timed from there, not from a full kernel queue.
+    if (!port_->DrainOutput()) throw xConnectionErr(ConnCode::WriteNotCompleted);
 }
 
 void TSerialConnection::WaitForData() {

@@ -350,11 +350,32 @@ bool Rfc2217Client::Configure(const SerialSettings &settings) {
 }
 
 bool Rfc2217Client::Write(const uint8_t *data, size_t count) {
+    const auto byteTime = ByteTime();
     {
         std::lock_guard lock(outMutex_);
         telnet::AppendData(out_, data, count);
+        wireFreeAt_ = std::max(wireFreeAt_, Clock::now()) + byteTime * count;
     }
     return FlushAll();
+}
+
+std::chrono::nanoseconds Rfc2217Client::ByteTime() const {
+    std::lock_guard lock(mutex_);
+    const uint32_t rate = configuredBaud_ != 0 ? configuredBaud_ : 9600;
+    return std::chrono::nanoseconds(10'000'000'000LL / rate); // start, 8 data bits, stop
+}
+
+long Rfc2217Client::BytesOnTheWire() {
+    const auto byteTime = ByteTime();
+    Clock::time_point freeAt;
+    {
+        std::lock_guard lock(outMutex_);
+        freeAt = wireFreeAt_;
+    }
+    const auto left = freeAt - Clock::now();
+    if (left.count() <= 0)
+        return 0;
+    return long((left + byteTime - std::chrono::nanoseconds(1)) / byteTime);
 }
 
 long Rfc2217Client::ReadNow(uint8_t *data, size_t count) {
@@ -410,7 +431,8 @@ long Rfc2217Client::OutputQueueCount() {
     int unacknowledged = 0;
     if (::ioctl(socket_.Get(), SIOCOUTQ, &unacknowledged) != 0)
         return -1;
-    return long(pending) + unacknowledged;
+    // What the server holds is still on its way out of the remote port.
+    return std::max(long(pending) + unacknowledged, BytesOnTheWire());
 }
 
 bool Rfc2217Client::PurgeInput() {
@@ -426,6 +448,12 @@ bool Rfc2217Client::PurgeInput() {
 bool Rfc2217Client::DrainOutput() {
     if (!FlushAll())
         return false;
+    Clock::time_point freeAt;
+    {
+        std::lock_guard lock(outMutex_);
+        freeAt = wireFreeAt_;
+    }
+    std::this_thread::sleep_until(freeAt);
     // The server has the bytes once TCP has them acknowledged; it owns the rest of their way.
     const long queued = OutputQueueCount();
     if (queued < 0)

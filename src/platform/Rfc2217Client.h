@@ -7,6 +7,8 @@
 // state is treated as a port without modem lines. All members may be called from any thread.
 #pragma once
 
+#include <chrono>
+
 #include "platform/Serial.h"
 #include "platform/Telnet.h"
 #include "platform/posix/SerialFd.h"
@@ -77,6 +79,9 @@ private:
     const std::string url_;
     UniqueFd socket_;
     WakeFd stop_;
+    std::chrono::nanoseconds ByteTime() const;
+    long BytesOnTheWire();
+
     std::thread reader_;
 
     // Owned by the reader thread.
@@ -100,6 +105,10 @@ private:
     // Bytes for the socket, in stream order; only ever sent while outMutex_ is held.
     std::mutex outMutex_;
     std::vector<uint8_t> out_;
+    // When the remote port will have shifted out every data byte written so far, at the
+    // configured rate (outMutex_). The server gives no word of it, so the client keeps the model
+    // a local UART would: a write is on the wire only after its bytes' time has passed.
+    std::chrono::steady_clock::time_point wireFreeAt_{};
 };
 
 } // namespace platform

@@ -164,7 +164,10 @@ public:
         for (long left = queued; left > 0; left = OutputQueueCount()) {
             if (left < 0 || std::chrono::steady_clock::now() >= deadline)
                 return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            // About the time the queued bytes take on the wire, so that draining one byte at
+            // 57600 baud costs a sixth of a millisecond, not a whole one.
+            std::this_thread::sleep_for(
+                std::chrono::microseconds(std::min<int64_t>(int64_t(left) * 10'000'000 / rate, 20'000)));
         }
         while (::tcdrain(fd_.Get()) != 0) {
             if (errno != EINTR)
