@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Takes the screenshots in docs/screenshots from the real program: starts it under a virtual X
-# server with a fresh settings file, grabs the main window, opens the About box from the keyboard
-# (Alt+H, A) as a user would, grabs it, and ends the program with SIGTERM.
+# server with a fresh settings file (COM1 mapped to a simulated board, the sample image first in
+# the recent files), grabs the main window, opens the About box from the keyboard (Alt+H, A) as a
+# user would, grabs it, then loads the sample image into the simulated board from the File menu's
+# first recent entry (Alt+F, 0), grabs the progress window mid-load, checks that the board's
+# flash holds the image, and ends the program with SIGTERM. The option dialogs come from
+# scripts/screenshots-dialogs.sh on the same display.
 #   scripts/screenshots.sh BIN_FOLDER      (the folder holding the tarnwick program)
-# Needs Xvfb, xdotool and ImageMagick's import.
+# Needs Xvfb, xdotool and ImageMagick's import, and corvix-sim in BIN_FOLDER.
 set -euo pipefail
 
 BIN=$(cd "${1:?usage: $0 BIN_FOLDER}" && pwd)
@@ -14,8 +18,10 @@ mkdir -p "$OUT"
 work=$(mktemp -d)
 xvfbPid=""
 appPid=""
+simPid=""
 cleanup() {
   [ -n "$appPid" ] && kill "$appPid" 2>/dev/null || true
+  [ -n "$simPid" ] && kill "$simPid" 2>/dev/null || true
   [ -n "$xvfbPid" ] && kill "$xvfbPid" 2>/dev/null || true
   rm -rf "$work"
 }
@@ -46,6 +52,26 @@ waitFor() {
 
 waitFor xdotool getdisplaygeometry >/dev/null
 
+# The simulated board the load goes to, paced at the line rate so that the load takes a while.
+"$BIN/corvix-sim" board --rfc2217-port 0 --pace --flash-out "$work/flash.bin" >"$work/sim.out" 2>"$work/sim.err" &
+simPid=$!
+boardUrl=$(waitFor head -n 1 "$work/sim.out")
+samples="$ROOT/samples"
+cat >"$work/registry.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\Software\\Vexlon\\ZEP\\Ports]
+"COM1"="$boardUrl"
+
+[HKEY_CURRENT_USER\\Software\\Vexlon\\ZEP\\3.02\\File Locations]
+"ColdLoader"="$samples/coldload.bin"
+"PilotBIOS"="$samples/pilot.bin"
+"Flash table"="$samples/Flash.ini"
+
+[HKEY_CURRENT_USER\\Software\\Vexlon\\ZEP\\3.02\\Recent Files\\Recent bin files]
+"File0"="$samples/demo-image.bin"
+REG
+
 # The program finds its help next to the folder it starts in.
 (cd "$ROOT" && exec env TARNWICK_REGISTRY="$work/registry.reg" QT_QPA_PLATFORM=xcb "$BIN/tarnwick") \
   >"$work/tarnwick.log" 2>&1 &
@@ -63,6 +89,25 @@ aboutBox=$(waitFor xdotool search --onlyvisible --name '^About$')
 sleep 0.5
 import -window "$aboutBox" "$OUT/about-box.png"
 xdotool key Escape
+sleep 0.5
+
+# A load from the File menu's first recent entry, as a user would start it.
+xdotool windowfocus --sync "$mainWindow"
+xdotool key alt+f
+sleep 0.5
+xdotool key 0
+progress=$(waitFor xdotool search --onlyvisible --name '^Progress \(')
+sleep 3 # well into the program's blocks
+import -window "$progress" "$OUT/progress-window.png"
+for _ in $(seq 600); do
+  xdotool search --onlyvisible --name '^Progress \(' >/dev/null 2>&1 || break
+  sleep 0.1
+done
+sleep 0.5
+import -window "$mainWindow" "$OUT/main-window-after-load.png"
+
+# The option dialogs, on the same display.
+"$ROOT/scripts/screenshots-dialogs.sh" "$BIN"
 
 kill -TERM "$appPid"
 for _ in $(seq 100); do
@@ -71,4 +116,14 @@ for _ in $(seq 100); do
 done
 wait "$appPid" || true
 appPid=""
-echo "Wrote $OUT/main-window.png and $OUT/about-box.png"
+kill -TERM "$simPid"
+wait "$simPid" || true
+simPid=""
+size=$(stat -c %s "$samples/demo-image.bin")
+if cmp -s -n "$size" "$samples/demo-image.bin" "$work/flash.bin"; then
+  echo "The simulated board's flash holds the sample image."
+else
+  echo "screenshots: the simulated board's flash does not hold the sample image" >&2
+  exit 1
+fi
+echo "Wrote the screenshots in $OUT"
