@@ -1,7 +1,11 @@
 // corvix-sim: the far side of Tarnwick's roads on this machine. "board" plays a board in its
-// bootstrap mode behind an RFC 2217 port or a pseudo-terminal; "packets" serves the scriptable
+// bootstrap mode behind an RFC 2217 port or a pseudo-terminal; "link" a network programming
+// device with a board behind it; "discovery" answers discovery requests on 127.0.0.1;
+// "packets" serves the scriptable
 // packet peer there instead, for experiments with single requests.
 #include "BoardCommand.h"
+#include "DiscoveryCommand.h"
+#include "LinkCommand.h"
 #include "PacketPeer.h"
 #include "PtyFrontEnd.h"
 #include "Rfc2217Server.h"
@@ -18,7 +22,9 @@
 namespace {
 
 const char Usage[] =
-    "usage: corvix-sim board [options]     (corvix-sim board --help lists them)\n"
+    "usage: corvix-sim board [options]     a board in bootstrap mode (board --help lists them)\n"
+    "       corvix-sim link [options]      a network programming device (link --help)\n"
+    "       corvix-sim discovery [options] a discovery responder (discovery --help)\n"
     "       corvix-sim packets [--rfc2217-port N | --pty] [--pace] [--rule "
     "TYPE:CODE:ack|nak|none[:HEX]]...\n"
     "  --rfc2217-port N  serve RFC 2217 on 127.0.0.1:N (default: a free port)\n"
@@ -130,6 +136,10 @@ void WaitForTermination(const sigset_t &signals) {
 int main(int argc, char **argv) {
     if (argc >= 2 && std::strcmp(argv[1], "board") == 0)
         return sim::RunBoardCommand(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "link") == 0)
+        return sim::RunLinkCommand(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "discovery") == 0)
+        return sim::RunDiscoveryCommand(argc, argv);
     auto arguments = ParseArguments(argc, argv);
     if (!arguments) {
         std::fputs(Usage, stderr);

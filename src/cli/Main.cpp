@@ -1,5 +1,6 @@
 // tarnwick-cli: the load session without windows, for scripts, build servers and production lines.
 #include "app/Version.h"
+#include "cli/CliDiscover.h"
 #include "cli/CliLoad.h"
 #include "settings/Passphrase.h"
 #include "platform/Registry.h"
@@ -32,11 +33,6 @@ void PrintUsage(std::ostream &out) {
            "\\v.\n"
         << "The registry file is " << platform::RegistryFilePath()
         << " (TARNWICK_REGISTRY selects another).\n";
-}
-
-int NotAvailable(const std::string &verb) {
-    std::cerr << "tarnwick-cli: \"" << verb << "\" is not available yet in this build\n";
-    return ExitUsage;
 }
 
 int ShowSettings(const std::string &programPath) {
@@ -104,7 +100,7 @@ int main(int argc, char **argv) {
         return RunCliLoad(programPath, args[0], CliPassphraseCallback());
     }
     if (verb == "discover")
-        return NotAvailable(verb);
+        return RunCliDiscover(programPath, args);
     std::cerr << "tarnwick-cli: unknown command \"" << verb << "\"\n";
     PrintUsage(std::cerr);
     return ExitUsage;

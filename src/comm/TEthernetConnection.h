@@ -1,0 +1,70 @@
+// TEthernetConnection: what both TCP kinds share (the network programming device and the board's
+// console): the stream socket, the connect wait, sending, the blocking receive on the reader
+// thread, closing, and the parser's resynchronisation on 0x02.
+//
+// Threads: as TConnection. The socket is written on the user-interface thread and read on the
+// reader thread; Close wakes a blocked receive by shutting the socket down before it closes it.
+#pragma once
+
+#include "comm/TConnection.h"
+#include "platform/Socket.h"
+
+#include <cstdint>
+
+class TEthernetConnection : public TConnection {
+public:
+    static constexpr uint32_t ConnectWaitMs = 60000;
+
+    explicit TEthernetConnection(platform::HWND window);
+    ~TEthernetConnection() override;
+
+    // Stores the mode only; Connect starts the reader.
+    void SetMode(uint8_t mode) override { mode_ = mode; }
+    // The link carries packets only: 4098 unless the mode is 0, and nothing happens in mode 0.
+    void WriteRaw(const uint8_t *data, uint32_t count) override;
+    void ReadRaw(uint8_t *data, uint32_t count) override;
+    bool IsOpen() const override { return socket_.Valid(); }
+    // Stops the reader (releasing it if it waits in a message to this thread), closes the socket.
+    void Close() override;
+    void SetRetryCount(int32_t count) override { settings_.EthernetRetryCount = count; }
+    int32_t GetRetryCount() const override { return settings_.EthernetRetryCount; }
+    int32_t GetResponseTimeout() const override { return settings_.EthernetResponseTimeout; }
+    void SetResponseTimeout(int32_t ms) override { settings_.EthernetResponseTimeout = ms; }
+
+    // Opens the connection and, when connected, starts the reader. Fails with xConnectionErr;
+    // returns without error and without a reader when a quit message arrives during the wait.
+    virtual void Connect(uint8_t mode) = 0;
+
+    // How long the connect waits for the device (ConnectWaitMs unless a test shortens it).
+    void SetConnectWait(uint32_t ms) { connectWaitMs_ = ms; }
+
+protected:
+    enum class ConnectOutcome { Connected, Quit };
+
+    // Creates the socket (3002), starts the connect to address:port (3004 when it fails at once or
+    // its notification reports an error, also for an address that is not dotted-decimal IPv4) and
+    // waits on timer ConnectTimerId: 4124 when cancelled (the flag is cleared), 4105 when the
+    // wait runs out. The socket is closed again on every failure. Connected: the socket is
+    // blocking with linger off (a failure there raises the error number itself).
+    ConnectOutcome OpenStream(const char *address, uint16_t port);
+    // Sends every byte; 4102 when the socket refuses them.
+    void SendBytes(const uint8_t *data, uint32_t count);
+
+    void WaitForData() override;
+    uint32_t ReadAvailable() override;
+    bool NextByte(uint8_t &out) override;
+    void WakeReader() override;
+
+    platform::Socket socket_;
+
+private:
+    enum class WaitResult { Pending, Connected, Cancelled, TimedOut, Quit };
+    WaitResult WaitForConnect();
+    WaitResult TakeConnectMessage(const platform::MSG &msg);
+    void FinishConnect();
+    void AbandonConnect();
+    // Removes the queued messages WM_USER..WM_USER+11 of this thread.
+    void DrainConnectionMessages();
+
+    uint32_t connectWaitMs_ = ConnectWaitMs;
+};

@@ -1,0 +1,330 @@
+// BSD sockets and the asynchronous-select emulation: a small thread per registration polls the
+// socket and an eventfd, and posts what it sees to the registered window.
+#include "platform/Socket.h"
+
+#include "platform/posix/SerialFd.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <system_error>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = address;
+    return sa;
+}
+
+int LastError() { return errno != 0 ? errno : EIO; }
+
+// A hard error of SO_ERROR, or the error of getsockopt itself.
+int PendingError(int fd) {
+    int value = 0;
+    socklen_t size = sizeof value;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &value, &size) != 0) return LastError();
+    return value;
+}
+
+uint16_t ErrorWord(int error) { return static_cast<uint16_t>(error > 0xFFFF ? 0xFFFF : error); }
+
+int NewSocket(int type, int *error) {
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (error) *error = fd < 0 ? LastError() : 0;
+    return fd;
+}
+
+} // namespace
+
+// The thread of one asynchronous-select registration.
+class AsyncSelectWatcher {
+public:
+    AsyncSelectWatcher(int fd, HWND window, UINT msg, uint16_t events)
+        : fd_(fd), window_(window), msg_(msg), events_(events) {}
+    ~AsyncSelectWatcher() { Stop(); }
+
+    bool Start() {
+        if (!wake_.Valid()) return false;
+        try {
+            thread_ = std::thread(&AsyncSelectWatcher::Run, this);
+        } catch (const std::system_error &) {
+            return false;
+        }
+        return true;
+    }
+    void Stop() {
+        if (!thread_.joinable()) return;
+        stop_ = true;
+        wake_.Signal();
+        thread_.join();
+    }
+    // A connect is under way: report its completion.
+    void ConnectStarted() {
+        connectPending_ = true;
+        wake_.Signal();
+    }
+    // The connect finished at once: report that without polling.
+    void ConnectDone(int error) { Post(FD_CONNECT, error); }
+    // The data was read: report the next arrival.
+    void ReadTaken() {
+        if (readArmed_.exchange(true)) return;
+        wake_.Signal();
+    }
+
+private:
+    void Post(uint16_t event, int error) {
+        if (events_ & event) PostMessage(window_, msg_, static_cast<WPARAM>(fd_), MakeSelectLParam(event, ErrorWord(error)));
+    }
+
+    void Run() {
+        bool closed = false;
+        while (!stop_) {
+            short want = 0;
+            const bool connecting = connectPending_;
+            if (connecting) want |= POLLOUT;
+            else if (!closed && readArmed_ && (events_ & (FD_READ | FD_CLOSE))) want |= POLLIN;
+            // Nothing to watch on the socket: leave it out, or a hang-up would spin the loop.
+            pollfd fds[2] = {{want ? fd_ : -1, want, 0}, {wake_.Get(), POLLIN, 0}};
+            const int ready = ::poll(fds, 2, -1);
+            if (ready < 0) {
+                if (errno == EINTR) continue;
+                return; // nothing more can be watched; the owner still ends us through Stop
+            }
+            if (fds[1].revents) wake_.Drain();
+            if (stop_) return;
+            const short got = fds[0].revents;
+            if (got == 0) continue;
+            if (connecting) {
+                connectPending_ = false;
+                Post(FD_CONNECT, PendingError(fd_));
+                continue;
+            }
+            closed = CheckReadable();
+        }
+    }
+
+    // Tells FD_READ from FD_CLOSE by peeking; true when the connection is over.
+    bool CheckReadable() {
+        uint8_t byte = 0;
+        const ssize_t n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n > 0) {
+            readArmed_ = false;
+            Post(FD_READ, 0);
+            return false;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
+        Post(FD_CLOSE, n == 0 ? 0 : LastError());
+        return true;
+    }
+
+    const int fd_;
+    const HWND window_;
+    const UINT msg_;
+    const uint16_t events_;
+    WakeFd wake_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> connectPending_{false};
+    std::atomic<bool> readArmed_{true};
+    std::thread thread_;
+};
+
+// ---- free helpers ----
+
+bool IsWouldBlock(int error) {
+    return error == EWOULDBLOCK || error == EAGAIN || error == EINPROGRESS;
+}
+
+uint32_t Ipv4Loopback() { return htonl(INADDR_LOOPBACK); }
+
+// ---- Socket ----
+
+Socket::Socket() = default;
+
+Socket::Socket(int fd) : fd_(fd) {}
+
+Socket::~Socket() { Close(); }
+
+Socket::Socket(Socket &&other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), watcher_(std::move(other.watcher_)) {}
+
+Socket &Socket::operator=(Socket &&other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+        watcher_ = std::move(other.watcher_);
+    }
+    return *this;
+}
+
+Socket Socket::Tcp(int *error) { return Socket(NewSocket(SOCK_STREAM, error)); }
+Socket Socket::Udp(int *error) { return Socket(NewSocket(SOCK_DGRAM, error)); }
+
+void Socket::Close() {
+    // The watcher polls the descriptor: it ends before the number can be reused.
+    watcher_.reset();
+    if (fd_ >= 0) {
+        ::close(fd_); // the descriptor is released even when close reports an error
+        fd_ = -1;
+    }
+}
+
+int Socket::SetBlocking(bool blocking) {
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0) return LastError();
+    const int wanted = blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK;
+    return ::fcntl(fd_, F_SETFL, wanted) == 0 ? 0 : LastError();
+}
+
+int Socket::SetLinger(bool on, int seconds) {
+    linger value{on ? 1 : 0, seconds};
+    return ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &value, sizeof value) == 0 ? 0 : LastError();
+}
+
+int Socket::SetBroadcast(bool on) {
+    const int value = on ? 1 : 0;
+    return ::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &value, sizeof value) == 0 ? 0 : LastError();
+}
+
+int Socket::SetReuseAddress(bool on) {
+    const int value = on ? 1 : 0;
+    return ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &value, sizeof value) == 0 ? 0 : LastError();
+}
+
+int Socket::Bind(uint32_t address, uint16_t port) {
+    const sockaddr_in sa = MakeAddress(address, port);
+    return ::bind(fd_, reinterpret_cast<const sockaddr *>(&sa), sizeof sa) == 0 ? 0 : LastError();
+}
+
+int Socket::Listen(int backlog) { return ::listen(fd_, backlog) == 0 ? 0 : LastError(); }
+
+int Socket::Connect(uint32_t address, uint16_t port) {
+    const sockaddr_in sa = MakeAddress(address, port);
+    int result;
+    while ((result = ::connect(fd_, reinterpret_cast<const sockaddr *>(&sa), sizeof sa)) != 0 &&
+           errno == EINTR) {
+    }
+    const int error = result == 0 ? 0 : LastError();
+    if (watcher_) {
+        if (error == 0) watcher_->ConnectDone(0);
+        else if (IsWouldBlock(error)) watcher_->ConnectStarted();
+    }
+    return error;
+}
+
+Socket Socket::Accept(int *error) {
+    int fd;
+    while ((fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) < 0 && errno == EINTR) {
+    }
+    if (error) *error = fd < 0 ? LastError() : 0;
+    return Socket(fd);
+}
+
+int Socket::Shutdown(ShutdownHow how) {
+    const int value = how == ShutdownHow::Receive ? SHUT_RD : how == ShutdownHow::Send ? SHUT_WR : SHUT_RDWR;
+    return ::shutdown(fd_, value) == 0 ? 0 : LastError();
+}
+
+uint16_t Socket::LocalPort() const {
+    sockaddr_in sa{};
+    socklen_t size = sizeof sa;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr *>(&sa), &size) != 0) return 0;
+    return ntohs(sa.sin_port);
+}
+
+int Socket::SendAll(const uint8_t *data, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        // MSG_NOSIGNAL: a peer that went away is an error number here, not a SIGPIPE.
+        const ssize_t n = ::send(fd_, data + done, count - done, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // A non-blocking socket with a full send buffer: wait for room, then go on.
+                pollfd pfd{fd_, POLLOUT, 0};
+                if (::poll(&pfd, 1, -1) < 0 && errno != EINTR) return LastError();
+                continue;
+            }
+            return LastError();
+        }
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+IoResult Socket::Recv(uint8_t *data, size_t count) {
+    IoResult result;
+    ssize_t n;
+    while ((n = ::recv(fd_, data, count, 0)) < 0 && errno == EINTR) {
+    }
+    if (n < 0) result.error = LastError();
+    else result.count = static_cast<long>(n);
+    if (watcher_) watcher_->ReadTaken();
+    return result;
+}
+
+IoResult Socket::SendTo(const uint8_t *data, size_t count, uint32_t address, uint16_t port) {
+    const sockaddr_in sa = MakeAddress(address, port);
+    IoResult result;
+    ssize_t n;
+    while ((n = ::sendto(fd_, data, count, MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&sa),
+                         sizeof sa)) < 0 &&
+           errno == EINTR) {
+    }
+    if (n < 0) result.error = LastError();
+    else result.count = static_cast<long>(n);
+    return result;
+}
+
+Datagram Socket::RecvFrom(uint8_t *data, size_t count) {
+    sockaddr_in sa{};
+    socklen_t size = sizeof sa;
+    Datagram result;
+    ssize_t n;
+    while ((n = ::recvfrom(fd_, data, count, 0, reinterpret_cast<sockaddr *>(&sa), &size)) < 0 &&
+           errno == EINTR) {
+    }
+    if (n < 0) {
+        result.error = LastError();
+    } else {
+        result.count = static_cast<long>(n);
+        result.address = sa.sin_addr.s_addr;
+        result.port = ntohs(sa.sin_port);
+    }
+    if (watcher_) watcher_->ReadTaken();
+    return result;
+}
+
+int Socket::WaitReadable(int timeoutMs) const {
+    pollfd pfd{fd_, POLLIN, 0};
+    int ready;
+    while ((ready = ::poll(&pfd, 1, timeoutMs)) < 0 && errno == EINTR) {
+    }
+    if (ready < 0) return -1;
+    return ready > 0 ? 1 : 0;
+}
+
+int Socket::AsyncSelect(HWND window, UINT msg, uint16_t events) {
+    watcher_.reset();
+    if (events == 0) return 0;
+    if (const int error = SetBlocking(false)) return error;
+    auto watcher = std::make_unique<AsyncSelectWatcher>(fd_, window, msg, events);
+    if (!watcher->Start()) return ENOMEM;
+    watcher_ = std::move(watcher);
+    return 0;
+}
+
+} // namespace platform
