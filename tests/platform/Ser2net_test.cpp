@@ -3,8 +3,13 @@
 // the rate ser2net puts on the terminal.
 #include "SerialTestSupport.h"
 
+#include "comm/TSerialConnection.h"
+#include "platform/Registry.h"
 #include "platform/Rfc2217Client.h"
 #include "platform/posix/Termios2.h"
+
+#include "PacketPeer.h"
+#include "PtyFrontEnd.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +72,9 @@ std::string ReadFile(const std::filesystem::path &path) {
 
 class Ser2net : public ::testing::Test {
 protected:
+    // The terminal ser2net serves: the test's own pseudo-terminal unless a test says otherwise.
+    virtual std::string ServedDevice() const { return pty.SlavePath(); }
+
     void SetUp() override {
         if (!std::filesystem::exists(Ser2netPath))
             GTEST_SKIP()
@@ -80,7 +88,7 @@ protected:
         const auto config = directory / "ser2net.yaml";
         std::ofstream(config) << "connection: &board\n"
                               << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << tcpPort << "\n"
-                              << "  connector: serialdev," << pty.SlavePath() << ",9600n81,local\n";
+                              << "  connector: serialdev," << ServedDevice() << ",9600n81,local\n";
         log = directory / "ser2net.log";
         server = std::make_unique<ChildProcess>(
             std::vector<std::string>{Ser2netPath, "-n", "-d", "-u", "-c", config.string()},
@@ -143,6 +151,57 @@ TEST_F(Ser2net, UnansweredLineControlsDoNotHoldThePort) {
     uint32_t status = 0xFFFF;
     ASSERT_TRUE(Eventually([&] { return port->GetModemStatus(&status); }));
     EXPECT_EQ(status & platform::MS_DSR_ON, 0u);
+}
+
+// Packets through ser2net: our serial connection on one side, corvix-sim's packet peer on the
+// pseudo-terminal ser2net serves. Frames with flag and escape bytes, and 0xFF, which Telnet
+// doubles, must arrive intact both ways.
+class Ser2netPackets : public Ser2net {
+protected:
+    Ser2netPackets() { front.Start(); }
+    std::string ServedDevice() const override { return front.SlavePath(); }
+
+    sim::PacketPeer peer;
+    sim::PtyFrontEnd front{peer};
+};
+
+platform::LRESULT QuietProc(platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) { return 0; }
+
+TEST_F(Ser2netPackets, RequestAndReplyCrossIntact) {
+    port.reset(); // the connection opens its own
+    const auto dir = directory;
+    ::setenv("TARNWICK_REGISTRY", (dir / "registry.reg").c_str(), 1);
+    platform::ReloadRegistry();
+    platform::RegKey("Software\\Vexlon\\ZEP\\Ports").SetString("COM1", url);
+
+    const std::vector<uint8_t> answer = {0x7E, 0xFF, 0x7D, 0x00, 0xFF, 0x42};
+    peer.SetRule({0, 2, sim::ReplyKind::Ack, answer});
+    platform::HWND window = platform::CreateWindow(QuietProc);
+    {
+        TSerialConnection connection(window);
+        CommOptions options;
+        options.ComPort = 1;
+        options.BaudRate = 115200;
+        options.DtrControl = 1;
+        options.RtsControl = 1;
+        options.SerialResponseTimeout = 500;
+        options.SerialRetryCount = 3;
+        connection.SetSettings(options);
+        connection.Open(1);
+        connection.RegisterHandler(0, 2, nullptr, nullptr, true, true);
+        std::vector<uint8_t> buffer = {0xFF, 0x7E, 0x7D, 0xFF, 0x01};
+        const std::vector<uint8_t> request = buffer;
+        buffer.resize(16);
+        connection.Send(0, 2, buffer.data(), uint32_t(request.size()), buffer.size());
+        EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + long(answer.size())), answer);
+        const auto received = peer.Received();
+        ASSERT_FALSE(received.empty()) << "ser2net said:\n" << ReadFile(log);
+        EXPECT_EQ(received.back().frame.payload, request);
+        connection.Close();
+    }
+    platform::DestroyWindow(window);
+    ::unsetenv("TARNWICK_REGISTRY");
+    platform::ReloadRegistry();
 }
 
 } // namespace

@@ -1,0 +1,156 @@
+// A 512 KiB image into corvix-sim paced at 460800 baud over RFC 2217 on loopback, through the
+// whole session and engine, against the wire-limited ideal: every byte of every SYS/WRITE frame
+// and of its acknowledgement on the line at 10 bits a byte, stop-and-wait, nothing else.
+#include "comm/PacketCodec.h"
+#include "load/LoadSession.h"
+#include "loader/LoaderErrors.h"
+#include "platform/Registry.h"
+#include "settings/Zepenvironment.h"
+
+#include "BoardPeer.h"
+#include "Rfc2217Server.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t ImageBytes = 512 * 1024;
+constexpr uint32_t LineRate = 460800;
+
+// Forwards to the real engine and notes when the program's blocks start and end.
+class TimingEngine : public LoaderEngineApi {
+public:
+    explicit TimingEngine(LoaderEngineApi &engine) : engine_(engine) {}
+    Clock::time_point firstWrite{}, lastWriteDone{};
+    uint64_t wireBytes = 0; // request and reply frames of the program's blocks
+
+    void Connect(platform::HWND w, CommOptions o, uint8_t m, PassphraseCallback p) override {
+        engine_.Connect(w, o, m, std::move(p));
+    }
+    void RegisterPacketKinds() override { engine_.RegisterPacketKinds(); }
+    void InstallDiagnosticCallbacks() override { engine_.InstallDiagnosticCallbacks(); }
+    void Disconnect() override { engine_.Disconnect(); }
+    void CancelTransfer() override { engine_.CancelTransfer(); }
+    int32_t GetRetryCount() override { return engine_.GetRetryCount(); }
+    void SetRetryCount(int32_t n) override { engine_.SetRetryCount(n); }
+    int32_t GetResponseTimeout() override { return engine_.GetResponseTimeout(); }
+    void SetResponseTimeout(int32_t ms) override { engine_.SetResponseTimeout(ms); }
+    bool SendColdLoader(const std::string &p, int32_t b) override { return engine_.SendColdLoader(p, b); }
+    void SendPilotBios(const std::string &p, int32_t b) override { engine_.SendPilotBios(p, b); }
+    bool SetTargetBaudRate(int32_t b) override { return engine_.SetTargetBaudRate(b); }
+    void ReadIdBlock(IdBlockInfo &i) override { engine_.ReadIdBlock(i); }
+    void SetFlashParameters(uint16_t a, uint16_t b, uint16_t c, uint16_t d) override {
+        engine_.SetFlashParameters(a, b, c, d);
+    }
+    void EraseFlash(uint32_t v) override { engine_.EraseFlash(v); }
+    void WriteBlock(uint32_t address, uint16_t length, const uint8_t *data) override {
+        if (firstWrite == Clock::time_point{})
+            firstWrite = Clock::now();
+        std::vector<uint8_t> payload(7 + length);
+        payload[0] = 0;
+        packet::StoreLe16(&payload[1], length);
+        packet::StoreLe32(&payload[3], address);
+        std::copy(data, data + length, payload.begin() + 7);
+        wireBytes += packet::MakeFrame(0, 3, payload.data(), payload.size()).size();
+        wireBytes += packet::MakeFrame(0, 0x80 | 3, nullptr, 0).size();
+        engine_.WriteBlock(address, length, data);
+        lastWriteDone = Clock::now();
+    }
+    void StartBios(uint8_t w) override { engine_.StartBios(w); }
+    void NetworkDownload(const std::string &f, const std::string &e, uint32_t s, int32_t n,
+                         NetworkContinueCallback c, uint32_t b, uint32_t fl, NetworkStatusCallback st) override {
+        engine_.NetworkDownload(f, e, s, n, std::move(c), b, fl, std::move(st));
+    }
+    void EndNetworkDownload() override { engine_.EndNetworkDownload(); }
+    bool ProbeTarget() override { return engine_.ProbeTarget(); }
+    void ResetTarget(int32_t b) override { engine_.ResetTarget(b); }
+    void SendEndTriplet() override { engine_.SendEndTriplet(); }
+    void RunUserProgram() override { engine_.RunUserProgram(); }
+    void RunProgram() override { engine_.RunProgram(); }
+
+private:
+    LoaderEngineApi &engine_;
+};
+
+class QuietDisplay : public LoadDisplay {
+public:
+    explicit QuietDisplay(platform::HWND window) : window_(window) {}
+    platform::HWND WindowHandle() override { return window_; }
+    void ShowProgressWindow() override {}
+    void SetStage(const std::string &) override {}
+    void SetProgressMax(uint32_t) override {}
+    void StepProgress(uint32_t) override {}
+    void SetStatusPanel(int, const std::string &) override {}
+    void SetCaptions(const std::string &, const std::string &) override {}
+    void SetBusyCursor(bool) override {}
+    void ShowMessage(const std::string &caption, const std::string &text) override {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    }
+    void Finish() override {}
+
+private:
+    platform::HWND window_;
+};
+
+platform::LRESULT QuietProc(platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) { return 0; }
+
+} // namespace
+
+int main() {
+    const fs::path dir = fs::temp_directory_path() / ("tarnwick-bench-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "prog");
+    ::setenv("TARNWICK_REGISTRY", (dir / "registry.reg").c_str(), 1);
+    LoadSettings((dir / "prog" / "tarnwick").string());
+    const fs::path samples = fs::path(TARNWICK_SOURCE_DIR) / "samples";
+    Env().ColdLoaderFile = (samples / "coldload.bin").string();
+    Env().PilotBiosFile = (samples / "pilot.bin").string();
+    Env().FlashTableFile = (samples / "Flash.ini").string();
+    Env().Comm.ComPort = 1;
+
+    std::vector<uint8_t> image(ImageBytes);
+    std::mt19937 random(7);
+    for (auto &byte : image)
+        byte = static_cast<uint8_t>(random());
+    const fs::path imagePath = dir / "image.bin";
+    std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char *>(image.data()), image.size());
+
+    sim::BoardPeer board;
+    sim::Rfc2217Server server(board, {0, true, true});
+    if (!server.Start()) {
+        std::fprintf(stderr, "corvix-sim could not start\n");
+        return 1;
+    }
+    platform::RegKey("Software\\Vexlon\\ZEP\\Ports").SetString("COM1", server.Url());
+
+    platform::HWND window = platform::CreateWindow(QuietProc);
+    QuietDisplay display(window);
+    TimingEngine engine(TheLoaderEngine());
+    const auto start = Clock::now();
+    LoadSession session(imagePath.string(), Env(), engine, display, [] { return std::array<uint8_t, 16>{}; });
+    session.RunLoad();
+    const double whole = std::chrono::duration<double>(Clock::now() - start).count();
+    platform::DestroyWindow(window);
+    server.Stop();
+    fs::remove_all(dir);
+    if (session.Result != 0) {
+        std::fprintf(stderr, "load failed: %d\n", session.Result);
+        return 1;
+    }
+    const bool intact = board.ReadFlash(0x80000, image.size()) == image;
+    const double measured = std::chrono::duration<double>(engine.lastWriteDone - engine.firstWrite).count();
+    const double ideal = double(engine.wireBytes) * 10.0 / LineRate;
+    std::printf("serial load of %u bytes at %u baud over RFC 2217 (paced): flash %s\n", ImageBytes, LineRate,
+                intact ? "matches" : "DIFFERS");
+    std::printf("  program blocks: %.3f s measured, %.3f s wire-limited ideal, ratio %.3f\n", measured, ideal,
+                measured / ideal);
+    std::printf("  whole load (cold loader, pilot BIOS, negotiation included): %.3f s\n", whole);
+    return intact ? 0 : 1;
+}
