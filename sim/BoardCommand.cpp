@@ -1,13 +1,9 @@
 #include "BoardCommand.h"
 
 #include "BoardPeer.h"
+#include "CommandLine.h"
 #include "PtyFrontEnd.h"
 #include "Rfc2217Server.h"
-
-#include <algorithm>
-#include <csignal>
-#include <cstring>
-#include <pthread.h>
 
 namespace sim {
 
@@ -30,54 +26,6 @@ const char BoardUsage[] =
     "It prints the address or device to use on standard output and ends on SIGINT or SIGTERM.\n";
 
 namespace {
-
-std::optional<uint16_t> ParseHex16(const std::string &text) {
-    std::string digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
-        digits = digits.substr(2);
-    if (digits.empty() || digits.size() > 4 ||
-        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        return std::nullopt;
-    return uint16_t(std::stoul(digits, nullptr, 16));
-}
-
-// Applies one option that takes a value. False when the value is not understood.
-bool ApplyValue(const std::string &option, const std::string &value, BoardArguments &arguments) {
-    if (option == "--rfc2217-port") {
-        auto port = ParseDecimal(value, 65535);
-        arguments.port = port ? uint16_t(*port) : 0;
-        return port.has_value();
-    }
-    if (option == "--flash-id") {
-        auto id = ParseHex16(value);
-        arguments.board.flashId = id.value_or(0);
-        return id.has_value();
-    }
-    if (option == "--baud-rates") {
-        auto rates = ParseBaudRates(value);
-        if (rates)
-            arguments.board.baudRates = *rates;
-        return rates.has_value();
-    }
-    if (option == "--fault") {
-        auto fault = ParseBoardFault(value);
-        arguments.board.fault = fault.value_or(BoardFault{});
-        return fault.has_value();
-    }
-    if (option == "--transcript" || option == "--flash-out") {
-        (option == "--transcript" ? arguments.transcriptPath : arguments.flashPath) = value;
-        return !value.empty();
-    }
-    return false;
-}
-
-bool TakesValue(const std::string &option) {
-    for (const char *name :
-         {"--rfc2217-port", "--flash-id", "--baud-rates", "--fault", "--transcript", "--flash-out"})
-        if (option == name)
-            return true;
-    return false;
-}
 
 // Writes the transcript and the flash window; false if either could not be written.
 bool SaveResults(const BoardPeer &board, const BoardArguments &arguments) {
@@ -105,42 +53,51 @@ void Serve(FrontEnd &frontEnd, const std::string &address, std::FILE *out,
     frontEnd.Stop(); // no byte reaches the board while its results are written
 }
 
-int StartFailed(const std::string &error) {
-    std::fprintf(stderr, "corvix-sim: %s\n", error.c_str());
-    return 1;
-}
-
 } // namespace
 
 std::optional<BoardArguments> ParseBoardArguments(const std::vector<std::string> &options,
                                                   std::string *error) {
     BoardArguments arguments;
     bool portGiven = false;
-    auto fail = [&](const std::string &why) -> std::optional<BoardArguments> {
-        if (error)
-            *error = why;
+    OptionParser parser;
+    parser.Flag("--pty", [&] { arguments.pty = true; })
+        .Flag("--pace", [&] { arguments.pace = true; })
+        .Flag("--no-processor", [&] { arguments.board.noProcessor = true; })
+        .Value("--rfc2217-port",
+               [&](const std::string &value) {
+                   auto port = ParseDecimal(value, 65535);
+                   arguments.port = port ? uint16_t(*port) : 0;
+                   portGiven = port.has_value();
+                   return port.has_value();
+               })
+        .Value("--flash-id",
+               [&](const std::string &value) {
+                   auto id = ParseHex16(value);
+                   arguments.board.flashId = id.value_or(0);
+                   return id.has_value();
+               })
+        .Value("--baud-rates",
+               [&](const std::string &value) {
+                   auto rates = ParseBaudRates(value);
+                   if (rates)
+                       arguments.board.baudRates = *rates;
+                   return rates.has_value();
+               })
+        .Value("--fault",
+               [&](const std::string &value) {
+                   auto fault = ParseBoardFault(value);
+                   arguments.board.fault = fault.value_or(BoardFault{});
+                   return fault.has_value();
+               })
+        .Path("--transcript", arguments.transcriptPath)
+        .Path("--flash-out", arguments.flashPath);
+    if (!parser.Parse(options, error))
         return std::nullopt;
-    };
-    for (size_t i = 0; i < options.size(); ++i) {
-        const std::string &option = options[i];
-        if (option == "--pty") {
-            arguments.pty = true;
-        } else if (option == "--pace") {
-            arguments.pace = true;
-        } else if (option == "--no-processor") {
-            arguments.board.noProcessor = true;
-        } else if (TakesValue(option)) {
-            if (i + 1 >= options.size())
-                return fail(option + " needs a value");
-            if (!ApplyValue(option, options[++i], arguments))
-                return fail("bad value for " + option + ": " + options[i]);
-            portGiven = portGiven || option == "--rfc2217-port";
-        } else {
-            return fail("unknown option " + option);
-        }
+    if (arguments.pty && portGiven) {
+        if (error)
+            *error = "--pty and --rfc2217-port exclude each other";
+        return std::nullopt;
     }
-    if (arguments.pty && portGiven)
-        return fail("--pty and --rfc2217-port exclude each other");
     arguments.board.hasModemLines = !arguments.pty;
     return arguments;
 }
@@ -152,38 +109,24 @@ int RunBoard(const BoardArguments &arguments, std::FILE *out,
     if (arguments.pty) {
         PtyFrontEnd frontEnd(board, {arguments.pace});
         if (!frontEnd.Start(&error))
-            return StartFailed(error);
+            return CommandFailed(error);
         Serve(frontEnd, frontEnd.SlavePath(), out, waitForStop);
     } else {
         Rfc2217Server server(board, {arguments.port, arguments.pace, true});
         if (!server.Start(&error))
-            return StartFailed(error);
+            return CommandFailed(error);
         Serve(server, server.Url(), out, waitForStop);
     }
     return SaveResults(board, arguments) ? 0 : 1;
 }
 
 int RunBoardCommand(int argc, char **argv) {
-    std::vector<std::string> options(argv + std::min(argc, 1), argv + argc);
-    if (!options.empty() && options.front() == "board")
-        options.erase(options.begin());
     std::string error;
-    auto arguments = ParseBoardArguments(options, &error);
-    if (!arguments) {
-        std::fprintf(stderr, "corvix-sim: %s\n%s", error.c_str(), BoardUsage);
-        return 2;
-    }
-    // Blocked before any thread starts, so that every thread inherits the mask and the signal
-    // reaches only the sigwait below.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    return RunBoard(*arguments, stdout, [&] {
-        int received = 0;
-        sigwait(&signals, &received);
-    });
+    auto arguments = ParseBoardArguments(CommandOptions(argc, argv, "board"), &error);
+    if (!arguments)
+        return UsageError(error, BoardUsage);
+    const TerminationSignals signals; // before RunBoard starts the front end's threads
+    return RunBoard(*arguments, stdout, [&] { signals.Wait(); });
 }
 
 } // namespace sim

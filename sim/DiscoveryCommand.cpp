@@ -1,11 +1,9 @@
 #include "DiscoveryCommand.h"
 
 #include "BoardOptions.h"
+#include "CommandLine.h"
 
-#include <algorithm>
-#include <csignal>
 #include <cstdio>
-#include <pthread.h>
 
 namespace sim {
 
@@ -35,89 +33,55 @@ std::optional<std::array<uint8_t, 6>> ParseMac(const std::string &text) {
     return mac;
 }
 
-namespace {
-
-bool ApplyValue(const std::string &option, const std::string &value, DiscoveryArguments &arguments) {
-    DiscoveryOptions &r = arguments.responder;
-    if (option == "--port" || option == "--control-port" || option == "--status") {
-        const auto number = ParseDecimal(value, 65535);
-        if (!number)
-            return false;
-        (option == "--port" ? r.port : option == "--status" ? r.status : r.controlPort) = uint16_t(*number);
-        return true;
-    }
-    if (option == "--name") {
-        r.name = value;
-        return true;
-    }
-    if (option == "--mac") {
-        const auto mac = ParseMac(value);
-        if (mac)
-            r.mac = *mac;
-        return mac.has_value();
-    }
-    if (option == "--transcript") {
-        arguments.transcriptPath = value;
-        return !value.empty();
-    }
-    return false;
-}
-
-} // namespace
-
 std::optional<DiscoveryArguments> ParseDiscoveryArguments(const std::vector<std::string> &options,
                                                           std::string *error) {
-    static const std::vector<std::string> valued{"--port", "--control-port", "--name",
-                                                 "--status", "--mac", "--transcript"};
     DiscoveryArguments arguments;
-    for (size_t i = 0; i < options.size(); ++i) {
-        const std::string &option = options[i];
-        if (option == "--silent") {
-            arguments.responder.silent = true;
-            continue;
-        }
-        std::string why;
-        if (std::find(valued.begin(), valued.end(), option) == valued.end())
-            why = "unknown option " + option;
-        else if (i + 1 >= options.size())
-            why = option + " needs a value";
-        else if (!ApplyValue(option, options[i + 1], arguments))
-            why = "bad value for " + option + ": " + options[i + 1];
-        if (!why.empty()) {
-            if (error)
-                *error = why;
-            return std::nullopt;
-        }
-        ++i;
-    }
+    DiscoveryOptions &r = arguments.responder;
+    // --port, --control-port and --status alike: decimal, at most 65535.
+    auto number = [](uint16_t &field) {
+        return [&field](const std::string &value) {
+            const auto parsed = ParseDecimal(value, 65535);
+            if (parsed)
+                field = uint16_t(*parsed);
+            return parsed.has_value();
+        };
+    };
+    OptionParser parser;
+    parser.Flag("--silent", [&] { r.silent = true; })
+        .Value("--port", number(r.port))
+        .Value("--control-port", number(r.controlPort))
+        .Value("--name",
+               [&](const std::string &value) {
+                   r.name = value;
+                   return true;
+               })
+        .Value("--status", number(r.status))
+        .Value("--mac",
+               [&](const std::string &value) {
+                   const auto mac = ParseMac(value);
+                   if (mac)
+                       r.mac = *mac;
+                   return mac.has_value();
+               })
+        .Path("--transcript", arguments.transcriptPath);
+    if (!parser.Parse(options, error))
+        return std::nullopt;
     return arguments;
 }
 
 int RunDiscoveryCommand(int argc, char **argv) {
-    std::vector<std::string> options(argv + std::min(argc, 1), argv + argc);
-    if (!options.empty() && options.front() == "discovery")
-        options.erase(options.begin());
     std::string error;
-    const auto arguments = ParseDiscoveryArguments(options, &error);
-    if (!arguments) {
-        std::fprintf(stderr, "corvix-sim: %s\n%s", error.c_str(), DiscoveryUsage);
-        return 2;
-    }
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const auto arguments = ParseDiscoveryArguments(CommandOptions(argc, argv, "discovery"), &error);
+    if (!arguments)
+        return UsageError(error, DiscoveryUsage);
+    const TerminationSignals signals; // before the responder's thread starts
 
     DiscoveryResponder responder(arguments->responder);
-    if (!responder.Start(&error)) {
-        std::fprintf(stderr, "corvix-sim: %s\n", error.c_str());
-        return 1;
-    }
+    if (!responder.Start(&error))
+        return CommandFailed(error);
     std::printf("%u\n", unsigned(responder.Port()));
     std::fflush(stdout);
-    int received = 0;
-    sigwait(&signals, &received);
+    signals.Wait();
     responder.Stop();
     if (!arguments->transcriptPath.empty() &&
         !responder.SaveTranscript(arguments->transcriptPath, &error)) {

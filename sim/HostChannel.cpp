@@ -1,5 +1,7 @@
 #include "HostChannel.h"
 
+#include <poll.h>
+
 namespace sim {
 
 HostChannel::HostChannel(Peer &peer, bool pace) : peer_(peer), pace_(pace) {
@@ -96,7 +98,7 @@ void HostChannel::TakeForHost(SimClock::time_point now, size_t limit, std::vecto
         out.push_back(item.byte);
 }
 
-int HostChannel::MsUntilNextDue(SimClock::time_point now) const {
+std::optional<SimClock::time_point> HostChannel::NextDue() const {
     std::lock_guard lock(mutex_);
     std::optional<SimClock::time_point> next;
     for (const PacedStream *stream : {&toPeer_, &toHost_}) {
@@ -104,6 +106,25 @@ int HostChannel::MsUntilNextDue(SimClock::time_point now) const {
         if (due && (!next || *due < *next))
             next = due;
     }
+    return next;
+}
+
+int HostChannel::PollUntilDue(pollfd *fds, unsigned count, int capMs) const {
+    const auto now = SimClock::now();
+    std::optional<std::chrono::nanoseconds> wait;
+    if (const auto next = NextDue())
+        wait = *next <= now ? std::chrono::nanoseconds(0) : *next - now;
+    if (capMs >= 0 && (!wait || *wait > std::chrono::milliseconds(capMs)))
+        wait = std::chrono::milliseconds(capMs);
+    if (!wait)
+        return ::ppoll(fds, count, nullptr, nullptr);
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(*wait);
+    const timespec timeout{time_t(seconds.count()), long((*wait - seconds).count())};
+    return ::ppoll(fds, count, &timeout, nullptr);
+}
+
+int HostChannel::MsUntilNextDue(SimClock::time_point now) const {
+    const std::optional<SimClock::time_point> next = NextDue();
     if (!next)
         return -1;
     if (*next <= now)

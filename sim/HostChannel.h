@@ -10,6 +10,7 @@
 #include "platform/posix/SerialFd.h"
 
 #include <mutex>
+#include <poll.h>
 #include <optional>
 #include <vector>
 
@@ -39,6 +40,10 @@ public:
     void TakeForHost(SimClock::time_point now, size_t limit, std::vector<uint8_t> &out);
     // Milliseconds until the next item falls due (rounded up), -1 when nothing waits.
     int MsUntilNextDue(SimClock::time_point now) const;
+    // Polls fds until one is ready or the next item falls due, to the microsecond: pacing at
+    // 460800 baud moves a byte every 22 us, and a wait rounded to whole milliseconds would add up
+    // to a millisecond to every frame. capMs (-1: none) bounds the wait. As ::poll returns.
+    int PollUntilDue(pollfd *fds, unsigned count, int capMs) const;
     bool TakeDisconnectRequest();
     // The modem lines, when they changed since the last call.
     std::optional<uint8_t> TakeModemChange();
@@ -47,6 +52,7 @@ public:
 
 private:
     ByteTime CurrentByteTime() const; // mutex_ held
+    std::optional<SimClock::time_point> NextDue() const;
 
     Peer &peer_;
     const bool pace_;

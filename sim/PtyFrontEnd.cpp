@@ -84,10 +84,7 @@ void PtyFrontEnd::Loop() {
     while (!stopping_ && master_.Valid()) {
         pollfd fds[2] = {{master_.Get(), short(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0},
                          {channel_.WakeFd(), POLLIN, 0}};
-        int timeout = channel_.MsUntilNextDue(SimClock::now());
-        if (timeout < 0 || timeout > PollMs)
-            timeout = PollMs;
-        if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
+        if (channel_.PollUntilDue(fds, 2, PollMs) < 0 && errno != EINTR)
             break;
         channel_.DrainWake();
         if (stopping_)

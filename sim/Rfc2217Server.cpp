@@ -107,8 +107,7 @@ void Rfc2217Server::Loop() {
         pollfd fds[2] = {{haveConnection ? connection_.Get() : listener_.Get(),
                           short(POLLIN | (haveConnection && !out_.empty() ? POLLOUT : 0)), 0},
                          {channel_.WakeFd(), POLLIN, 0}};
-        const int timeout = channel_.MsUntilNextDue(SimClock::now());
-        if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
+        if (channel_.PollUntilDue(fds, 2, -1) < 0 && errno != EINTR)
             break;
         channel_.DrainWake();
         if (stopping_)

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
-#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -24,7 +23,6 @@ constexpr int ConnectTimeoutMs = 5000;
 // on regardless (a plain Telnet server never answers).
 constexpr int ComPortAnswerMs = 1000;
 constexpr int WriteSliceMs = 50;
-constexpr int DrainSlackMs = 2000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -428,11 +426,9 @@ long Rfc2217Client::OutputQueueCount() {
         std::lock_guard lock(outMutex_);
         pending = out_.size();
     }
-    int unacknowledged = 0;
-    if (::ioctl(socket_.Get(), SIOCOUTQ, &unacknowledged) != 0)
-        return -1;
-    // What the server holds is still on its way out of the remote port.
-    return std::max(long(pending) + unacknowledged, BytesOnTheWire());
+    // Bytes the socket has taken are in the stream to the server, ahead of anything that follows;
+    // what counts is what the remote port still has to shift out.
+    return long(pending) + BytesOnTheWire();
 }
 
 bool Rfc2217Client::PurgeInput() {
@@ -454,23 +450,10 @@ bool Rfc2217Client::DrainOutput() {
         freeAt = wireFreeAt_;
     }
     std::this_thread::sleep_until(freeAt);
-    // The server has the bytes once TCP has them acknowledged; it owns the rest of their way.
-    const long queued = OutputQueueCount();
-    if (queued < 0)
-        return false;
-    uint32_t rate;
-    {
-        std::lock_guard lock(mutex_);
-        rate = configuredBaud_ ? configuredBaud_ : 300;
-    }
-    const auto deadline =
-        Clock::now() + std::chrono::milliseconds(DrainSlackMs + int64_t(queued) * 10 * 1000 / rate);
-    for (long left = queued; left != 0; left = OutputQueueCount()) {
-        if (left < 0 || Clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    // The bytes left us in stream order, ahead of any line change that follows them; waiting for
+    // TCP's acknowledgement as well would only add the peer's delayed-ACK time to every frame.
+    std::lock_guard lock(mutex_);
+    return !failed_;
 }
 
 bool Rfc2217Client::GetModemStatus(uint32_t *status) {

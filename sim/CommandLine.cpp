@@ -1,0 +1,99 @@
+#include "CommandLine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <pthread.h>
+#include <utility>
+
+namespace sim {
+
+std::optional<uint16_t> ParseHex16(const std::string &text) {
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        digits = digits.substr(2);
+    if (digits.empty() || digits.size() > 4 ||
+        digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return std::nullopt;
+    return uint16_t(std::stoul(digits, nullptr, 16));
+}
+
+std::vector<std::string> CommandOptions(int argc, char **argv, std::string_view verb) {
+    std::vector<std::string> options(argv + std::min(argc, 1), argv + argc);
+    if (!options.empty() && options.front() == verb)
+        options.erase(options.begin());
+    return options;
+}
+
+OptionParser &OptionParser::Flag(std::string name, std::function<void()> set) {
+    options_.push_back({std::move(name), false, [set = std::move(set)](const std::string &) {
+                            set();
+                            return true;
+                        }});
+    return *this;
+}
+
+OptionParser &OptionParser::Value(std::string name, ValueHandler apply) {
+    options_.push_back({std::move(name), true, std::move(apply)});
+    return *this;
+}
+
+OptionParser &OptionParser::Path(std::string name, std::string &path) {
+    return Value(std::move(name), [&path](const std::string &value) {
+        path = value;
+        return !value.empty();
+    });
+}
+
+const OptionParser::Option *OptionParser::Find(const std::string &name) const {
+    auto found = std::find_if(options_.begin(), options_.end(),
+                              [&](const Option &option) { return option.name == name; });
+    return found == options_.end() ? nullptr : &*found;
+}
+
+bool OptionParser::Parse(const std::vector<std::string> &options, std::string *error) const {
+    auto fail = [error](const std::string &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    for (size_t i = 0; i < options.size(); ++i) {
+        const std::string &name = options[i];
+        const Option *option = Find(name);
+        if (!option)
+            return fail("unknown option " + name);
+        if (!option->takesValue) {
+            option->apply({});
+            continue;
+        }
+        if (i + 1 >= options.size())
+            return fail(name + " needs a value");
+        const std::string &value = options[++i];
+        if (!option->apply(value))
+            return fail("bad value for " + name + ": " + value);
+    }
+    return true;
+}
+
+int UsageError(const std::string &error, const char *usage) {
+    std::fprintf(stderr, "corvix-sim: %s\n%s", error.c_str(), usage);
+    return 2;
+}
+
+int CommandFailed(const std::string &error) {
+    std::fprintf(stderr, "corvix-sim: %s\n", error.c_str());
+    return 1;
+}
+
+TerminationSignals::TerminationSignals() {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+}
+
+void TerminationSignals::Wait() const {
+    int received = 0;
+    sigwait(&signals_, &received);
+}
+
+} // namespace sim

@@ -1,0 +1,76 @@
+// What the corvix-sim commands (board, link, discovery) have in common on their way in and out:
+// the words after the verb, the options among them, the usage error, and the wait for the signal
+// that ends them.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+// "01a4", "0x01A4", "BF": one to four hexadecimal digits, "0x" or "0X" in front allowed. Empty for
+// anything else.
+std::optional<uint16_t> ParseHex16(const std::string &text);
+
+// The words after the program name, without the verb when it comes first: main() hands the
+// command its whole argv, while the tests may leave the verb out.
+std::vector<std::string> CommandOptions(int argc, char **argv, std::string_view verb);
+
+// Options that stand alone ("--pty") and options followed by their value ("--port 4000"), taken in
+// the order they are given. The handlers usually write into the caller's arguments, so the parser
+// must not outlive them.
+class OptionParser {
+public:
+    // False when the value is not understood.
+    using ValueHandler = std::function<bool(const std::string &value)>;
+
+    OptionParser &Flag(std::string name, std::function<void()> set);
+    OptionParser &Value(std::string name, ValueHandler apply);
+    // A file to write: any name but the empty one, which would only fail much later, on exit.
+    OptionParser &Path(std::string name, std::string &path);
+
+    // Applies the options one by one. False at the first one that is unknown, lacks its value or
+    // has a value its handler refuses, with the reason in *error when error is given.
+    bool Parse(const std::vector<std::string> &options, std::string *error) const;
+
+private:
+    struct Option {
+        std::string name;
+        bool takesValue = false;
+        ValueHandler apply;
+    };
+
+    const Option *Find(const std::string &name) const;
+
+    std::vector<Option> options_;
+};
+
+// Reports a command line that was not understood, with the command's usage text, on standard
+// error. Returns the exit status for it, 2.
+int UsageError(const std::string &error, const char *usage);
+
+// Reports, on standard error, why the command cannot go on (a front end that would not start, a
+// file that could not be written). Returns the exit status for it, 1.
+int CommandFailed(const std::string &error);
+
+// SIGINT and SIGTERM, blocked from construction on in the calling thread. Construct it before the
+// command starts any thread: threads inherit the mask, so the signal then reaches only Wait()
+// instead of killing the process before it has written its results. The mask is left as it is on
+// destruction; the command is on its way out by then.
+class TerminationSignals {
+public:
+    TerminationSignals();
+
+    // Returns once SIGINT or SIGTERM has arrived.
+    void Wait() const;
+
+private:
+    sigset_t signals_;
+};
+
+} // namespace sim
