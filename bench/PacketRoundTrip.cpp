@@ -1,10 +1,14 @@
 // SYS/WRITE with 128 data bytes and its ACK, through the reader thread, the user-interface
-// thread's wait and back, over an unpaced pseudo-terminal; against a bare write and read of the
-// same bytes over the same pseudo-terminal with the same answering peer.
+// thread's wait and back, over an unpaced pseudo-terminal and over RFC 2217 on loopback (corvix-sim
+// in-process); against a bare write and read of the same bytes over the same transport with the
+// same answering peer.
 #include "comm/PacketCodec.h"
 #include "comm/TSerialConnection.h"
 #include "platform/Messages.h"
 #include "platform/Serial.h"
+
+#include "PacketPeer.h"
+#include "Rfc2217Server.h"
 
 #include <atomic>
 #include <chrono>
@@ -110,8 +114,8 @@ CommOptions Options() {
     return options;
 }
 
-double ThroughConnection(const Pty &pty, platform::HWND window) {
-    TPtySerialConnection conn(window, pty.Slave());
+double ThroughConnection(const std::string &device, platform::HWND window) {
+    TPtySerialConnection conn(window, device);
     conn.SetSettings(Options());
     conn.Open(ConnMode::Packet);
     conn.RegisterHandler(0, 3, nullptr, nullptr, true, true);
@@ -125,9 +129,9 @@ double ThroughConnection(const Pty &pty, platform::HWND window) {
     return Seconds(start);
 }
 
-double BareEcho(const Pty &pty) {
+double BareEcho(const std::string &device) {
     platform::SerialError error;
-    auto port = platform::OpenSerialDevice(pty.Slave(), &error);
+    auto port = platform::OpenSerialDevice(device, &error);
     platform::SerialSettings settings;
     settings.baudRate = 115200;
     if (!port || !port->Configure(settings)) throw std::runtime_error("cannot open the pseudo-terminal");
@@ -137,7 +141,10 @@ double BareEcho(const Pty &pty) {
     std::vector<uint8_t> ack(ackSize);
     const auto start = Clock::now();
     for (int i = 0; i < Packets; ++i) {
+        // A serial write is complete when its bytes are on the wire; the connection waits for
+        // that too, so the bare loop does the same.
         port->Write(frame.data(), frame.size());
+        port->DrainOutput();
         for (size_t got = 0; got < ackSize;) {
             port->WaitReadable(2000);
             const long n = port->ReadNow(ack.data() + got, ackSize - got);
@@ -148,26 +155,41 @@ double BareEcho(const Pty &pty) {
     return Seconds(start);
 }
 
+void Report(const char *transport, double connection, double bare) {
+    std::printf("%s: SYS/WRITE 128 data bytes + ACK through reader thread and UI wait: %.0f packets/s\n",
+                transport, Packets / connection);
+    std::printf("%s: bare write/read of the same frame and ACK:                       %.0f round trips/s\n",
+                transport, Packets / bare);
+    std::printf("%s: round-trip time ratio, connection / bare: %.3f\n", transport, connection / bare);
+}
+
 } // namespace
 
 int main() {
-    Pty pty;
-    AckPeer peer(pty.Master());
     platform::HWND window = platform::CreateWindow([](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) -> platform::LRESULT { return 0; });
-    double connection = 0, bare = 0;
     try {
-        bare = BareEcho(pty);
-        connection = ThroughConnection(pty, window);
+        Pty pty;
+        AckPeer peer(pty.Master());
+        const double bare = BareEcho(pty.Slave());
+        const double connection = ThroughConnection(pty.Slave(), window);
+        Report("pty", connection, bare);
     } catch (const std::exception &error) {
-        std::printf("round trip failed: %s\n", error.what());
+        std::printf("pty round trip failed: %s\n", error.what());
+        return 1;
+    }
+    try {
+        sim::PacketPeer peer;
+        peer.SetRule({0, 3, sim::ReplyKind::Ack, {}});
+        sim::Rfc2217Server server(peer);
+        if (!server.Start())
+            throw std::runtime_error("corvix-sim's RFC 2217 server did not start");
+        const double bare = BareEcho(server.Url());
+        const double connection = ThroughConnection(server.Url(), window);
+        Report("rfc2217", connection, bare);
+    } catch (const std::exception &error) {
+        std::printf("rfc2217 round trip failed: %s\n", error.what());
         return 1;
     }
     platform::DestroyWindow(window);
-    std::printf("pty: SYS/WRITE 128 data bytes + ACK through reader thread and UI wait: %.0f packets/s\n", Packets / connection);
-    std::printf("pty: bare write/read of the same frame and ACK:                       %.0f round trips/s\n", Packets / bare);
-    std::printf("pty: ratio connection/bare %.3f\n", bare / connection);
-    // RFC 2217 variant: the same two loops against corvix-sim's RFC 2217 server (sim/Rfc2217Server.h)
-    // belong here once the server can be started in-process; until then only the pty is measured.
-    std::printf("rfc2217: not measured (needs the simulator's in-process RFC 2217 server)\n");
     return 0;
 }
