@@ -2,7 +2,9 @@
 // user's settings.
 #include "app/Frmzepmain.h"
 #include "app/TerminationSignals.h"
+#include "discovery/Frmzepdiscovery.h"
 #include "loader/LoaderErrors.h"
+#include "settings/Frmzepcommunications.h"
 #include "settings/Zepenvironment.h"
 #include "toolkit/Application.h"
 #include "toolkit/Forms.h"
@@ -28,12 +30,23 @@ int main(int argc, char *argv[]) {
         auto mainWindow = std::make_unique<TfrmZEP>();
         toolkit::SetMainForm(mainWindow.get());
         mainWindow->show();
-        // DISCOVERY DIALOG: frmDiscovery (TfrmDiscovery) is created here, after the main window.
-        // It arrives with the discovery work.
+        // The discovery dialog lives from here to the end, beside the main window; the
+        // communications dialog's Discovery button shows it for a new round each time.
+        DiscoveredDevice choice;
+        auto frmDiscovery = std::make_unique<TfrmDiscovery>(mainWindow.get(), choice.Address,
+                                                            choice.Name, choice.ControlPort);
+        SetDiscoveryDialogRunner([&](QWidget *, DiscoveredDevice &device) {
+            frmDiscovery->PrepareRound();
+            if (toolkit::ShowModal(frmDiscovery.get()) != toolkit::mrOk)
+                return false;
+            device = choice;
+            return true;
+        });
 
         LoadSettings(argc > 0 ? argv[0] : "");
         TerminationSignals terminationSignals(mainWindow.get());
         toolkit::Run();
+        SetDiscoveryDialogRunner({});
         SaveSettings();
     } catch (...) {
         // What escaped is shown, and the rest is skipped: settings that could not be read whole

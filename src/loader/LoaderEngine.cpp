@@ -2,6 +2,7 @@
 
 #include "comm/CommLogSwitches.h"
 #include "comm/PacketCodec.h"
+#include "comm/TCorvixLinkConnection.h"
 #include "loader/LoaderErrors.h"
 #include "loader/LoaderStage.h"
 #include "loader/PacketKinds.h"
@@ -157,20 +158,63 @@ void LoaderEngine::DropNetworkConnection() {
     network_.reset();
 }
 
-// NETWORK SEAM: the CorvixLink and CorvixSys connection kinds are not built yet. When they are,
-// this creates the kind the options ask for (CorvixLink first), makes it current, registers the
-// device authentication handler (1, 63) with the passphrase callback as its context, applies the
-// options and runs the kind's own Connect(packetMode); for CorvixLink it then waits for the
-// authentication packet and sends the (1, 56) request with the byte 3, ignoring its failure.
-void LoaderEngine::NetworkConnect(platform::HWND, const CommOptions &options, uint8_t,
-                                  const PassphraseCallback &) {
+namespace {
+
+constexpr uint8_t DbgExchange = 56;
+// What the host asks in the exchange that follows the device's challenge.
+constexpr uint8_t ExchangeRequest = 3;
+
+} // namespace
+
+void LoaderEngine::NetworkConnect(platform::HWND owner, const CommOptions &options,
+                                  uint8_t packetMode, const PassphraseCallback &passphrase) {
     DropNetworkConnection();
-    if (options.UseCorvixLink != 0)
-        ShowError("CorvixLink connections are not available in this version");
-    else if (options.UseCorvixSys != 0)
-        ShowError("CorvixSys console connections are not available in this version");
-    // Without either kind there is nothing to connect to.
-    throw xConnectionErr(EngineCode::NetworkUnavailable);
+    if (options.UseCorvixLink == 0) {
+        if (options.UseCorvixSys != 0)
+            ShowError("Loading through the CorvixSys console is not available in this version");
+        // Without either kind there is nothing to connect to.
+        throw xConnectionErr(EngineCode::NetworkUnavailable);
+    }
+    auto link = std::make_unique<TCorvixLinkConnection>(owner);
+    corvixLink_ = link.get();
+    network_ = std::move(link);
+    current_ = network_.get();
+
+    // The device speaks first, with its challenge: the handler must be in place before the
+    // connection's reader can hand that packet over.
+    deviceAuth_ = DeviceAuthentication{};
+    deviceAuth_.connection = current_;
+    deviceAuth_.passphrase = passphrase;
+    current_->RegisterHandler(packet::TypeDbg, DbgChallenge, &DeviceAuthenticationHandler,
+                              &deviceAuth_, true, false);
+    current_->SetSettings(options);
+    corvixLink_->Connect(packetMode);
+
+    current_->SendAndWait(packet::TypeDbg, DbgChallenge, nullptr, 0, true);
+    if (deviceAuth_.outcome == DeviceAuthOutcome::Refused)
+        throw xConnectionErr(EngineCode::DeviceChallengeRefused);
+
+    current_->RegisterHandler(packet::TypeDbg, DbgExchange, nullptr, nullptr, true, true);
+    uint8_t exchange[1] = {ExchangeRequest};
+    bool dropped = false;
+    try {
+        SendRequest(packet::TypeDbg, DbgExchange, exchange, sizeof exchange, sizeof exchange);
+    } catch (const xConnectionErr &error) {
+        // Devices that do not know this exchange leave it unanswered or refuse it, and serve
+        // the load all the same: whether it is answered decides nothing. The user's cancel or a
+        // quit is not the device's answer, and a connection that can no longer be written or
+        // read is another matter.
+        if (error.InternalCode == ConnCode::Cancelled ||
+            error.InternalCode == ConnCode::QuitDuringWait)
+            throw;
+        dropped = error.InternalCode == ConnCode::WriteFailed ||
+                  error.InternalCode == ConnCode::ReaderNotRunning;
+    }
+    // A device that did not take our answer to its challenge (a wrong passphrase) drops the
+    // connection at once. Carrying on would only fail later, at the first packet of the load,
+    // with a message that says nothing about why.
+    if (dropped || !current_->ReaderRunning())
+        throw xConnectionErr(ConnCode::PeerClosed);
 }
 
 // ---- disconnect, cancel ----
@@ -283,11 +327,16 @@ void LoaderEngine::RunUserProgram() {
 
 int32_t LoaderEngine::StageSysRequest(uint8_t subtype, uint8_t *payload, uint32_t length,
                                       size_t capacity) {
+    return StageRequest(packet::TypeSys, subtype, payload, length, capacity);
+}
+
+int32_t LoaderEngine::StageRequest(uint8_t type, uint8_t subtype, uint8_t *payload,
+                                   uint32_t length, size_t capacity) {
     return RunStage([&] {
         BusyScope busy(*this);
         if (current_ == nullptr)
             return;
-        current_->Send(packet::TypeSys, subtype, payload, length, capacity);
+        SendRequest(type, subtype, payload, length, capacity);
         // A Disconnect from a handler dispatched during the wait closes the connection, which
         // ends the wait as if it had been answered: the request was not.
         if (!current_->IsOpen())
@@ -295,28 +344,67 @@ int32_t LoaderEngine::StageSysRequest(uint8_t subtype, uint8_t *payload, uint32_
     });
 }
 
-// ---- not in this version ----
-
 namespace {
 
-[[noreturn]] void RaiseNotAvailable(const char *what) {
-    ShowError(std::string(what) + " is not available in this version");
-    throw TargetCommException(LoaderErrorCommunication);
-}
+// A copy entry keeps pointing at the requester's buffer after Send returns. A reply that comes
+// late (after a time-out, a resend's second answer, or to a kind that does not wait) would then
+// be copied into a buffer that is gone; detaching it drops such a reply instead.
+class ReplyBufferDetach {
+public:
+    ReplyBufferDetach(TConnection &connection, uint8_t type, uint8_t subtype)
+        : connection_(connection), type_(type), subtype_(subtype) {}
+    ~ReplyBufferDetach() {
+        const bool copy = connection_.CopyHandlerEntry(type_, subtype_).copyReply;
+        connection_.SetReplyBuffer(type_, subtype_, copy, nullptr, 0);
+    }
+    ReplyBufferDetach(const ReplyBufferDetach &) = delete;
+    ReplyBufferDetach &operator=(const ReplyBufferDetach &) = delete;
+
+private:
+    TConnection &connection_;
+    uint8_t type_;
+    uint8_t subtype_;
+};
+
+// The device's packets go out once: it answers each itself, and a resend would reach it as a
+// second upload. The retry count is given back on every path.
+class NoRetries {
+public:
+    explicit NoRetries(TConnection &connection)
+        : connection_(connection), saved_(connection.GetRetryCount()) {
+        connection_.SetRetryCount(0);
+    }
+    ~NoRetries() { connection_.SetRetryCount(saved_); }
+    NoRetries(const NoRetries &) = delete;
+    NoRetries &operator=(const NoRetries &) = delete;
+
+private:
+    TConnection &connection_;
+    int32_t saved_;
+};
 
 } // namespace
 
-// NETWORK SEAM: the windowed download through the network programming device.
-void LoaderEngine::NetworkDownload(const std::string &, const std::string &, uint32_t, int32_t,
-                                   NetworkContinueCallback, uint32_t, uint32_t,
-                                   NetworkStatusCallback) {
-    RaiseNotAvailable("Download through a CorvixLink device");
+void LoaderEngine::SendRequest(uint8_t type, uint8_t subtype, uint8_t *payload, uint32_t length,
+                               size_t capacity) {
+    TConnection &connection = Current();
+    ReplyBufferDetach detach(connection, type, subtype);
+    connection.Send(type, subtype, payload, length, capacity);
 }
 
-// NETWORK SEAM: the start request (1, 55, byte 4) that ends a network download.
-void LoaderEngine::EndNetworkDownload() {
-    RaiseNotAvailable("Download through a CorvixLink device");
+void LoaderEngine::SendWithoutRetries(uint8_t type, uint8_t subtype, uint8_t *payload,
+                                      uint32_t length) {
+    if (current_ == nullptr)
+        return;
+    NoRetries noRetries(*current_);
+    SendRequest(type, subtype, payload, length, length);
 }
 
-// NETWORK SEAM: the console's "app go" over a CorvixSys console connection.
-void LoaderEngine::RunProgram() { RaiseNotAvailable("Starting a program through the CorvixSys console"); }
+// ---- not in this version ----
+
+// The console's "app go" over a CorvixSys console connection belongs with that connection kind,
+// which this version does not have.
+void LoaderEngine::RunProgram() {
+    ShowError("Starting a program through the CorvixSys console is not available in this version");
+    throw TargetCommException(LoaderErrorCommunication);
+}

@@ -12,6 +12,7 @@
 // while a stage is still running; the busy depth tells them so.
 #pragma once
 
+#include "comm/DeviceAuthentication.h"
 #include "comm/TConnection.h"
 #include "comm/TSerialConnection.h"
 #include "loader/LoaderEngineApi.h"
@@ -39,7 +40,19 @@ inline constexpr int32_t PilotBiosNotAcknowledged = 6008;
 inline constexpr int32_t NoConnection = 4200;
 // The options ask for a network connection this version cannot make.
 inline constexpr int32_t NetworkUnavailable = 4201;
+// The network device opened with a challenge we cannot answer.
+inline constexpr int32_t DeviceChallengeRefused = 4202;
+// The image file ended before the byte count of a network download was read.
+inline constexpr int32_t NetworkFileShort = 4203;
+// A network download asked for a packet size the packet layer cannot carry.
+inline constexpr int32_t NetworkBlockSizeInvalid = 4204;
 } // namespace EngineCode
+
+// The windowed download: the write-acknowledgement handler posts this message to the window of
+// the last Connect so that the loop collecting the acknowledgements wakes up, and the time
+// allowed for them runs on this timer of the same window.
+inline constexpr platform::UINT UM_DOWNLOAD_ACK = platform::WM_USER + 1000; // 2024
+inline constexpr platform::UINT_PTR DownloadTimerId = 2000;
 
 class LoaderEngine : public LoaderEngineApi {
 public:
@@ -49,8 +62,11 @@ public:
     LoaderEngine &operator=(const LoaderEngine &) = delete;
 
     // Opens (or keeps, by the reconnect rule) the connection for owner with options, in packet
-    // mode 0 (raw bytes) or 1 (packets), then installs the diagnostic callbacks. Raises 19/18
-    // when the serial port cannot be opened or set up, 22 for a network connection.
+    // mode 0 (raw bytes) or 1 (packets), then installs the diagnostic callbacks. A network
+    // connect goes through a CorvixLink device and answers its challenge with passphrase's key.
+    // Raises 19/18 when the serial port cannot be opened or set up; 22 when the device cannot be
+    // reached, refuses us or closes the connection, and for a CorvixSys console (not in this
+    // version) or "UseTCP" with neither kind; 17 when the device does not answer; 20 cancelled.
     void Connect(platform::HWND owner, CommOptions options, uint8_t packetMode,
                  PassphraseCallback passphrase) override;
     // Registers the engine's packet kinds on the current connection (nothing without one).
@@ -70,11 +86,14 @@ public:
 
     // Resets the board into its bootstrap mode and feeds it the cold loader at path. Raises 8
     // (file cannot be opened), 51 (no end triplet: not a cold loader), 7 (processor detection
-    // on and DSR did not change), 20 (cancelled). Returns true.
+    // on and DSR did not change), 20 (cancelled). Through a network device the whole file goes
+    // in one packet: 22 when it cannot be opened or is longer than 16382 bytes. Returns true.
     bool SendColdLoader(const std::string &path, int32_t baudRate) override;
     // Uploads the pilot BIOS at path in raw mode at baudRate. Raises 9 (file unusable), 52 (too
     // long for the header), 23 (echo or checksum wrong, or the payload could not be sent), 22
-    // after "Error reading bytes" (no echo at all), 20 (cancelled).
+    // after "Error reading bytes" (no echo at all), 20 (cancelled). Through a network device:
+    // the header packet, then the whole record from the marker on; 22 when the file cannot be
+    // opened, the record exceeds a packet, or the device refuses either; 17 unanswered.
     void SendPilotBios(const std::string &path, int32_t baudRate) override;
     // The upload length of an open pilot BIOS file, leaving it just after the marker. Raises 9
     // for a null file or one without a marker, 52 when the length does not fit 16 bits.
@@ -88,12 +107,30 @@ public:
     void WriteBlock(uint32_t physicalAddress, uint16_t length, const uint8_t *data) override;
     void StartBios(uint8_t where) override;
 
-    // Not available in this version: each shows a message, then raises 22.
+    // The windowed download through the network device: the image (fileName with its extension
+    // made extension) from file offset fileOffset, imageBytes bytes, in SYS/WRITE packets of
+    // blockSize bytes to ImageBase + startOffset on, sent without waiting; then waits for their
+    // acknowledgements, up to the sent count times "Ethernet Response Timeout". proceed says
+    // which packets go (one that answers false is read but neither sent nor counted); status
+    // gets "%d of %d packets sent" / "%d of %d packets acknowledged". Raises 22 (file cannot be
+    // opened or is short, a refused write), 17 (not all acknowledged in time), 20 (cancelled).
     void NetworkDownload(const std::string &fileName, const std::string &extension,
                          uint32_t startOffset, int32_t imageBytes, NetworkContinueCallback proceed,
-                         uint32_t blockSize, uint32_t flags, NetworkStatusCallback status) override;
+                         uint32_t blockSize, uint32_t fileOffset,
+                         NetworkStatusCallback status) override;
+    // Asks the network device to start what it was sent (DBG 55 with the byte 4) and waits for
+    // its answer. Raises like any request (17, 20, 22).
     void EndNetworkDownload() override;
+    // Not available in this version: shows a message, then raises 22.
     void RunProgram() override;
+
+    // Discovery of network devices, on the process's discovery object (discovery/Discovery.h):
+    // each raises 22 for any failure of the round's sockets.
+    void StartDiscovery(uint16_t port);
+    // True with the five texts filled when a reply was taken; false with them untouched.
+    bool PollDiscovery(std::string &name, std::string &ip, std::string &port, std::string &status,
+                       std::string &mac);
+    void StopDiscovery();
 
     bool ProbeTarget() override;
     // The DTR reset pulse at baudRate; the port is left in raw mode, DTR off, RTS on.
@@ -128,6 +165,11 @@ private:
     int32_t StageSendColdLoader(const std::string &path, int32_t baudRate);
     int32_t StageSendPilotBios(const std::string &path, int32_t baudRate);
     int32_t StageSysRequest(uint8_t subtype, uint8_t *payload, uint32_t length, size_t capacity);
+    int32_t StageRequest(uint8_t type, uint8_t subtype, uint8_t *payload, uint32_t length,
+                         size_t capacity);
+    int32_t StageNetworkDownload(const std::string &path, uint32_t startOffset, int32_t imageBytes,
+                                 const NetworkContinueCallback &proceed, uint32_t blockSize,
+                                 uint32_t fileOffset, const NetworkStatusCallback &status);
 
     // Steps, raising xConnectionErr.
     bool KeepsConnection(platform::HWND owner, const CommOptions &options, uint8_t packetMode);
@@ -142,6 +184,21 @@ private:
     void SendColdLoaderNetwork(const std::string &path);
     void SendPilotBiosSerial(const std::string &path, int32_t baudRate);
     void SendPilotBiosNetwork(const std::string &path, int32_t baudRate);
+    // The current connection's Send, leaving no reply buffer behind for a late reply.
+    void SendRequest(uint8_t type, uint8_t subtype, uint8_t *payload, uint32_t length,
+                     size_t capacity);
+    // Sends one device packet with the retry count at 0 (restored on every path); nothing
+    // without a connection.
+    void SendWithoutRetries(uint8_t type, uint8_t subtype, uint8_t *payload, uint32_t length);
+    // The windowed download's two halves: the packets go out (returns how many were sent), then
+    // their acknowledgements are collected.
+    uint32_t SendDownloadPackets(std::FILE *file, uint32_t startOffset, uint32_t byteCount,
+                                 const NetworkContinueCallback &proceed, uint32_t blockSize,
+                                 const NetworkStatusCallback &status);
+    void CollectAcknowledgements(uint32_t sent, const NetworkStatusCallback &status);
+    // True once a refusal of a write has been seen since the download began.
+    bool WriteRefused();
+    static void CountWriteReply(const uint8_t *payload, uint16_t length, void *context);
     void ReconfigureSerial(const CommOptions &settings, bool usbPause);
     TConnection &Current();
 
@@ -153,6 +210,9 @@ private:
     void CloseCommunicationLog();
     void InstallLogHooks();
 
+    // The device authentication handler's context. Declared before the connections: it must
+    // outlive every network connection, whose handler table points at it.
+    DeviceAuthentication deviceAuth_;
     std::unique_ptr<TSerialConnection> serial_;
     // The one network connection (a TEthernetConnection kind) and its typed aliases, of which
     // only the one matching its kind is set.
@@ -170,6 +230,10 @@ private:
     bool cancel_ = false;
     int32_t busyDepth_ = 0;
     std::vector<uint8_t> writeBlockPayload_;
+    // Windowed download state, for the length of one download (UI thread only: the handler runs
+    // there too).
+    uint32_t acknowledged_ = 0;
+    bool writeRefused_ = false;
     uint8_t usbSerialFlag_ = 0;
     int32_t usbSerialDelayMs_ = 2000;
 };

@@ -21,6 +21,20 @@ uint16_t PilotUploadChecksum(const uint8_t *payload, size_t count, uint16_t star
     return packet::Checksum(payload, count, start);
 }
 
+std::array<uint8_t, NetworkPilotHeaderSize> BuildNetworkPilotHeader(uint32_t baudRate,
+                                                                    const PilotHeader &header) {
+    std::array<uint8_t, NetworkPilotHeaderSize> payload{};
+    packet::StoreLe32(payload.data(), baudRate);
+    packet::StoreLe16(payload.data() + 4, static_cast<uint16_t>(header.size()));
+    std::copy(header.begin(), header.end(), payload.begin() + 6);
+    return payload; // the pad byte stays 0
+}
+
+void BuildNetworkPilotDataHead(uint32_t baudRate, uint16_t length, uint8_t *head) {
+    packet::StoreLe32(head, baudRate);
+    packet::StoreLe16(head + 4, length);
+}
+
 std::array<uint8_t, FlashDataSize> BuildFlashDataPayload(uint16_t flashSize, uint16_t sectorSize,
                                                          uint16_t sectorCount, uint16_t writeMode) {
     std::array<uint8_t, FlashDataSize> payload{};

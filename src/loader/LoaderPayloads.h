@@ -29,6 +29,19 @@ inline constexpr uint16_t PilotUploadChecksumStart = 0xCCCC;
 uint16_t PilotUploadChecksum(const uint8_t *payload, size_t count,
                              uint16_t start = PilotUploadChecksumStart);
 
+// Through a network device the pilot BIOS goes in two packets. The header packet: the line rate
+// for the board (LE32), the size of the header (7, LE16), the header, one pad byte.
+inline constexpr size_t NetworkPilotHeaderSize = 14;
+std::array<uint8_t, NetworkPilotHeaderSize> BuildNetworkPilotHeader(uint32_t baudRate,
+                                                                    const PilotHeader &header);
+// The data record: rate (LE32) and the header's length (LE16) in front of that many bytes from
+// the marker on. Fills the head of a record of NetworkPilotDataHeadSize + length bytes.
+inline constexpr size_t NetworkPilotDataHeadSize = 6;
+void BuildNetworkPilotDataHead(uint32_t baudRate, uint16_t length, uint8_t *head);
+
+// Through a network device the cold loader goes whole in one packet behind its length (LE16).
+inline constexpr size_t NetworkColdLoadHeadSize = 2;
+
 // SYS/FLASHDATA: sector size, number of sectors, flash size, write mode, each LE16. The order
 // is the pilot BIOS's, not that of SetFlashParameters' arguments.
 inline constexpr size_t FlashDataSize = 8;

@@ -4,11 +4,13 @@
 #include "loader/LoaderPayloads.h"
 #include "loader/LoaderStage.h"
 
+#include "comm/PacketCodec.h"
 #include "load/ImageFiles.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 #include "platform/Serial.h"
 
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -21,6 +23,8 @@ constexpr uint32_t StartSettleMs = 30;
 constexpr uint32_t EndingSettleMs = 100;
 // The cold loader needs a moment after its end triplet before the line is used again.
 constexpr uint32_t LoadedSettleMs = 250;
+
+constexpr uint8_t DbgColdLoad = 61;
 
 } // namespace
 
@@ -150,9 +154,40 @@ void LoaderEngine::SendColdLoaderSerial(const std::string &path, int32_t baudRat
         throw xConnectionErr(EngineCode::NoProcessor);
 }
 
-// NETWORK SEAM: through a CorvixLink device the whole file goes in one (1, 61) packet behind its
-// LE16 length (4003 when it cannot be opened), sent with the retry count at 0.
-void LoaderEngine::SendColdLoaderNetwork(const std::string &) {
-    ShowError("Cold load through a CorvixLink device is not available in this version");
-    throw xConnectionErr(EngineCode::NetworkUnavailable);
+namespace {
+
+// The rest of file, read behind head bytes of room at the front of buffer. False when the file
+// holds more than maxBytes: what is read so far never grows past maxBytes + 1.
+bool ReadBehindHead(std::FILE *file, size_t head, size_t maxBytes, std::vector<uint8_t> &buffer) {
+    buffer.assign(head, 0);
+    uint8_t block[4096];
+    for (;;) {
+        const size_t count = std::fread(block, 1, sizeof block, file);
+        if (count == 0)
+            return !std::ferror(file);
+        if (buffer.size() - head + count > maxBytes)
+            return false;
+        buffer.insert(buffer.end(), block, block + count);
+    }
+}
+
+} // namespace
+
+// The device feeds the bootstrap mode itself, so it gets the file as it is, in one packet.
+void LoaderEngine::SendColdLoaderNetwork(const std::string &path) {
+    const FileHandle file = OpenForReading(path);
+    if (!file)
+        throw xConnectionErr(EngineCode::NetworkFileNotOpened);
+    constexpr size_t MaxFileBytes = packet::MaxSendPayload - NetworkColdLoadHeadSize;
+    std::vector<uint8_t> payload;
+    if (!ReadBehindHead(file.get(), NetworkColdLoadHeadSize, MaxFileBytes, payload)) {
+        // Too long for one packet: the packet layer's own refusal, before anything is sent.
+        if (!std::ferror(file.get()))
+            throw xConnectionErr(ConnCode::PayloadTooLong);
+        throw xConnectionErr(EngineCode::NetworkFileNotOpened);
+    }
+    packet::StoreLe16(payload.data(),
+                      static_cast<uint16_t>(payload.size() - NetworkColdLoadHeadSize));
+    SendWithoutRetries(packet::TypeDbg, DbgColdLoad, payload.data(),
+                       static_cast<uint32_t>(payload.size()));
 }

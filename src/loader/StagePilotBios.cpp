@@ -31,6 +31,9 @@ int32_t LoaderEngine::StageSendPilotBios(const std::string &path, int32_t baudRa
 
 namespace {
 
+constexpr uint8_t DbgPilotHeader = 54;
+constexpr uint8_t DbgPilotData = 60;
+
 // The payload: everything after the marker, read whole before anything is sent, so that a file
 // that changed since it was measured is refused rather than sent short of its header's length.
 std::vector<uint8_t> ReadPilotPayload(std::FILE *file, uint16_t length) {
@@ -93,13 +96,36 @@ void LoaderEngine::SendPilotBiosSerial(const std::string &path, int32_t baudRate
         serial_->WaitOutputEmpty();
 }
 
-// NETWORK SEAM: through a CorvixLink device the header goes in a (1, 54) packet (rate, 7, the
-// header, a pad byte) and the marker and payload in a (1, 60) record behind rate and length,
-// each sent with the retry count at 0 and waiting for its reply; 4003 when the file cannot be
-// opened.
-void LoaderEngine::SendPilotBiosNetwork(const std::string &, int32_t) {
-    ShowError("Pilot BIOS upload through a CorvixLink device is not available in this version");
-    throw xConnectionErr(EngineCode::NetworkUnavailable);
+// The device runs the upload's conversation with the cold loader itself: it takes the header,
+// then the whole record from the marker on. The record goes whole (head and all its bytes), so
+// the device gets every byte of the pilot BIOS.
+void LoaderEngine::SendPilotBiosNetwork(const std::string &path, int32_t baudRate) {
+    const FileHandle file = OpenForReading(path);
+    if (!file)
+        throw xConnectionErr(EngineCode::NetworkFileNotOpened);
+    uint16_t length = 0;
+    if (const int32_t code = PilotBiosLength(file.get(), length); code != 0)
+        throw xConnectionErr(code);
+    const auto rate = static_cast<uint32_t>(baudRate);
+    auto header = BuildNetworkPilotHeader(
+        rate, BuildPilotHeader(static_cast<uint32_t>(lastOptions_.PilotBiosPhysicalAdress), length));
+
+    // Refused before the header goes out: a device that took a header whose data never follows
+    // would wait for it.
+    const size_t recordSize = NetworkPilotDataHeadSize + length;
+    if (recordSize > packet::MaxSendPayload)
+        throw xConnectionErr(ConnCode::PayloadTooLong);
+    std::vector<uint8_t> record(recordSize);
+    BuildNetworkPilotDataHead(rate, length, record.data());
+    // PilotBiosLength left the file just after the marker, which the record starts with.
+    if (std::fseek(file.get(), -1, SEEK_CUR) != 0 ||
+        std::fread(record.data() + NetworkPilotDataHeadSize, 1, length, file.get()) != length)
+        throw xConnectionErr(SupportFileCode::PilotBiosUnusable);
+
+    SendWithoutRetries(packet::TypeDbg, DbgPilotHeader, header.data(),
+                       static_cast<uint32_t>(header.size()));
+    SendWithoutRetries(packet::TypeDbg, DbgPilotData, record.data(),
+                       static_cast<uint32_t>(record.size()));
 }
 
 bool LoaderEngine::SetTargetBaudRate(int32_t baudRate) {

@@ -98,7 +98,8 @@ TEST_F(ConnectTest, NetworkOptionsAreRefusedWithTwentyTwo) {
     EXPECT_TRUE(messages.Texts().empty());
     EXPECT_EQ(engine->CurrentConnection(), nullptr);
 
-    options.UseCorvixLink = 1;
+    // The on-target operating system's console is not a road of this version: said, not tried.
+    options.UseCorvixSys = 1;
     EXPECT_EQ(LoaderErrorOf([&] { engine->Connect(window.Handle(), options, 1, {}); }),
               LoaderErrorCommunication);
     ASSERT_EQ(messages.Texts().size(), 1u);
@@ -130,18 +131,19 @@ TEST(EngineWithoutConnection, AnswersZeroAndDoesNothing) {
     EXPECT_EQ(LoaderErrorOf([] { RaiseLoaderError(777); }), LoaderErrorCommunication);
 }
 
-TEST(EngineWithoutConnection, NetworkOperationsAreNotAvailable) {
+TEST(EngineWithoutConnection, NetworkDownloadFailsAndTheConsoleStartIsNotAvailable) {
     MessageCapture messages;
     LoaderEngine engine;
     EXPECT_EQ(LoaderErrorOf([&] {
                   engine.NetworkDownload("image.bin", "bin", 0, 0, {}, 128, 0, {});
               }),
               LoaderErrorCommunication);
-    EXPECT_EQ(LoaderErrorOf([&] { engine.EndNetworkDownload(); }), LoaderErrorCommunication);
+    EXPECT_TRUE(messages.Texts().empty());
+    // Like the flash stage's requests, the end of a download has nothing to send it on.
+    EXPECT_EQ(LoaderErrorOf([&] { engine.EndNetworkDownload(); }), 0);
     EXPECT_EQ(LoaderErrorOf([&] { engine.RunProgram(); }), LoaderErrorCommunication);
-    ASSERT_EQ(messages.Texts().size(), 3u);
-    for (const std::string &text : messages.Texts())
-        EXPECT_NE(text.find("not available in this version"), std::string::npos) << text;
+    ASSERT_EQ(messages.Texts().size(), 1u);
+    EXPECT_NE(messages.Texts()[0].find("not available in this version"), std::string::npos);
 }
 
 TEST(EngineUsbOption, DefaultsAreOffAndTwoSeconds) {
