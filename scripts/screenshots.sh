@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Takes the screenshots in docs/screenshots from the real program: starts it under a virtual X
-# server with a fresh settings file (COM1 mapped to a simulated board, the sample image first in
-# the recent files), grabs the main window, opens the About box from the keyboard (Alt+H, A) as a
-# user would, grabs it, then loads the sample image into the simulated board from the File menu's
-# first recent entry (Alt+F, 0), grabs the progress window mid-load, checks that the board's
-# flash holds the image, and ends the program with SIGTERM. The option dialogs come from
+# server with a fresh settings file (COM1 mapped to a simulated board), grabs the main window,
+# opens the About box from the keyboard (Alt+H, A) as a user would, grabs it, then loads the
+# sample image into the simulated board with File > Load Flash Image... (Alt+F, L, the path typed
+# into the open dialog), grabs the progress window mid-load, checks that the board's flash holds
+# the image, and ends the program with SIGTERM. The option dialogs come from
 # scripts/screenshots-dialogs.sh on the same display.
 #   scripts/screenshots.sh BIN_FOLDER      (the folder holding the tarnwick program)
 # Needs Xvfb, xdotool and ImageMagick's import, and corvix-sim in BIN_FOLDER.
@@ -67,9 +67,6 @@ Windows Registry Editor Version 5.00
 "ColdLoader"="$samples/coldload.bin"
 "PilotBIOS"="$samples/pilot.bin"
 "Flash table"="$samples/Flash.ini"
-
-[HKEY_CURRENT_USER\\Software\\Vexlon\\ZEP\\3.02\\Recent Files\\Recent bin files]
-"File0"="$samples/demo-image.bin"
 REG
 
 # The program finds its help next to the folder it starts in.
@@ -91,11 +88,16 @@ import -window "$aboutBox" "$OUT/about-box.png"
 xdotool key Escape
 sleep 0.5
 
-# A load from the File menu's first recent entry, as a user would start it.
+# A load from File > Load Flash Image..., as a user would start it.
 xdotool windowfocus --sync "$mainWindow"
 xdotool key alt+f
 sleep 0.5
-xdotool key 0
+xdotool key l
+openDialog=$(waitFor xdotool search --onlyvisible --name '^Open$')
+xdotool windowfocus --sync "$openDialog"
+sleep 0.5
+xdotool type --delay 5 "$samples/demo-image.bin"
+xdotool key Return
 progress=$(waitFor xdotool search --onlyvisible --name '^Progress \(')
 sleep 3 # well into the program's blocks
 import -window "$progress" "$OUT/progress-window.png"
