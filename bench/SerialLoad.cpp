@@ -3,6 +3,7 @@
 // and of its acknowledgement on the line at 10 bits a byte, stop-and-wait, nothing else.
 #include "comm/PacketCodec.h"
 #include "load/LoadSession.h"
+#include "loader/ForwardingEngine.h"
 #include "loader/LoaderErrors.h"
 #include "platform/Registry.h"
 #include "settings/Zepenvironment.h"
@@ -25,32 +26,13 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t ImageBytes = 512 * 1024;
 constexpr uint32_t LineRate = 460800;
 
-// Forwards to the real engine and notes when the program's blocks start and end.
-class TimingEngine : public LoaderEngineApi {
+// Passes every call to the real engine and notes when the program's blocks start and end.
+class TimingEngine : public ForwardingEngine {
 public:
-    explicit TimingEngine(LoaderEngineApi &engine) : engine_(engine) {}
+    using ForwardingEngine::ForwardingEngine;
     Clock::time_point firstWrite{}, lastWriteDone{};
     uint64_t wireBytes = 0; // request and reply frames of the program's blocks
 
-    void Connect(platform::HWND w, CommOptions o, uint8_t m, PassphraseCallback p) override {
-        engine_.Connect(w, o, m, std::move(p));
-    }
-    void RegisterPacketKinds() override { engine_.RegisterPacketKinds(); }
-    void InstallDiagnosticCallbacks() override { engine_.InstallDiagnosticCallbacks(); }
-    void Disconnect() override { engine_.Disconnect(); }
-    void CancelTransfer() override { engine_.CancelTransfer(); }
-    int32_t GetRetryCount() override { return engine_.GetRetryCount(); }
-    void SetRetryCount(int32_t n) override { engine_.SetRetryCount(n); }
-    int32_t GetResponseTimeout() override { return engine_.GetResponseTimeout(); }
-    void SetResponseTimeout(int32_t ms) override { engine_.SetResponseTimeout(ms); }
-    bool SendColdLoader(const std::string &p, int32_t b) override { return engine_.SendColdLoader(p, b); }
-    void SendPilotBios(const std::string &p, int32_t b) override { engine_.SendPilotBios(p, b); }
-    bool SetTargetBaudRate(int32_t b) override { return engine_.SetTargetBaudRate(b); }
-    void ReadIdBlock(IdBlockInfo &i) override { engine_.ReadIdBlock(i); }
-    void SetFlashParameters(uint16_t a, uint16_t b, uint16_t c, uint16_t d) override {
-        engine_.SetFlashParameters(a, b, c, d);
-    }
-    void EraseFlash(uint32_t v) override { engine_.EraseFlash(v); }
     void WriteBlock(uint32_t address, uint16_t length, const uint8_t *data) override {
         if (firstWrite == Clock::time_point{})
             firstWrite = Clock::now();
@@ -61,23 +43,9 @@ public:
         std::copy(data, data + length, payload.begin() + 7);
         wireBytes += packet::MakeFrame(0, 3, payload.data(), payload.size()).size();
         wireBytes += packet::MakeFrame(0, 0x80 | 3, nullptr, 0).size();
-        engine_.WriteBlock(address, length, data);
+        ForwardingEngine::WriteBlock(address, length, data);
         lastWriteDone = Clock::now();
     }
-    void StartBios(uint8_t w) override { engine_.StartBios(w); }
-    void NetworkDownload(const std::string &f, const std::string &e, uint32_t s, int32_t n,
-                         NetworkContinueCallback c, uint32_t b, uint32_t fl, NetworkStatusCallback st) override {
-        engine_.NetworkDownload(f, e, s, n, std::move(c), b, fl, std::move(st));
-    }
-    void EndNetworkDownload() override { engine_.EndNetworkDownload(); }
-    bool ProbeTarget() override { return engine_.ProbeTarget(); }
-    void ResetTarget(int32_t b) override { engine_.ResetTarget(b); }
-    void SendEndTriplet() override { engine_.SendEndTriplet(); }
-    void RunUserProgram() override { engine_.RunUserProgram(); }
-    void RunProgram() override { engine_.RunProgram(); }
-
-private:
-    LoaderEngineApi &engine_;
 };
 
 class QuietDisplay : public LoadDisplay {

@@ -3,12 +3,14 @@
 // loader and pilot BIOS packets, and the windowed download of the image.
 #include "load/FlashTable.h"
 #include "load/LoadSession.h"
+#include "loader/ForwardingEngine.h"
 #include "loader/LoaderEngine.h"
 #include "loader/LoaderErrors.h"
 #include "platform/Registry.h"
 #include "settings/Passphrase.h"
 #include "settings/Zepenvironment.h"
 #include "support/RecordingDisplay.h"
+#include "support/WholeLoadTest.h"
 
 #include "LinkDevice.h"
 
@@ -22,15 +24,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-platform::LRESULT QuietWindowProc(platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) {
-    return 0;
-}
-
-std::vector<uint8_t> ReadFile(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 sim::LinkOptions WithPassphrase(const std::string &passphrase) {
     sim::LinkOptions options;
@@ -57,40 +50,27 @@ public:
 };
 
 // The engine the session drives, with a record of the calls from the flash set-up on.
-class RecordingEngine : public LoaderEngineApi {
+class RecordingEngine : public ForwardingEngine {
 public:
-    explicit RecordingEngine(LoaderEngineApi &engine) : engine_(engine) {}
-
+    using ForwardingEngine::ForwardingEngine;
     std::vector<std::string> calls;
     IdBlockInfo idBlock;
     uint16_t flashArgs[4] = {};
 
-    void Connect(platform::HWND owner, CommOptions options, uint8_t packetMode,
-                 PassphraseCallback passphrase) override {
-        engine_.Connect(owner, options, packetMode, std::move(passphrase));
-    }
-    void RegisterPacketKinds() override { engine_.RegisterPacketKinds(); }
-    void InstallDiagnosticCallbacks() override { engine_.InstallDiagnosticCallbacks(); }
     void Disconnect() override {
         calls.push_back("Disconnect");
-        engine_.Disconnect();
+        ForwardingEngine::Disconnect();
     }
-    void CancelTransfer() override { engine_.CancelTransfer(); }
-    int32_t GetRetryCount() override { return engine_.GetRetryCount(); }
-    void SetRetryCount(int32_t count) override { engine_.SetRetryCount(count); }
-    int32_t GetResponseTimeout() override { return engine_.GetResponseTimeout(); }
-    void SetResponseTimeout(int32_t ms) override { engine_.SetResponseTimeout(ms); }
     bool SendColdLoader(const std::string &path, int32_t baudRate) override {
         calls.push_back("SendColdLoader");
-        return engine_.SendColdLoader(path, baudRate);
+        return ForwardingEngine::SendColdLoader(path, baudRate);
     }
     void SendPilotBios(const std::string &path, int32_t baudRate) override {
         calls.push_back("SendPilotBios");
-        engine_.SendPilotBios(path, baudRate);
+        ForwardingEngine::SendPilotBios(path, baudRate);
     }
-    bool SetTargetBaudRate(int32_t baudRate) override { return engine_.SetTargetBaudRate(baudRate); }
     void ReadIdBlock(IdBlockInfo &info) override {
-        engine_.ReadIdBlock(info);
+        ForwardingEngine::ReadIdBlock(info);
         idBlock = info;
         calls.push_back("ReadIdBlock");
     }
@@ -101,76 +81,47 @@ public:
         flashArgs[1] = sectorSize;
         flashArgs[2] = sectorCount;
         flashArgs[3] = writeMode;
-        engine_.SetFlashParameters(flashSize, sectorSize, sectorCount, writeMode);
+        ForwardingEngine::SetFlashParameters(flashSize, sectorSize, sectorCount, writeMode);
     }
     void EraseFlash(uint32_t value) override {
         calls.push_back("EraseFlash");
-        engine_.EraseFlash(value);
+        ForwardingEngine::EraseFlash(value);
     }
     void WriteBlock(uint32_t address, uint16_t length, const uint8_t *data) override {
         calls.push_back("WriteBlock");
-        engine_.WriteBlock(address, length, data);
+        ForwardingEngine::WriteBlock(address, length, data);
     }
     void StartBios(uint8_t where) override {
         calls.push_back("StartBios(" + std::to_string(where) + ")");
-        engine_.StartBios(where);
+        ForwardingEngine::StartBios(where);
     }
     void NetworkDownload(const std::string &fileName, const std::string &extension,
                          uint32_t startOffset, int32_t imageBytes, NetworkContinueCallback proceed,
                          uint32_t blockSize, uint32_t flags, NetworkStatusCallback status) override {
         calls.push_back("NetworkDownload");
-        engine_.NetworkDownload(fileName, extension, startOffset, imageBytes, std::move(proceed),
-                                blockSize, flags, std::move(status));
+        ForwardingEngine::NetworkDownload(fileName, extension, startOffset, imageBytes,
+                                          std::move(proceed), blockSize, flags, std::move(status));
     }
     void EndNetworkDownload() override {
         calls.push_back("EndNetworkDownload");
-        engine_.EndNetworkDownload();
+        ForwardingEngine::EndNetworkDownload();
     }
-    bool ProbeTarget() override { return engine_.ProbeTarget(); }
-    void ResetTarget(int32_t baudRate) override { engine_.ResetTarget(baudRate); }
-    void SendEndTriplet() override { engine_.SendEndTriplet(); }
-    void RunUserProgram() override { engine_.RunUserProgram(); }
-    void RunProgram() override { engine_.RunProgram(); }
-
-private:
-    LoaderEngineApi &engine_;
 };
 
-class NetworkLoadTest : public ::testing::Test {
+class NetworkLoadTest : public WholeLoadTest {
 protected:
-    fs::path dir;
-    platform::HWND window = nullptr;
-    std::vector<std::string> engineMessages;
     std::unique_ptr<sim::LinkDevice> device;
     std::string typed = "corvix";
     int passphraseAsks = 0;
 
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("tarnwick-e2e-net-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir / "prog");
-        ::setenv("TARNWICK_REGISTRY", (dir / "registry.reg").c_str(), 1);
-        platform::ReloadRegistry();
-        LoadSettings((dir / "prog" / "tarnwick").string());
-        const fs::path samples = fs::path(TARNWICK_SOURCE_DIR) / "samples";
-        Env().ColdLoaderFile = (samples / "coldload.bin").string();
-        Env().PilotBiosFile = (samples / "pilot.bin").string();
-        Env().FlashTableFile = (samples / "Flash.ini").string();
+        WholeLoadTest::SetUp();
         Env().DiscoveryBroadcastAddress = "127.0.0.1";
-        SetMessageFunction([this](const std::string &, const std::string &text) {
-            engineMessages.push_back(text);
-        });
-        window = platform::CreateWindow(QuietWindowProc);
     }
 
     void TearDown() override {
         device.reset();
-        platform::DestroyWindow(window);
-        SetMessageFunction({});
-        ::unsetenv("TARNWICK_REGISTRY");
-        platform::ReloadRegistry();
-        fs::remove_all(dir);
+        WholeLoadTest::TearDown();
     }
 
     void StartDevice(sim::LinkOptions options) {
@@ -185,16 +136,6 @@ protected:
         // Short, so that the failing cases end quickly; the device answers within milliseconds.
         Env().Comm.EthernetResponseTimeout = 500;
         Env().Comm.EthernetRetryCount = 1;
-    }
-
-    std::string Image(size_t size) {
-        std::vector<uint8_t> bytes(size);
-        for (size_t i = 0; i < size; ++i)
-            bytes[i] = static_cast<uint8_t>((i * 31) ^ (i >> 7));
-        const fs::path path = dir / "image.bin";
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(size));
-        return path.string();
     }
 
     int Load(const std::string &file, LoadDisplay &display, LoaderEngineApi &engine) {

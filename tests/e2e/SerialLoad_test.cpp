@@ -6,6 +6,7 @@
 #include "platform/Registry.h"
 #include "settings/Zepenvironment.h"
 #include "support/RecordingDisplay.h"
+#include "support/WholeLoadTest.h"
 
 #include "BoardPeer.h"
 #include "PtyFrontEnd.h"
@@ -24,56 +25,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-platform::LRESULT QuietWindowProc(platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) {
-    return 0;
-}
-
-std::vector<uint8_t> ReadFile(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-class SerialLoadTest : public ::testing::Test {
+class SerialLoadTest : public WholeLoadTest {
 protected:
-    fs::path dir;
-    platform::HWND window = nullptr;
-    std::vector<std::string> engineMessages;
-
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("tarnwick-e2e-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir / "prog");
-        ::setenv("TARNWICK_REGISTRY", (dir / "registry.reg").c_str(), 1);
-        platform::ReloadRegistry();
-        LoadSettings((dir / "prog" / "tarnwick").string());
-        const fs::path samples = fs::path(TARNWICK_SOURCE_DIR) / "samples";
-        Env().ColdLoaderFile = (samples / "coldload.bin").string();
-        Env().PilotBiosFile = (samples / "pilot.bin").string();
-        Env().FlashTableFile = (samples / "Flash.ini").string();
+        WholeLoadTest::SetUp();
         Env().Comm.ComPort = 1;
-        SetMessageFunction([this](const std::string &, const std::string &text) {
-            engineMessages.push_back(text);
-        });
-        window = platform::CreateWindow(QuietWindowProc);
-    }
-
-    void TearDown() override {
-        platform::DestroyWindow(window);
-        SetMessageFunction({});
-        ::unsetenv("TARNWICK_REGISTRY");
-        platform::ReloadRegistry();
-        fs::remove_all(dir);
-    }
-
-    std::string Image(size_t size) {
-        std::vector<uint8_t> bytes(size);
-        for (size_t i = 0; i < size; ++i)
-            bytes[i] = static_cast<uint8_t>((i * 31) ^ (i >> 7));
-        const fs::path path = dir / "image.bin";
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(size));
-        return path.string();
     }
 
     // Runs one load of file with COM1 mapped to device.
