@@ -254,10 +254,10 @@ void LoadSession::FinishBootstrap() {
 }
 
 void LoadSession::RunCorvixSysRoad() {
-    // The on-target operating system road is not part of this build yet; say so plainly rather
-    // than pretend the program was loaded.
-    display_.ShowMessage("Error", "Loading through CorvixSys is not available in this version.");
-    throw TargetCommException(LoaderErrorCancelled);
+    // The on-target operating system road is not part of this version: said plainly, and the
+    // load fails as a communication failure would, never as a success or a cancel.
+    ShowError("Loading through CorvixSys is not available in this version.");
+    throw TargetCommException(LoaderErrorCommunication);
 }
 
 void LoadSession::EndLoad() {

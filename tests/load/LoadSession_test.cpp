@@ -383,3 +383,21 @@ TEST_F(LoadSessionTest, NetworkLoadDrivesTheCounterByAcknowledgementsAndNeverPas
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(LoadSessionTest, CorvixSysRoadIsRefusedAsAFailureNotASuccess) {
+    std::vector<std::string> engineMessages;
+    SetMessageFunction([&](const std::string &, const std::string &text) { engineMessages.push_back(text); });
+    env.LoadThroughCorvixSys = 1;
+    const LoadSession &session = Run(Image(300));
+    SetMessageFunction({});
+    EXPECT_EQ(session.Result, LoaderErrorCommunication);
+    ASSERT_EQ(engineMessages.size(), 1u);
+    EXPECT_NE(engineMessages[0].find("not available in this version"), std::string::npos);
+    ASSERT_EQ(display.messages.size(), 1u);
+    EXPECT_EQ(display.messages[0].second, "Target communication error.");
+    EXPECT_EQ(engine.calls, (std::vector<std::string>{"Disconnect"}));
+}
+
+} // namespace
