@@ -4,6 +4,7 @@
 // "packets" serves the scriptable
 // packet peer there instead, for experiments with single requests.
 #include "BoardCommand.h"
+#include "CommandLine.h"
 #include "DiscoveryCommand.h"
 #include "LinkCommand.h"
 #include "PacketPeer.h"
@@ -125,12 +126,6 @@ std::optional<Arguments> ParseArguments(int argc, char **argv) {
     return arguments;
 }
 
-// Blocks SIGINT and SIGTERM in every thread and waits for one here.
-void WaitForTermination(const sigset_t &signals) {
-    int received = 0;
-    sigwait(&signals, &received);
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -146,11 +141,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     // Before any thread starts, so that all of them inherit the mask.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const sim::TerminationSignals termination;
 
     sim::PacketPeer peer;
     for (const auto &rule : arguments->rules)
@@ -164,7 +155,7 @@ int main(int argc, char **argv) {
         }
         std::printf("%s\n", frontEnd.SlavePath().c_str());
         std::fflush(stdout);
-        WaitForTermination(signals);
+        termination.Wait();
     } else {
         sim::Rfc2217Server server(peer, {arguments->port, arguments->pace, true});
         if (!server.Start(&error)) {
@@ -173,7 +164,7 @@ int main(int argc, char **argv) {
         }
         std::printf("%s\n", server.Url().c_str());
         std::fflush(stdout);
-        WaitForTermination(signals);
+        termination.Wait();
     }
     std::fprintf(stderr, "corvix-sim: %zu frames received, %zu bad\n", peer.Received().size(),
                  peer.BadFrames());
