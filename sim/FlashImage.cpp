@@ -1,5 +1,7 @@
 #include "FlashImage.h"
 
+#include "FileOutput.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -36,17 +38,7 @@ bool FlashImage::Save(const std::string &path, uint32_t from, uint32_t to,
                       std::string *error) const {
     to = std::min(to, Size);
     from = std::min(from, to);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out)
-        out.write(reinterpret_cast<const char *>(bytes_.data() + from), std::streamsize(to - from));
-    if (out)
-        out.close();
-    if (!out) {
-        if (error)
-            *error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    return WriteFileBytes(path, bytes_.data() + from, to - from, error);
 }
 
 } // namespace sim

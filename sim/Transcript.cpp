@@ -1,5 +1,7 @@
 #include "Transcript.h"
 
+#include "FileOutput.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -131,17 +133,7 @@ std::string Transcript::ToJson() const {
 
 bool Transcript::Save(const std::string &path, std::string *error) const {
     const std::string json = ToJson();
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out)
-        out.write(json.data(), std::streamsize(json.size()));
-    if (out)
-        out.close();
-    if (!out) {
-        if (error)
-            *error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    return WriteFileBytes(path, json.data(), json.size(), error);
 }
 
 } // namespace sim

@@ -13,6 +13,7 @@
 #include "support/WholeLoadTest.h"
 
 #include "LinkDevice.h"
+#include "support/LinkOptions.h"
 
 #include <gtest/gtest.h>
 
@@ -24,18 +25,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-sim::LinkOptions WithPassphrase(const std::string &passphrase) {
-    sim::LinkOptions options;
-    options.passphrase = passphrase;
-    return options;
-}
-
-sim::LinkOptions WithFault(sim::LinkFaultKind kind, unsigned n) {
-    sim::LinkOptions options;
-    options.fault = {kind, n};
-    return options;
-}
 
 // Keeps every status text, not only the last one of each panel.
 class StatusRecordingDisplay : public RecordingDisplay {

@@ -4,6 +4,7 @@
 #include "EngineTestSupport.h"
 
 #include "LinkDevice.h"
+#include "support/LinkOptions.h"
 
 #include "comm/PacketCodec.h"
 #include "settings/Passphrase.h"
@@ -33,18 +34,6 @@ CommOptions LinkOptions(uint16_t port) {
     options.EthernetResponseTimeout = ReplyWaitMs;
     options.EthernetRetryCount = RetryCount;
     options.PilotBiosPhysicalAdress = 0x4000;
-    return options;
-}
-
-sim::LinkOptions WithPassphrase(const std::string &passphrase) {
-    sim::LinkOptions options;
-    options.passphrase = passphrase;
-    return options;
-}
-
-sim::LinkOptions WithFault(sim::LinkFaultKind kind, unsigned n) {
-    sim::LinkOptions options;
-    options.fault = {kind, n};
     return options;
 }
 

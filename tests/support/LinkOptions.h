@@ -1,0 +1,18 @@
+// Simulated network devices as tests ask for them: with a passphrase, or with one fault.
+#pragma once
+
+#include "LinkDevice.h"
+
+#include <string>
+
+inline sim::LinkOptions WithPassphrase(const std::string &passphrase) {
+    sim::LinkOptions options;
+    options.passphrase = passphrase;
+    return options;
+}
+
+inline sim::LinkOptions WithFault(sim::LinkFaultKind kind, unsigned n) {
+    sim::LinkOptions options;
+    options.fault = {kind, n};
+    return options;
+}
