@@ -2,6 +2,7 @@
 
 #include "cli/TerminalDisplay.h"
 #include "load/LoadSession.h"
+#include "platform/MessageIds.h"
 #include "settings/Zepenvironment.h"
 
 #include <atomic>
@@ -12,7 +13,7 @@
 
 namespace {
 
-constexpr platform::UINT UM_CANCEL_LOAD = platform::WM_USER + 100;
+constexpr int ExitInterrupted = 130; // 128 + SIGINT, what shells report for an interrupt
 
 TerminalDisplay *activeDisplay = nullptr; // the UI thread's, while a load runs
 
@@ -55,8 +56,13 @@ private:
             int signal = 0;
             if (sigwait(&signals_, &signal) != 0 || stopping_)
                 return;
-            if (signal == SIGINT || signal == SIGTERM)
-                platform::PostMessage(window_, UM_CANCEL_LOAD, 0, 0);
+            if (signal != SIGINT && signal != SIGTERM)
+                continue;
+            // The second one is for a board that never answers and a user who will not wait for
+            // the time-out: the process ends at once, as a shell expects of an interrupt.
+            if (++interrupts_ > 1)
+                _exit(ExitInterrupted);
+            platform::PostMessage(window_, UM_CANCEL_LOAD, 0, 0);
         }
     }
 
@@ -64,6 +70,7 @@ private:
     sigset_t signals_{};
     sigset_t previous_{};
     std::atomic<bool> stopping_{false};
+    int interrupts_ = 0; // signal thread only
     std::thread thread_;
 };
 

@@ -12,35 +12,21 @@ constexpr uint32_t TagValid = 0x10000;
 
 bool ValidType(uint8_t type) { return type <= packet::TypeDbg; }
 
-// Keeps the process-wide wait counter right on every way out of a wait.
-class WaitDepth {
+} // namespace
+
+// Keeps the connection's reply-wait depth right on every way out of a wait.
+class ReplyWaitDepth {
 public:
-    WaitDepth(std::atomic<int> &counter) : counter_(counter), depth_(++counter) {}
-    ~WaitDepth() { --counter_; }
+    explicit ReplyWaitDepth(TConnection &connection) : connection_(connection), depth_(++connection.waitDepth_) {}
+    ~ReplyWaitDepth() { --connection_.waitDepth_; }
+    ReplyWaitDepth(const ReplyWaitDepth &) = delete;
+    ReplyWaitDepth &operator=(const ReplyWaitDepth &) = delete;
     int Depth() const { return depth_; }
 
 private:
-    std::atomic<int> &counter_;
+    TConnection &connection_;
     int depth_;
 };
-
-// The reply timer: started and restarted by the wait, always stopped when the wait ends.
-class WaitTimer {
-public:
-    WaitTimer(HWND window, UINT_PTR id, int32_t ms)
-        : window_(window), id_(id), ms_(static_cast<UINT>(std::max<int32_t>(ms, 0))) {}
-    ~WaitTimer() { Stop(); }
-    void Start() { SetTimer(window_, id_, ms_); }
-    void Stop() { KillTimer(window_, id_); }
-    UINT_PTR Id() const { return id_; }
-
-private:
-    HWND window_;
-    UINT_PTR id_;
-    UINT ms_;
-};
-
-} // namespace
 
 // ---- registration ----
 
@@ -134,50 +120,38 @@ void TConnection::SendAndWait(uint8_t type, uint8_t subtype, const uint8_t *data
     if (!ValidType(type)) throw xConnectionErr(ConnCode::UnregisteredEntry);
     const uint8_t code = subtype & packet::CodeMask;
     int32_t retries = GetRetryCount();
-    SetClosing(false);
-    WaitDepth depth(SharedWaitCounter());
+    closing_ = false;
+    ReplyWaitDepth depth(*this);
     HandlerEntry &entry = Entry(type, code); // arrived is touched by this thread only
     entry.arrived = false;
+    // However the wait ends, the reply's wake-up and arrival do not outlive it.
+    struct EndOfWait {
+        HWND window;
+        HandlerEntry &entry;
+        ~EndOfWait() {
+            RemoveMessages(window, UM_WAKE, UM_WAKE);
+            entry.arrived = false;
+        }
+    } endOfWait{window_, entry};
     if (!alreadySent) SendPacket(type, subtype, data, length);
 
-    WaitTimer timer(window_, WaitTimerBase + static_cast<UINT_PTR>(depth.Depth()), GetResponseTimeout());
-    timer.Start();
-    bool givenUp = false;
-    bool done = false;
-    while (!entry.arrived && !givenUp && !done && !Closing() && !cancel_) {
-        MSG msg;
-        if (!GetMessage(&msg, window_, 0, 0)) {
-            // Whoever runs the outer loop must still see the quit.
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            throw xConnectionErr(ConnCode::QuitDuringWait);
-        }
-        if (msg.message != WM_TIMER || msg.hwnd != window_ || msg.wParam != timer.Id()) {
-            TranslateMessage(&msg);
-            DispatchMessage(&msg);
-            continue;
-        }
+    WaitSpec spec;
+    spec.window = window_;
+    spec.timerId = WaitTimerBase + static_cast<UINT_PTR>(depth.Depth());
+    ScopedTimer timer(window_, spec.timerId, GetResponseTimeout());
+    // A Close from a handler (closing_) ends the wait too: nothing more is coming for it.
+    while (Wait(spec, [&] { return entry.arrived || closing_; }) == WaitEnd::Deadline) {
         timer.Stop();
-        const int32_t remaining = retries--;
-        if (remaining <= 0 && !entry.arrived) {
-            givenUp = true;
-        } else if (entry.arrived) {
-            done = true;
-        } else if (alreadySent) {
-            timer.Start();
-        } else {
+        if (entry.arrived || closing_) break; // came in with the timer's own message
+        if (retries-- <= 0) throw xConnectionErr(ConnCode::NoReply);
+        if (!alreadySent) {
             entry.arrived = false;
             // A half-received copy of the old reply must not count as the answer to the new send.
             if (ParsingFrameIs(type, code)) parserState_ = ParserState::Reset;
             SendPacket(type, subtype, data, length);
-            timer.Start();
         }
+        timer.Start();
     }
-    MSG wake;
-    PeekMessage(&wake, window_, UM_WAKE, UM_WAKE, PM_REMOVE);
-    entry.arrived = false;
-    if (givenUp) throw xConnectionErr(ConnCode::NoReply);
-    timer.Stop();
-    if (cancel_) throw xConnectionErr(ConnCode::Cancelled); // stays set until the engine clears it
     const ReceiveError error = TakeReceiveError();
     if (error.present && error.kind == ReceiveErrorKind::NakReply) throw xConnectionErr(ConnCode::NakReply);
 }

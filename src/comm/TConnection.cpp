@@ -1,18 +1,17 @@
 #include "comm/TConnection.h"
 
+#include <algorithm>
 #include <cstring>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 using namespace platform;
 
 namespace {
 
-// One set for all connections: the hook is a plain window procedure, so what it needs lives here.
+// What all connections share: the log hooks and the diagnostic progress byte.
 struct ProcessWide {
-    std::atomic<WNDPROC> savedProc{nullptr};
-    std::atomic<int> waitCounter{0};
-    std::atomic<bool> closing{false};
-    std::atomic<bool> drain{false};
     std::atomic<uint8_t> readerProgress{0};
     std::atomic<LogHeadingHook> sendHeading{nullptr};
     std::atomic<LogHeadingHook> receiveHeading{nullptr};
@@ -28,6 +27,46 @@ ProcessWide &Shared() {
     static ProcessWide shared;
     return shared;
 }
+
+// The hook is a plain window procedure: it finds its connection through the window in this
+// table. A handful of entries at most (one per hooked window), so a flat list serves.
+struct HookedWindows {
+    std::mutex mutex;
+    std::vector<std::pair<HWND, TConnection *>> entries;
+
+    void Add(HWND window, TConnection *connection) {
+        std::lock_guard lock(mutex);
+        for (auto &entry : entries) {
+            if (entry.first == window) {
+                entry.second = connection;
+                return;
+            }
+        }
+        entries.emplace_back(window, connection);
+    }
+    void Remove(HWND window, const TConnection *connection) {
+        std::lock_guard lock(mutex);
+        std::erase_if(entries, [&](const auto &entry) {
+            return entry.first == window && entry.second == connection;
+        });
+    }
+    TConnection *Find(HWND window) {
+        std::lock_guard lock(mutex);
+        for (const auto &entry : entries) {
+            if (entry.first == window) return entry.second;
+        }
+        return nullptr;
+    }
+};
+
+HookedWindows &Hooked() {
+    static HookedWindows *const hooked = new HookedWindows; // hooks may run during exit
+    return *hooked;
+}
+
+// Answers every message with 0 while a connection closes: a packet a stopping reader still hands
+// over must not reach its handler, which belongs to a connection the engine is done with.
+LRESULT DrainProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 // Which connection the calling thread reads for, if it is a reader thread.
 thread_local const TConnection *readerOf = nullptr;
@@ -84,11 +123,7 @@ void TConnection::SetLogHooks(LogHeadingHook sendHeading, LogHeadingHook receive
 }
 
 uint8_t TConnection::ReaderProgress() { return Shared().readerProgress; }
-int TConnection::WaitCounter() { return Shared().waitCounter; }
-std::atomic<int> &TConnection::SharedWaitCounter() { return Shared().waitCounter; }
-bool TConnection::Closing() { return Shared().closing; }
 void TConnection::SetReaderProgress(uint8_t step) { Shared().readerProgress = step; }
-void TConnection::SetClosing(bool closing) { Shared().closing = closing; }
 
 void TConnection::LogTimeStamp() { CallHook(Shared().timeStamp); }
 void TConnection::LogSendHeading() { CallHook(Shared().sendHeading); }
@@ -109,12 +144,12 @@ void TConnection::LogPortEvent(const SerialSettings *settings, int32_t port, boo
 // ---- the window hook ----
 
 LRESULT TConnection::HookProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    ProcessWide &s = Shared();
-    if (s.drain) return 0;
+    TConnection *self = Hooked().Find(hwnd);
+    if (self == nullptr) return 0;
     switch (msg) {
     case WM_QUERYENDSESSION:
     case WM_QUIT:
-        s.closing = true;
+        self->closing_ = true;
         break;
     case UM_PACKET: {
         auto *entry = reinterpret_cast<HandlerEntry *>(lParam);
@@ -134,10 +169,13 @@ LRESULT TConnection::HookProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         PostMessage(hwnd, UM_WAKE, 0, 0);
         return 0;
     }
+    case UM_WAKE:
+    case UM_READER_ENDED:
+        return 0; // only there to end a wait, which looks at its own conditions
     default:
         break;
     }
-    WNDPROC saved = s.savedProc.load();
+    WNDPROC saved = self->savedProc_.load();
     return saved ? CallWindowProc(saved, hwnd, msg, wParam, lParam) : 0;
 }
 
@@ -146,25 +184,69 @@ void TConnection::HookWindow() {
     if (!current) throw xConnectionErr(ConnCode::WindowProcUnreadable);
     // Hooked already (packet, raw, packet): keep what was saved at the first hooking, so the
     // saved procedure is never the hook itself.
-    if (current != &TConnection::HookProc) {
-        Shared().savedProc = current;
-        SetWindowProc(window_, &TConnection::HookProc);
-    }
+    if (current != &TConnection::HookProc) savedProc_ = current;
+    Hooked().Add(window_, this);
+    if (current != &TConnection::HookProc) SetWindowProc(window_, &TConnection::HookProc);
     hooked_ = true;
 }
 
 void TConnection::UnhookWindow() {
     if (!hooked_) return;
     hooked_ = false;
-    if (GetWindowProc(window_) == &TConnection::HookProc) {
-        if (WNDPROC saved = Shared().savedProc.load()) SetWindowProc(window_, saved);
+    if (GetWindowProc(window_) == &TConnection::HookProc && Hooked().Find(window_) == this) {
+        if (WNDPROC saved = savedProc_.load()) SetWindowProc(window_, saved);
     }
+    Hooked().Remove(window_, this);
+}
+
+// ---- the one wait ----
+
+int32_t TConnection::ReaderLostCode() const {
+    const int32_t code = readerExitCode_;
+    return code != ConnCode::ReaderStopped ? code : ConnCode::PeerClosed;
+}
+
+WaitEnd TConnection::Wait(WaitSpec spec, CallableRef<bool()> condition,
+                          CallableRef<bool(const MSG &)> intercept) {
+    spec.cancel = cancel_;
+    if (ReaderStarted()) spec.readerEnded = &readerLost_;
+    switch (PumpUntil(spec, condition, intercept)) {
+    case WaitEnd::Cancelled:
+        throw xConnectionErr(ConnCode::Cancelled);
+    case WaitEnd::ReaderEnded:
+        throw xConnectionErr(ReaderLostCode());
+    case WaitEnd::Quit:
+        throw xConnectionErr(ConnCode::QuitDuringWait);
+    case WaitEnd::Deadline:
+        return WaitEnd::Deadline;
+    default:
+        return WaitEnd::Condition;
+    }
+}
+
+void TConnection::RaiseIfStopped() const {
+    if (cancel_->IsCancelled()) throw xConnectionErr(ConnCode::Cancelled);
+    if (ReaderStarted() && readerLost_) throw xConnectionErr(ReaderLostCode());
+}
+
+void TConnection::ShutDownReader() {
+    closing_ = true;
+    if (!ReaderStarted()) return;
+    stop_ = true;
+    WakeReader();
+    const WNDPROC previous = SetWindowProc(window_, &DrainProc);
+    RemoveMessages(window_, FirstConnectionMessage, LastConnectionMessage);
+    // A reader blocked in a message this thread is handling right now is released here.
+    if (InSendMessage()) ReplyMessage(0);
+    StopReader();
+    if (previous) SetWindowProc(window_, previous);
 }
 
 // ---- the reader thread ----
 
 void TConnection::StartReader() {
     stop_ = false;
+    readerLost_ = false;
     SetReaderProgress(0);
     readerEnded_.Reset();
     readerGo_.Reset();
@@ -198,6 +280,12 @@ void TConnection::ReaderMain() {
     }
     readerExitCode_ = code;
     readerRunning_ = false;
+    if (!stop_) {
+        // Nothing more can arrive: every wait on this connection must end now, not at its
+        // time-out. The flag first, then the message that wakes the wait to look at it.
+        readerLost_ = true;
+        PostMessage(window_, UM_READER_ENDED, 0, 0);
+    }
     readerEnded_.Set();
 }
 

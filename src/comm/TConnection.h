@@ -13,7 +13,9 @@
 #include "comm/ConnectionErr.h"
 #include "comm/PacketCodec.h"
 #include "platform/Event.h"
+#include "platform/MessageIds.h"
 #include "platform/Messages.h"
+#include "platform/Wait.h"
 #include "platform/Serial.h"
 #include "settings/CommOptions.h"
 
@@ -22,17 +24,6 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
-
-// Window messages of the connection layer.
-inline constexpr platform::UINT UM_PACKET = platform::WM_USER + 1;        // 1025, lParam = entry
-inline constexpr platform::UINT UM_PACKET_COPIED = platform::WM_USER + 2; // 1026, lParam = entry
-inline constexpr platform::UINT UM_SOCKET_ERROR = platform::WM_USER + 3;  // 1027, wParam = error
-inline constexpr platform::UINT UM_CONNECT = platform::WM_USER + 7;       // 1031
-inline constexpr platform::UINT UM_WAKE = platform::WM_USER + 10;         // 1034
-
-// Timer ids on the hooked window: a reply wait uses WaitTimerBase + its nesting depth.
-inline constexpr platform::UINT_PTR WaitTimerBase = 1000;
-inline constexpr platform::UINT_PTR ConnectTimerId = 1000;
 
 // Called on the user-interface thread for a packet of a callback entry.
 using PacketHandler = void (*)(const uint8_t *payload, uint16_t length, void *context);
@@ -129,9 +120,11 @@ public:
 
     // One pass of the receive side: wait for data, read and parse all that is there.
     virtual void ServiceReceive();
-    virtual void Cancel() { cancel_ = true; }
-    void ClearCancel() { cancel_ = false; }
-    bool Cancelled() const { return cancel_; }
+    // The token every wait of this connection watches: the load session's, or (until one is
+    // given) the connection's own. The token must outlive the connection.
+    void SetCancelToken(platform::CancelToken *token) { cancel_ = token != nullptr ? token : &ownCancel_; }
+    void Cancel() { cancel_->Cancel(); }
+    bool Cancelled() const { return cancel_->IsCancelled(); }
 
     void SetSettings(const CommOptions &options);
     const CommOptions &Settings() const { return settings_; }
@@ -142,6 +135,27 @@ public:
     bool ReaderRunning() const { return readerRunning_; }
     int32_t ReaderExitCode() const { return readerExitCode_; }
     bool WaitReaderEnded(int64_t timeoutMs) const { return readerEnded_.Wait(timeoutMs); }
+    // True once the reader has ended by itself (the peer closed, the port went away, a read
+    // failed): nothing more can arrive. A stop of our own does not count.
+    bool ReaderLost() const { return readerLost_.load(std::memory_order_acquire); }
+    // The code a wait raises when the reader was lost: its exit code, or 3007 for a reader that
+    // ended after reporting a socket error.
+    int32_t ReaderLostCode() const;
+
+    // The one wait of this connection: pumps the messages of window (null: all of the thread's)
+    // until condition holds, with this connection's cancel token and reader. Raises 4124 when
+    // cancelled, the reader's code when it was lost, 4125 for a quit; returns Condition or
+    // Deadline.
+    platform::WaitEnd Wait(platform::WaitSpec spec, platform::CallableRef<bool()> condition = {},
+                           platform::CallableRef<bool(const platform::MSG &)> intercept = {});
+    // Lets pending messages through and raises as Wait does (a cancel, a lost reader, a quit).
+    void LetMessagesThrough() { Wait(PendingOnly()); }
+    // Raises as Wait would for a cancel or a lost reader, without pumping anything.
+    void RaiseIfStopped() const;
+
+    // Nesting depth of the reply waits running on this connection; closing_ set by Close.
+    int WaitDepth() const { return waitDepth_; }
+    bool IsClosing() const { return closing_; }
 
     // Process-wide data shared by all connections.
     static void SetLogHooks(LogHeadingHook sendHeading, LogHeadingHook receiveHeading,
@@ -149,9 +163,8 @@ public:
                             LogHeadingHook portClosed, LogHeadingHook timeStamp,
                             bool logRawWrites, bool logRawReads);
     static uint8_t ReaderProgress();
-    static int WaitCounter();
-    static bool Closing();
-    // The procedure every hooked window gets while a connection is in packet mode.
+    // The procedure every hooked window gets while a connection is in packet mode; it finds the
+    // connection through the window.
     static platform::LRESULT HookProc(platform::HWND hwnd, platform::UINT msg,
                                       platform::WPARAM wParam, platform::LPARAM lParam);
 
@@ -196,8 +209,16 @@ protected:
     static bool LogRawWrites();
     static bool LogRawReads();
     static void SetReaderProgress(uint8_t step);
-    static void SetClosing(bool closing);
-    static std::atomic<int> &SharedWaitCounter();
+    void SetClosing(bool closing) { closing_ = closing; }
+    // The close every kind shares: stops the reader without letting anything it still hands
+    // over reach a handler (answered with 0), removes this window's pending connection messages,
+    // and releases a reader blocked in a message this thread is handling.
+    void ShutDownReader();
+    static platform::WaitSpec PendingOnly() {
+        platform::WaitSpec spec;
+        spec.timeoutMs = 0;
+        return spec;
+    }
 
     // Fields in the record's order.
     std::atomic<bool> stop_{false};
@@ -217,7 +238,8 @@ protected:
     uint8_t chunk_[ChunkSize];
     std::atomic<ParserState> parserState_{ParserState::Hunt};
     std::thread reader_;
-    std::atomic<bool> cancel_{false};
+    platform::CancelToken ownCancel_;
+    platform::CancelToken *cancel_ = &ownCancel_;
     bool escapePending_ = false;
     platform::ManualResetEvent readerEnded_;
     uint32_t rawCopyLength_ = 0;
@@ -233,6 +255,7 @@ private:
     void Dispatch(bool good);
     void RecordReceiveError(uint8_t kind, uint32_t type, uint32_t subtype);
     HandlerEntry &Entry(uint8_t type, uint8_t subtype) { return handlers_[type][subtype & packet::CodeMask]; }
+    friend class ReplyWaitDepth;
     // Moves the parser from one state to another unless the user-interface thread asked for a
     // Reset in between (only the Reset handling leaves Reset).
     void MoveParser(ParserState from, ParserState to);
@@ -241,6 +264,11 @@ private:
 
     platform::HWND window_;
     bool hooked_ = false;
+    // The window's own procedure, saved by the first hooking; the hook forwards to it.
+    std::atomic<platform::WNDPROC> savedProc_{nullptr};
+    std::atomic<bool> closing_{false};
+    int waitDepth_ = 0;
+    std::atomic<bool> readerLost_{false};
     platform::ManualResetEvent readerGo_;
     std::atomic<bool> readerRunning_{false};
     std::atomic<int32_t> readerExitCode_{0};

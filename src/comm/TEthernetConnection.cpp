@@ -4,38 +4,9 @@ using namespace platform;
 
 namespace {
 
-// The connection's own messages, which nobody may take once the connection is closing.
-constexpr UINT FirstConnectionMessage = WM_USER;
-constexpr UINT LastConnectionMessage = WM_USER + 11;
-
-// Stops the connect timer on every way out of the wait, so that no stray WM_TIMER 1000 reaches
-// the reply waits that come later.
-class ConnectTimer {
-public:
-    ConnectTimer(HWND window, UINT ms) : window_(window) { SetTimer(window_, ConnectTimerId, ms); }
-    ~ConnectTimer() { KillTimer(window_, ConnectTimerId); }
-    ConnectTimer(const ConnectTimer &) = delete;
-    ConnectTimer &operator=(const ConnectTimer &) = delete;
-
-private:
-    HWND window_;
-};
-
-// Answers every message with 0 while the queue is drained: a packet a stopping reader still
-// hands over must not reach its handler.
-LRESULT DrainProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
-
-// Removes the queued messages of the range. A quit comes out of PeekMessage whatever the
-// filter; it is not ours to take, so it goes back for the loop that owns the thread.
-void RemoveQueued(HWND window, UINT first, UINT last) {
-    MSG msg;
-    while (PeekMessage(&msg, window, first, last, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-    }
-}
+// A send that finds the peer's window full waits this long for room before it lets the
+// user-interface thread's messages through again.
+constexpr int SendSliceMs = 20;
 
 } // namespace
 
@@ -77,7 +48,6 @@ TEthernetConnection::ConnectOutcome TEthernetConnection::OpenStream(const char *
             AbandonConnect();
             return ConnectOutcome::Quit;
         case WaitResult::Cancelled:
-            cancel_ = false;
             throw xConnectionErr(ConnCode::Cancelled);
         default:
             throw xConnectionErr(ConnCode::NoReply);
@@ -92,40 +62,32 @@ void TEthernetConnection::AbandonConnect() {
     // A failed connect leaves nothing behind: no socket, no notification thread, and no late
     // notification in the queue.
     socket_.Close();
-    RemoveQueued(Window(), UM_CONNECT, UM_CONNECT);
+    RemoveMessages(Window(), UM_CONNECT, UM_CONNECT);
 }
 
 TEthernetConnection::WaitResult TEthernetConnection::WaitForConnect() {
-    ConnectTimer timer(Window(), connectWaitMs_);
-    WaitResult result = WaitResult::Pending;
-    while (result == WaitResult::Pending) {
-        // A cancel may come from another thread without any message of ours behind it.
-        if (cancel_) return WaitResult::Cancelled;
-        WaitMessage();
-        MSG msg;
-        while (result == WaitResult::Pending && PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (cancel_) return WaitResult::Cancelled;
-            result = TakeConnectMessage(msg);
-        }
-    }
-    return result;
-}
-
-TEthernetConnection::WaitResult TEthernetConnection::TakeConnectMessage(const MSG &msg) {
-    if (msg.message == WM_TIMER && msg.hwnd == Window() && msg.wParam == ConnectTimerId)
-        return WaitResult::TimedOut;
-    if (msg.message == WM_QUIT) {
-        // The loop that owns the thread must still see it.
-        PostQuitMessage(static_cast<int>(msg.wParam));
-        return WaitResult::Quit;
-    }
-    if (msg.message == UM_CONNECT && msg.hwnd == Window()) {
-        if (SelectError(msg.lParam) != 0) throw xConnectionErr(ConnCode::TcpConnectFailed);
+    WaitSpec spec;
+    spec.timerWindow = Window();
+    spec.timerId = ConnectTimerId;
+    spec.cancel = cancel_;
+    ScopedTimer timer(Window(), ConnectTimerId, connectWaitMs_);
+    int notifiedError = -1;
+    const auto takeNotification = [&](const MSG &msg) {
+        if (msg.message != UM_CONNECT || msg.hwnd != Window()) return false;
+        notifiedError = SelectError(msg.lParam);
+        return true;
+    };
+    switch (PumpUntil(spec, [&] { return notifiedError >= 0; }, takeNotification)) {
+    case WaitEnd::Condition:
+        if (notifiedError != 0) throw xConnectionErr(ConnCode::TcpConnectFailed);
         return WaitResult::Connected;
+    case WaitEnd::Cancelled:
+        return WaitResult::Cancelled;
+    case WaitEnd::Quit:
+        return WaitResult::Quit;
+    default:
+        return WaitResult::TimedOut;
     }
-    TranslateMessage(&msg);
-    DispatchMessage(&msg);
-    return WaitResult::Pending;
 }
 
 void TEthernetConnection::FinishConnect() {
@@ -137,9 +99,18 @@ void TEthernetConnection::FinishConnect() {
 // ---- sending ----
 
 void TEthernetConnection::SendBytes(const uint8_t *data, uint32_t count) {
-    // A blocking send of all bytes stands in for the overlapped send and its event wait: the
-    // caller waited for that completion anyway, so 4101, 4103 and 4104 cannot arise here.
-    if (!socket_.Valid() || socket_.SendAll(data, count) != 0) throw xConnectionErr(ConnCode::WriteFailed);
+    // A peer that stops reading fills its window; the send then goes on in slices, serving the
+    // user-interface thread's messages in between, so that Cancel, a reader that ended and the
+    // reader's own messages to this thread are all seen while the output is backed up.
+    uint32_t done = 0;
+    while (socket_.Valid()) {
+        const IoResult sent = socket_.SendSome(data + done, count - done, SendSliceMs);
+        if (sent.error != 0 && !IsWouldBlock(sent.error)) break;
+        done += static_cast<uint32_t>(sent.count);
+        if (done >= count) return;
+        LetMessagesThrough();
+    }
+    throw xConnectionErr(ConnCode::WriteFailed);
 }
 
 // ---- the reader's side ----
@@ -189,24 +160,8 @@ void TEthernetConnection::WakeReader() {
 
 // ---- closing ----
 
-void TEthernetConnection::DrainConnectionMessages() {
-    RemoveQueued(nullptr, FirstConnectionMessage, LastConnectionMessage);
-}
-
 void TEthernetConnection::Close() {
-    SetClosing(true);
-    if (ReaderStarted()) {
-        stop_ = true;
-        WakeReader();
-        // Until the reader is gone, whatever it still hands to the window is answered with 0
-        // unseen: its handlers belong to a connection that no longer exists for the engine.
-        const WNDPROC previous = SetWindowProc(Window(), &DrainProc);
-        DrainConnectionMessages();
-        // A reader blocked in a message this thread is handling right now is released here.
-        if (InSendMessage()) ReplyMessage(0);
-        StopReader();
-        if (previous) SetWindowProc(Window(), previous);
-    }
+    ShutDownReader();
     socket_.Close();
     mode_ = ConnMode::NotStarted;
 }

@@ -23,7 +23,8 @@ public:
     // The link carries packets only: 4098 unless the mode is 0, and nothing happens in mode 0.
     void WriteRaw(const uint8_t *data, uint32_t count) override;
     void ReadRaw(uint8_t *data, uint32_t count) override;
-    bool IsOpen() const override { return socket_.Valid(); }
+    // Open while the socket is and its reader runs: a link whose reader ended is dead.
+    bool IsOpen() const override { return socket_.Valid() && ReaderRunning(); }
     // Stops the reader (releasing it if it waits in a message to this thread), closes the socket.
     void Close() override;
     void SetRetryCount(int32_t count) override { settings_.EthernetRetryCount = count; }
@@ -43,11 +44,12 @@ protected:
 
     // Creates the socket (3002), starts the connect to address:port (3004 when it fails at once or
     // its notification reports an error, also for an address that is not dotted-decimal IPv4) and
-    // waits on timer ConnectTimerId: 4124 when cancelled (the flag is cleared), 4105 when the
+    // waits on timer ConnectTimerId: 4124 when cancelled, 4105 when the
     // wait runs out. The socket is closed again on every failure. Connected: the socket is
     // blocking with linger off (a failure there raises the error number itself).
     ConnectOutcome OpenStream(const char *address, uint16_t port);
-    // Sends every byte; 4102 when the socket refuses them.
+    // Sends every byte, in slices that let messages through while the peer's window is full;
+    // 4102 when the socket refuses them, 4124 when cancelled, the reader's code when it ended.
     void SendBytes(const uint8_t *data, uint32_t count);
 
     void WaitForData() override;
@@ -60,11 +62,8 @@ protected:
 private:
     enum class WaitResult { Pending, Connected, Cancelled, TimedOut, Quit };
     WaitResult WaitForConnect();
-    WaitResult TakeConnectMessage(const platform::MSG &msg);
     void FinishConnect();
     void AbandonConnect();
-    // Removes the queued messages WM_USER..WM_USER+11 of this thread.
-    void DrainConnectionMessages();
 
     uint32_t connectWaitMs_ = ConnectWaitMs;
 };

@@ -3,7 +3,6 @@
 #include "platform/Clock.h"
 
 #include <algorithm>
-#include <optional>
 
 using namespace platform;
 
@@ -12,15 +11,11 @@ namespace {
 constexpr uint32_t RawCheckSpacingMs = 10;
 constexpr uint32_t NoProgressLimitMs = 5000;
 constexpr int PacketReadPollMs = 100;
-
-// A quit message taken by one of our own pumping waits is posted again when the wait ends, so the
-// loop that owns the thread still sees it and the program can end.
-struct QuitKeeper {
-    ~QuitKeeper() {
-        if (exitCode) PostQuitMessage(*exitCode);
-    }
-    std::optional<int> exitCode;
-};
+// The user-interface thread never blocks longer than this without pumping its messages: longer
+// drains and output-room waits are cut into pieces of it.
+constexpr int64_t PumpSliceMs = 20;
+// Bits a byte takes on the line (start, 8 data, stop), for how long queued output still needs.
+constexpr int64_t BitsPerByte = 10;
 
 } // namespace
 
@@ -77,8 +72,7 @@ void TSerialConnection::SetMode(uint8_t mode) {
 }
 
 void TSerialConnection::Close() {
-    SetClosing(true);
-    StopReader();
+    ShutDownReader();
     mode_ = ConnMode::NotStarted;
     port_.reset();
     LogTimeStamp();
@@ -133,7 +127,25 @@ void TSerialConnection::Write(const uint8_t *data, uint32_t count) {
     if (!port_ || !port_->Write(data, count)) throw xConnectionErr(ConnCode::WriteFailed);
     // A write is complete when its bytes are on the wire, as a serial driver reports it: the
     // bootstrap's pauses and its DSR samples are timed from there, not from a full kernel queue.
-    if (!port_->DrainOutput()) throw xConnectionErr(ConnCode::WriteNotCompleted);
+    DrainPumping();
+}
+
+void TSerialConnection::DrainPumping() {
+    for (;;) {
+        const long queued = port_->OutputQueueCount();
+        const int64_t baud = std::max<int64_t>(portSettings_.baudRate, 1);
+        const int64_t wireMs = queued < 0 ? 0 : (queued * BitsPerByte * 1000 + baud - 1) / baud;
+        // The last piece is drained exactly, so a frame is timed from when it left; only what is
+        // longer waits in the one wait, where Cancel and the reader's messages are served.
+        if (wireMs <= PumpSliceMs) {
+            if (!port_->DrainOutput()) throw xConnectionErr(ConnCode::WriteNotCompleted);
+            return;
+        }
+        WaitSpec spec;
+        spec.timeoutMs = std::min(PumpSliceMs, wireMs - PumpSliceMs);
+        Wait(spec);
+        if (!port_) throw xConnectionErr(ConnCode::WriteNotCompleted);
+    }
 }
 
 void TSerialConnection::WaitForData() {
@@ -208,37 +220,21 @@ void TSerialConnection::WaitOutputEmpty() {
     if (port_) port_->DrainOutput();
 }
 
-bool TSerialConnection::PumpOneCancellable(std::optional<int> &quitCode) {
-    MSG msg;
-    if (!PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
-    if (cancel_) {
-        cancel_ = false;
-        throw xConnectionErr(ConnCode::Cancelled);
-    }
-    if (msg.message == WM_QUIT) {
-        quitCode = static_cast<int>(msg.wParam);
-        return true;
-    }
-    TranslateMessage(&msg);
-    DispatchMessage(&msg);
-    return true;
-}
-
 void TSerialConnection::WaitOutputRoom() {
-    QuitKeeper quit;
-    while (port_) {
-        const long queued = port_->OutputQueueCount();
-        if (queued < 0 || queued < OutputQueueSize) return;
-        if (!PumpOneCancellable(quit.exitCode)) Sleep(1);
+    auto room = [this] {
+        const long queued = port_ ? port_->OutputQueueCount() : -1;
+        return queued < OutputQueueSize;
+    };
+    WaitSpec spec;
+    spec.timeoutMs = PumpSliceMs;
+    while (Wait(spec, room) == WaitEnd::Deadline) {
     }
 }
 
 void TSerialConnection::Delay(uint32_t ms) {
-    QuitKeeper quit;
-    const uint32_t deadline = DeadlineMs(ms);
-    while (static_cast<int32_t>(deadline - NowMs()) >= 0) {
-        if (!PumpOneCancellable(quit.exitCode)) Sleep(1);
-    }
+    WaitSpec spec;
+    spec.timeoutMs = ms;
+    Wait(spec);
 }
 
 bool TSerialConnection::GetModemStatus(uint32_t &status) {

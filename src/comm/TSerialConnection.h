@@ -6,7 +6,6 @@
 #include "platform/Serial.h"
 
 #include <memory>
-#include <optional>
 
 class TSerialConnection : public TConnection {
 public:
@@ -34,9 +33,10 @@ public:
     void PurgeInput();
     // Waits until everything written is on the wire (no message pumping, no time limit).
     void WaitOutputEmpty();
-    // Waits for room in the output queue, pumping messages; a cancel seen then fails 4124.
+    // Waits for room in the output queue in the one wait: 4124 when cancelled meanwhile.
     void WaitOutputRoom();
-    // Waits ms milliseconds, pumping messages; a message taken while cancelled fails 4124.
+    // Waits ms milliseconds in the one wait, pumping messages: 4124 when cancelled meanwhile,
+    // the reader's code when the reader was lost.
     void Delay(uint32_t ms);
     // The MS_* modem status bits; false (status 0) without a port or modem lines.
     bool GetModemStatus(uint32_t &status);
@@ -61,9 +61,9 @@ private:
     long QueuedInput();
     uint32_t GatherInto(uint32_t target, bool raw);
     void ReadRawPiece(uint8_t *data, uint32_t count);
-    // Pumps one message if there is one; true when one was taken. Fails 4124 when it finds the
-    // cancel flag set after taking it (and clears the flag); a quit is kept in quitCode.
-    bool PumpOneCancellable(std::optional<int> &quitCode);
+    // Waits until what was written is on the wire, pumping messages while that takes longer
+    // than a short slice.
+    void DrainPumping();
 
     std::unique_ptr<platform::SerialPort> port_;
     platform::SerialSettings portSettings_;

@@ -5,6 +5,7 @@
 #include "load/ImageFiles.h"
 #include "loader/LoaderErrors.h"
 #include "platform/Clock.h"
+#include "platform/Wait.h"
 #include "settings/Zepenvironment.h"
 
 #include <cstdio>
@@ -26,21 +27,6 @@ std::string FormatElapsedSeconds(uint32_t milliseconds) {
     return text;
 }
 
-// Dispatches what is pending, so that the windows stay responsive between two chunks.
-void LetMessagesThrough() {
-    platform::MSG msg;
-    while (platform::PeekMessage(&msg, nullptr, 0, 0, platform::PM_REMOVE)) {
-        if (msg.message == platform::WM_NULL)
-            return; // toolkit events were processed: that was the pump we wanted
-        if (msg.message == platform::WM_QUIT) {
-            platform::PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        platform::TranslateMessage(&msg);
-        platform::DispatchMessage(&msg);
-    }
-}
-
 } // namespace
 
 LoadSession::LoadSession(std::string fileName, Environment &environment, LoaderEngineApi &engine,
@@ -52,6 +38,7 @@ LoadSession::~LoadSession() = default;
 
 void LoadSession::RunLoad() {
     try {
+        engine_.StartSession();
         StartTicks = platform::GetTickCount();
         std::error_code ignored;
         if (!std::filesystem::is_regular_file(FileName, ignored))
@@ -228,7 +215,7 @@ void LoadSession::SendImage() {
                  [this](uint32_t address, uint16_t length, const uint8_t *data) {
                      engine_.WriteBlock(address, length, data);
                  },
-                 [] { LetMessagesThrough(); });
+                 [] { platform::PumpPending(); });
 }
 
 void LoadSession::NetworkStatus(const std::string &message) {

@@ -50,11 +50,7 @@ void LoaderEngine::GetUsbSerialDelay(uint8_t &flag, int32_t &delayMs) const {
     delayMs = usbSerialDelayMs_;
 }
 
-void LoaderEngine::Enter() {
-    ++busyDepth_;
-    if (current_ != nullptr)
-        current_->ClearCancel();
-}
+void LoaderEngine::Enter() { ++busyDepth_; }
 
 void LoaderEngine::Leave() { --busyDepth_; }
 
@@ -78,7 +74,6 @@ int32_t LoaderEngine::StageConnect(platform::HWND owner, const CommOptions &opti
                                    uint8_t packetMode, const PassphraseCallback &passphrase) {
     // Whatever an earlier stage left behind, a connect starts from a quiet engine.
     busyDepth_ = 0;
-    cancel_ = false;
     const int32_t code = RunStage([&] {
         BusyScope busy(*this);
         if (KeepsConnection(owner, options, packetMode))
@@ -143,6 +138,7 @@ void LoaderEngine::SerialConnect(platform::HWND owner, const CommOptions &option
     }
     if (serial_ == nullptr)
         serial_ = std::make_unique<TSerialConnection>(owner);
+    serial_->SetCancelToken(&cancel_);
     current_ = serial_.get();
     serial_->SetSettings(options);
     // The options are applied in full now, whatever a stage did to the port before.
@@ -176,6 +172,7 @@ void LoaderEngine::NetworkConnect(platform::HWND owner, const CommOptions &optio
         throw xConnectionErr(EngineCode::NetworkUnavailable);
     }
     auto link = std::make_unique<TCorvixLinkConnection>(owner);
+    link->SetCancelToken(&cancel_);
     corvixLink_ = link.get();
     network_ = std::move(link);
     current_ = network_.get();
@@ -248,11 +245,12 @@ int32_t LoaderEngine::StageDisconnect() {
 }
 
 void LoaderEngine::CancelTransfer() {
-    if (current_ == nullptr || busyDepth_ <= 0)
+    if (busyDepth_ <= 0)
         return;
-    current_->Cancel();
-    cancel_ = true;
+    cancel_.Cancel();
 }
+
+void LoaderEngine::StartSession() { cancel_.Clear(); }
 
 // ---- connection settings ----
 

@@ -48,12 +48,6 @@ inline constexpr int32_t NetworkFileShort = 4203;
 inline constexpr int32_t NetworkBlockSizeInvalid = 4204;
 } // namespace EngineCode
 
-// The windowed download: the write-acknowledgement handler posts this message to the window of
-// the last Connect so that the loop collecting the acknowledgements wakes up, and the time
-// allowed for them runs on this timer of the same window.
-inline constexpr platform::UINT UM_DOWNLOAD_ACK = platform::WM_USER + 1000; // 2024
-inline constexpr platform::UINT_PTR DownloadTimerId = 2000;
-
 class LoaderEngine : public LoaderEngineApi {
 public:
     LoaderEngine();
@@ -76,8 +70,12 @@ public:
     // Closes the connection; deletes it unless a stage is running, which raises 22 and leaves
     // the closed connection object in place.
     void Disconnect() override;
-    // Makes the running stage fail with 20; does nothing when no stage runs.
+    // Makes the running stage fail with 20 (every wait sees the session's cancel token); does
+    // nothing when no stage runs, so a click between two engine calls is ignored.
     void CancelTransfer() override;
+    void StartSession() override;
+    // The load session's cancel token, which every connection of this engine watches.
+    platform::CancelToken &CancelRequest() { return cancel_; }
 
     int32_t GetRetryCount() override;
     void SetRetryCount(int32_t count) override;
@@ -227,7 +225,7 @@ private:
     // Set when a stage reconfigured the serial port behind the remembered options (the reset
     // pulse, the pilot BIOS upload): the next Connect must then apply its options again.
     bool portReconfigured_ = false;
-    bool cancel_ = false;
+    platform::CancelToken cancel_;
     int32_t busyDepth_ = 0;
     std::vector<uint8_t> writeBlockPayload_;
     // Windowed download state, for the length of one download (UI thread only: the handler runs

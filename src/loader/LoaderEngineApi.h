@@ -44,6 +44,9 @@ public:
     virtual void InstallDiagnosticCallbacks() = 0;
     virtual void Disconnect() = 0;
     virtual void CancelTransfer() = 0;
+    // A load session begins: the cancel request of the last one is forgotten. The one place
+    // the request is cleared; the session calls it before anything else.
+    virtual void StartSession() {}
 
     virtual int32_t GetRetryCount() = 0; // 0 without a connection
     virtual void SetRetryCount(int32_t count) = 0;

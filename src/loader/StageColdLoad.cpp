@@ -33,8 +33,9 @@ constexpr uint8_t DbgColdLoad = 61;
 void LoaderEngine::ReconfigureSerial(const CommOptions &settings, bool usbPause) {
     serial_->SetSettings(settings);
     portReconfigured_ = true;
+    // The converter's pause is a wait like any other: Cancel reaches it.
     if (usbPause && usbSerialFlag_ != 0 && usbSerialDelayMs_ > 0)
-        platform::Sleep(static_cast<uint32_t>(usbSerialDelayMs_));
+        serial_->Delay(static_cast<uint32_t>(usbSerialDelayMs_));
     serial_->Open(ConnMode::Raw);
 }
 
@@ -72,26 +73,9 @@ void LoaderEngine::SendRawByte(uint8_t byte) {
         return;
     BusyScope busy(*this);
     current_->WriteRaw(&byte, 1);
-    // One message per byte keeps the window alive and lets a Cancel click reach us.
-    platform::MSG msg;
-    if (platform::PeekMessage(&msg, nullptr, 0, 0, platform::PM_REMOVE)) {
-        if (msg.message == platform::WM_QUIT) {
-            // The loop that owns the thread must still see the quit; the load stops here.
-            platform::PostQuitMessage(static_cast<int>(msg.wParam));
-            throw xConnectionErr(ConnCode::QuitDuringWait);
-        }
-        if (!cancel_) {
-            platform::TranslateMessage(&msg);
-            platform::DispatchMessage(&msg);
-        }
-    }
-    // Checked at every byte, not only when a message happens to be pending: a cancel that came
-    // in during one of the stage's pauses, or from a front end with no other window traffic,
-    // must still stop the load at the next byte.
-    if (cancel_) {
-        cancel_ = false;
-        throw xConnectionErr(ConnCode::Cancelled);
-    }
+    // The pending messages go through at every byte: the window stays alive, and a cancel (even
+    // one that came without any message) stops the load at the next byte.
+    current_->LetMessagesThrough();
 }
 
 void LoaderEngine::SendTriplet(const uint8_t *triplet) {

@@ -7,13 +7,14 @@
 
 #include "comm/PacketCodec.h"
 #include "load/ImageFiles.h"
-#include "platform/Messages.h"
+#include "platform/MessageIds.h"
+#include "platform/Wait.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
-#include <limits>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -76,22 +77,6 @@ public:
 private:
     TConnection &connection_;
     HandlerEntry saved_;
-};
-
-// The time allowed for the acknowledgements, on the load window; stopped on every way out.
-class DownloadTimer {
-public:
-    DownloadTimer(platform::HWND window, uint64_t ms) : window_(window) {
-        const auto period = static_cast<platform::UINT>(
-            std::min<uint64_t>(ms, std::numeric_limits<int32_t>::max()));
-        platform::SetTimer(window_, DownloadTimerId, period);
-    }
-    ~DownloadTimer() { platform::KillTimer(window_, DownloadTimerId); }
-    DownloadTimer(const DownloadTimer &) = delete;
-    DownloadTimer &operator=(const DownloadTimer &) = delete;
-
-private:
-    platform::HWND window_;
 };
 
 bool IsNakRecord(const ReceiveError &error) {
@@ -165,8 +150,10 @@ uint32_t LoaderEngine::SendDownloadPackets(std::FILE *file, uint32_t startOffset
             Report(status, sent, total, "sent");
             // The reader hands each reply over with a message it waits on: taking them now keeps
             // it reading, so the device is never held up by replies nobody takes, and a refusal
-            // is seen while there is still something to stop.
+            // is seen while there is still something to stop. A cancel or a device that went
+            // away stops the sending at the next packet.
             platform::ServiceSentMessages();
+            connection.RaiseIfStopped();
             if (WriteRefused())
                 throw xConnectionErr(ConnCode::NakReply);
         }
@@ -177,72 +164,35 @@ uint32_t LoaderEngine::SendDownloadPackets(std::FILE *file, uint32_t startOffset
 }
 
 void LoaderEngine::CollectAcknowledgements(uint32_t sent, const NetworkStatusCallback &status) {
-    enum class End { AllIn, Cancelled, TimedOut, Quit, Refused, Closed };
     TConnection &connection = Current();
     const uint64_t allowedMs =
         static_cast<uint64_t>(sent) *
         static_cast<uint64_t>(std::max<int32_t>(lastOptions_.EthernetResponseTimeout, 0));
-    DownloadTimer timer(owner_, allowedMs);
-
+    platform::WaitSpec spec;
+    spec.timerWindow = owner_;
+    spec.timerId = DownloadTimerId;
+    platform::ScopedTimer timer(owner_, DownloadTimerId, static_cast<int64_t>(std::min<uint64_t>(
+                                                             allowedMs, INT32_MAX)));
     uint32_t reported = 0;
-    End end = End::AllIn;
-    for (;;) {
+    const auto finished = [&] {
         if (acknowledged_ != reported) {
             reported = acknowledged_;
             Report(status, reported, sent, "acknowledged");
         }
-        if (acknowledged_ >= sent) {
-            end = End::AllIn;
-            break;
-        }
-        if (cancel_) {
-            end = End::Cancelled;
-            break;
-        }
-        // A refusal can never be made up for by the acknowledgements still to come.
-        if (WriteRefused()) {
-            end = End::Refused;
-            break;
-        }
-        // A Disconnect from a handler closed the connection: nothing more can come.
-        if (!connection.IsOpen()) {
-            end = End::Closed;
-            break;
-        }
-        platform::MSG msg;
-        if (!platform::GetMessage(&msg, nullptr, 0, 0)) {
-            // The loop that owns the thread must still see the quit.
-            platform::PostQuitMessage(static_cast<int>(msg.wParam));
-            end = End::Quit;
-            break;
-        }
-        if (msg.message == platform::WM_TIMER && msg.hwnd == owner_ &&
-            msg.wParam == DownloadTimerId) {
-            end = End::TimedOut;
-            break;
-        }
-        platform::TranslateMessage(&msg);
-        platform::DispatchMessage(&msg);
-    }
-    if (end != End::TimedOut)
-        Report(status, acknowledged_, sent, "acknowledged");
-
-    switch (end) {
-    case End::AllIn:
-        return;
-    case End::Cancelled:
-        cancel_ = false;
-        throw xConnectionErr(ConnCode::Cancelled);
-    case End::TimedOut:
+        // A refusal can never be made up for by the acknowledgements still to come; a
+        // Disconnect from a handler closed the connection, so nothing more can come. A device
+        // that went away is the wait's own business: it raises the reader's code.
+        return acknowledged_ >= sent || WriteRefused() ||
+               (!connection.IsOpen() && !connection.ReaderLost());
+    };
+    if (connection.Wait(spec, finished) == platform::WaitEnd::Deadline)
         throw xConnectionErr(ConnCode::NoReply);
-    case End::Quit:
-        // Ended before every write was acknowledged: not a load that succeeded.
-        throw xConnectionErr(ConnCode::QuitDuringWait);
-    case End::Refused:
+    Report(status, acknowledged_, sent, "acknowledged");
+    if (acknowledged_ >= sent)
+        return;
+    if (WriteRefused())
         throw xConnectionErr(ConnCode::NakReply);
-    case End::Closed:
-        throw xConnectionErr(EngineCode::DisconnectWhileBusy);
-    }
+    throw xConnectionErr(EngineCode::DisconnectWhileBusy);
 }
 
 bool LoaderEngine::WriteRefused() {

@@ -108,6 +108,21 @@ struct ThreadQueue {
     bool quitPending = false;
     int quitCode = 0;
     NativePump pump;
+    // WaitMessage returns only for what arrived since the thread last looked at its queue:
+    // postCount counts posts and quits, lookedAtPosts is its value at the last look, lastLook
+    // the time of it (a timer due after it is new).
+    uint64_t postCount = 0;
+    uint64_t lookedAtPosts = 0;
+    TimePoint lastLook{};
+    // WakeThread asked the owner's waits to return and re-check their conditions.
+    bool wakePending = false;
+
+    // Call with mutex held whenever the owner looks at its queue.
+    void MarkLookedLocked()
+    {
+        lookedAtPosts = postCount;
+        lastLook = SteadyClock::now();
+    }
 
     // Call with mutex held after any change the owner may be waiting for.
     void SignalLocked()
@@ -356,30 +371,46 @@ MSG NullMessage()
     return MSG{nullptr, WM_NULL, 0, 0, GetTickCount()};
 }
 
-bool TakeMessage(MSG *out, HWND hwnd, UINT filterMin, UINT filterMax, Mode mode)
+std::atomic<void (*)()> g_filterCheckHook{nullptr};
+
+enum class Taken { Message, None, TimedOut };
+
+// The heart of GetMessage and PeekMessage. Get mode waits (until deadline, kNever: no limit)
+// and gives WM_NULL when the filter window is gone, toolkit events were processed or the thread
+// was woken; peek modes never wait.
+Taken TakeMessage(MSG *out, HWND hwnd, UINT filterMin, UINT filterMax, Mode mode,
+                  TimePoint deadline = kNever)
 {
     ThreadQueue &q = CurrentQueue();
+    // Looked up once: whether the window is gone is decided under the queue's lock below, where
+    // its destruction is recorded, so a destroy between here and there cannot be missed.
+    const std::shared_ptr<Window> filter = hwnd ? FindWindow(hwnd) : nullptr;
+    auto giveNull = [&] {
+        if (mode != Mode::Get)
+            return Taken::None;
+        if (out)
+            *out = NullMessage();
+        return Taken::Message;
+    };
+    if (hwnd && !filter)
+        return giveNull();  // Win32 fails at once for an invalid window (-1)
     MSG msg;
     for (;;) {
         ServiceAllSent(q);
-        if (hwnd && !FindWindow(hwnd)) {
-            // Win32 fails at once for an invalid window (-1); here the caller gets WM_NULL and
-            // re-checks its conditions, rather than waiting for ever on a window that is gone.
-            if (mode != Mode::Get)
-                return false;
-            if (out)
-                *out = NullMessage();
-            return true;
-        }
+        if (auto hook = g_filterCheckHook.load(std::memory_order_relaxed))
+            hook();
         std::unique_lock<std::mutex> lock(q.mutex);
         if (!q.sent.empty())
             continue;  // sent while we looked: service it first
+        if (filter && filter->destroyed.load(std::memory_order_relaxed))
+            return giveNull();
+        q.MarkLookedLocked();
         TimePoint nextDue = kNever;
         if (FindMessageLocked(q, &msg, hwnd, filterMin, filterMax, mode != Mode::PeekKeep, &nextDue)) {
             lock.unlock();
             if (out)
                 *out = msg;
-            return true;
+            return Taken::Message;
         }
         const NativePump pump = q.pump;
         if (mode != Mode::Get) {
@@ -387,20 +418,29 @@ bool TakeMessage(MSG *out, HWND hwnd, UINT filterMin, UINT filterMax, Mode mode)
             if (pump.wait && filterMin == 0 && filterMax == 0 && pump.wait(0)) {
                 if (out)
                     *out = NullMessage();
-                return true;
+                return Taken::Message;
             }
-            return false;
+            return Taken::None;
         }
+        if (q.wakePending) {
+            q.wakePending = false;
+            return giveNull();
+        }
+        if (deadline != kNever && SteadyClock::now() >= deadline) {
+            // Even a wait with no time left lets the toolkit's pending events through once.
+            lock.unlock();
+            if (pump.wait && pump.wait(0))
+                return giveNull();
+            return Taken::TimedOut;
+        }
+        const TimePoint until = std::min(nextDue, deadline);
         if (pump.wait) {
             lock.unlock();
-            if (pump.wait(TimeoutMs(nextDue))) {
-                if (out)
-                    *out = NullMessage();
-                return true;
-            }
+            if (pump.wait(TimeoutMs(until)))
+                return giveNull();
             continue;  // woken or timed out: look again
         }
-        WaitLocked(q, lock, q.generation, nextDue);
+        WaitLocked(q, lock, q.generation, until);
     }
 }
 
@@ -510,6 +550,7 @@ bool PostTo(ThreadQueue &q, const std::shared_ptr<Window> &window, UINT msg, WPA
         if (!q.alive || (window && window->destroyed.load(std::memory_order_relaxed)))
             return false;
         q.posted.push_back(Posted{window, MSG{window ? window->Handle() : nullptr, msg, wParam, lParam, GetTickCount()}});
+        ++q.postCount;
         q.SignalLocked();
         pump = q.pump;
     }
@@ -677,7 +718,19 @@ bool GetMessage(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax)
 bool PeekMessage(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags)
 {
     return TakeMessage(msg, hwnd, filterMin, filterMax,
-                       (removeFlags & PM_REMOVE) ? Mode::PeekRemove : Mode::PeekKeep);
+                       (removeFlags & PM_REMOVE) ? Mode::PeekRemove : Mode::PeekKeep) == Taken::Message;
+}
+
+GetResult GetMessageTimeout(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax, int64_t timeoutMs)
+{
+    const bool limited = timeoutMs >= 0 && timeoutMs <= (int64_t(1) << 40);
+    const TimePoint deadline = limited ? SteadyClock::now() + std::chrono::milliseconds(timeoutMs) : kNever;
+    MSG taken;
+    if (TakeMessage(&taken, hwnd, filterMin, filterMax, Mode::Get, deadline) == Taken::TimedOut)
+        return GetResult::Timeout;
+    if (msg)
+        *msg = taken;
+    return taken.message == WM_QUIT ? GetResult::Quit : GetResult::Message;
 }
 
 void WaitMessage()
@@ -689,13 +742,23 @@ void WaitMessage()
         std::unique_lock<std::mutex> lock(q.mutex);
         if (!q.sent.empty())
             continue;
-        if (!q.posted.empty() || q.quitPending)
+        // Only what arrived since the last look counts: a message a filtered peek left queued
+        // must not make a peek-then-wait loop spin.
+        if (q.postCount != q.lookedAtPosts || q.wakePending) {
+            q.wakePending = false;
+            q.MarkLookedLocked();
             return;
+        }
+        const TimePoint now = SteadyClock::now();
         TimePoint nextDue = kNever;
-        for (const Timer &t : q.timers)
-            nextDue = std::min(nextDue, t.due);
-        if (nextDue != kNever && nextDue <= SteadyClock::now())
+        for (const Timer &t : q.timers) {
+            if (t.due > q.lastLook)
+                nextDue = std::min(nextDue, t.due);
+        }
+        if (nextDue != kNever && nextDue <= now) {
+            q.MarkLookedLocked();
             return;
+        }
         const NativePump pump = q.pump;
         if (pump.wait) {
             lock.unlock();
@@ -706,6 +769,39 @@ void WaitMessage()
         WaitLocked(q, lock, q.generation, nextDue);
     }
 }
+
+void RemoveMessages(HWND hwnd, UINT first, UINT last)
+{
+    MSG msg;
+    while (PeekMessage(&msg, hwnd, first, last, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+    }
+}
+
+void WakeThread(uint32_t threadId)
+{
+    auto queue = FindThread(threadId);
+    if (!queue)
+        return;
+    NativePump pump;
+    {
+        std::lock_guard<std::mutex> lock(queue->mutex);
+        queue->wakePending = true;
+        queue->SignalLocked();
+        pump = queue->pump;
+    }
+    WakePump(pump);
+}
+
+namespace testing {
+void SetFilterCheckHook(void (*hook)())
+{
+    g_filterCheckHook.store(hook, std::memory_order_relaxed);
+}
+} // namespace testing
 
 LRESULT DispatchMessage(const MSG *msg)
 {
@@ -723,6 +819,7 @@ void PostQuitMessage(int exitCode)
     std::lock_guard<std::mutex> lock(q.mutex);
     q.quitPending = true;
     q.quitCode = exitCode;
+    ++q.postCount;
     q.SignalLocked();
 }
 

@@ -92,6 +92,11 @@ bool InSendMessage();
 // left (before timers), as on Win32. A filter window that does not exist or is destroyed
 // during the wait gives WM_NULL at once (where Win32 returns -1).
 bool GetMessage(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax);
+// GetMessage that gives up after timeoutMs milliseconds (< 0: no limit): Timeout leaves msg
+// untouched. Also returns (Message with WM_NULL) when another thread called WakeThread for this
+// thread, so that a wait re-checks a flag that changed without a message behind it.
+enum class GetResult { Message, Quit, Timeout };
+GetResult GetMessageTimeout(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax, int64_t timeoutMs);
 // Like GetMessage without waiting: true when a message was found (removed with PM_REMOVE).
 // Services pending sent messages first. When no message matches, the filter takes every
 // message number (filterMin and filterMax both 0) and a native pump is installed, pending
@@ -99,11 +104,19 @@ bool GetMessage(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax);
 // number-range filter (e.g. WM_USER..WM_USER+11) never processes toolkit events, as a Win32
 // PeekMessage with such a range never takes input messages.
 bool PeekMessage(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);
-// Blocks until something arrives in the calling thread's queue (posted, sent or a due timer)
-// or the native pump has processed toolkit events. Returns at once while a posted message, a
-// quit or a due timer is waiting (level-triggered: no wake-up is lost between a PeekMessage
-// loop and the next WaitMessage).
+// Blocks until something new arrives in the calling thread's queue (a post, a sent message, a
+// timer falling due, a WakeThread) or the native pump has processed toolkit events. New means
+// since the thread last looked at its queue with GetMessage, PeekMessage or WaitMessage, as on
+// Win32: a message a filtered PeekMessage left queued does not make it return, so a
+// peek-then-wait loop sleeps, and a post between the peek and the wait is not lost.
 void WaitMessage();
+// Makes the waits of the thread with the given id return now (GetMessage with WM_NULL,
+// WaitMessage) without queuing anything. Any thread.
+void WakeThread(uint32_t threadId);
+// Removes the queued messages of window hwnd (and its children; null: every window) whose number
+// lies in [first, last]. A quit comes out whatever the filter; it is not the caller's to take, so
+// it is posted again for the loop that owns the thread.
+void RemoveMessages(HWND hwnd, UINT first, UINT last);
 // Calls the procedure of msg->hwnd (WM_TIMER: the window's procedure with the timer id in
 // wParam). Thread messages (hwnd null) are not dispatched; returns 0.
 LRESULT DispatchMessage(const MSG *msg);
@@ -143,5 +156,11 @@ void ServiceSentMessages();
 // reader may be blocked in a SendMessage to this thread. Posted messages stay queued and no
 // toolkit events are processed. Returns true when the event is set.
 bool MsgWaitForEvent(const ManualResetEvent &event, int64_t timeoutMs = -1);
+
+namespace testing {
+// Runs hook in every GetMessage/PeekMessage between the lookup of the filter window and the
+// taking of the queue's lock: lets a test destroy the window exactly there. Null removes it.
+void SetFilterCheckHook(void (*hook)());
+} // namespace testing
 
 } // namespace platform

@@ -103,6 +103,10 @@ public:
 
     // Sends every byte (retrying short writes and interruptions); the first hard error ends it.
     int SendAll(const uint8_t *data, size_t count);
+    // Sends what the socket takes without blocking; when it takes no more, waits up to
+    // timeoutMs once for room and goes on. count is the bytes sent (possibly fewer than asked,
+    // with error 0); error is set for a hard failure, with count what went before it.
+    IoResult SendSome(const uint8_t *data, size_t count, int timeoutMs);
     // One receive of at most count bytes. A non-blocking socket with nothing waiting gives a
     // would-block error.
     IoResult Recv(uint8_t *data, size_t count);

@@ -3,6 +3,8 @@
 #include "toolkit/CenterForm.h"
 #include "toolkit/MessageLoop.h"
 
+#include "platform/Wait.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
@@ -70,23 +72,23 @@ int ShowModal(QWidget *form) {
     form->activateWindow();
 
     int result = mrNone;
-    platform::MSG msg;
-    for (;;) {
+    const auto ended = [&] {
         if (guard.isNull())
-            return mrCancel;
+            return true;
         result = GetModalResult(form);
         if (result != mrNone)
-            break;
+            return true;
         if (!form->isVisible()) {
             result = mrCancel;
-            break;
+            return true;
         }
-        if (!HandleMessage(msg)) {
-            platform::PostQuitMessage(static_cast<int>(msg.wParam));
-            result = mrCancel;
-            break;
-        }
-    }
+        return false;
+    };
+    // A quit ends the form as a cancel; the wait has posted it again for the loop outside.
+    if (platform::PumpUntil(platform::WaitSpec{}, ended) == platform::WaitEnd::Quit)
+        result = mrCancel;
+    if (guard.isNull())
+        return mrCancel;
     if (!guard.isNull()) {
         SetModalResult(form, result);
         form->hide();

@@ -2,6 +2,8 @@
 
 #include "toolkit/Actions.h"
 
+#include "platform/Wait.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
@@ -143,20 +145,7 @@ int Run() {
 
 void ProcessMessages() {
     QCoreApplication::processEvents();
-    platform::MSG msg;
-    // Bounded by what is queued now: a window that posts to itself on every message must not
-    // keep us here forever.
-    for (int handled = 0; handled < 10000; ++handled) {
-        if (!platform::PeekMessage(&msg, nullptr, 0, 0, platform::PM_REMOVE) ||
-            msg.message == platform::WM_NULL)
-            return;
-        if (msg.message == platform::WM_QUIT) {
-            platform::PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        platform::TranslateMessage(&msg);
-        platform::DispatchMessage(&msg);
-    }
+    platform::PumpPending();
 }
 
 } // namespace toolkit

@@ -182,8 +182,7 @@ void TPipeConnection::ReadRaw(uint8_t *, uint32_t) {
 }
 
 void TPipeConnection::Close() {
-    SetClosing(true);
-    StopReader();
+    ShutDownReader();
     mode_ = ConnMode::NotStarted;
 }
 

@@ -97,7 +97,8 @@ TEST_F(ColdLoadTest, CancelDuringTheLoadEndsWithTwenty) {
     EXPECT_EQ(RunColdLoad(Concat({Bytes(600, 0x01), EndTriplet}), 0), LoaderErrorCancelled);
     EXPECT_TRUE(window.ActionRan());
     EXPECT_FALSE(board->WaitReceived(2, 100));
-    // The engine is quiet again: a new cancel does nothing, a new stage runs.
+    // A new session starts quiet: a cancel between engine calls does nothing, a new stage runs.
+    engine->StartSession();
     engine->CancelTransfer();
     EXPECT_EQ(RunColdLoad(EndTriplet, 0), 0);
 }

@@ -265,6 +265,40 @@ int Socket::SendAll(const uint8_t *data, size_t count) {
     return 0;
 }
 
+IoResult Socket::SendSome(const uint8_t *data, size_t count, int timeoutMs) {
+    IoResult result;
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::send(fd_, data + done, count - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            result.error = LastError();
+            break;
+        }
+        // The peer's window is full: wait for room once, for at most the slice.
+        if (timeoutMs <= 0)
+            break;
+        pollfd pfd{fd_, POLLOUT, 0};
+        const int ready = ::poll(&pfd, 1, timeoutMs);
+        timeoutMs = 0;
+        if (ready < 0 && errno != EINTR) {
+            result.error = LastError();
+            break;
+        }
+        if (ready > 0 && (pfd.revents & (POLLERR | POLLHUP)) != 0 && (pfd.revents & POLLOUT) == 0) {
+            result.error = EPIPE;
+            break;
+        }
+    }
+    result.count = static_cast<long>(done);
+    return result;
+}
+
 IoResult Socket::Recv(uint8_t *data, size_t count) {
     IoResult result;
     ssize_t n;
