@@ -122,7 +122,10 @@ int RunBoard(const BoardArguments &arguments, std::FILE *out,
 
 int RunBoardCommand(int argc, char **argv) {
     std::string error;
-    auto arguments = ParseBoardArguments(CommandOptions(argc, argv, "board"), &error);
+    const std::vector<std::string> options = CommandOptions(argc, argv, "board");
+    if (WantsHelp(options))
+        return ShowUsage(BoardUsage);
+    auto arguments = ParseBoardArguments(options, &error);
     if (!arguments)
         return UsageError(error, BoardUsage);
     const TerminationSignals signals; // before RunBoard starts the front end's threads
