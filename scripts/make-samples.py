@@ -71,6 +71,32 @@ def demo_image():
     return header + take(xorshift32(0xDE40), 65536 - len(header))
 
 
+UPL_MAGIC = b"CXUP"  # bytes 0-3 of our sample user programs; the loader does not read them
+
+
+def user_program(records):
+    """A user program: the 28-byte header, then one record (address, length with its 8 header
+    bytes, data) per (address, data) pair."""
+    body = bytearray()
+    digest = hashlib.md5()
+    for address, data in records:
+        body += address.to_bytes(4, "little") + (len(data) + 8).to_bytes(4, "little") + data
+        digest.update(data)
+    header = (UPL_MAGIC + len(body).to_bytes(4, "little") + len(records).to_bytes(4, "little")
+              + digest.digest())
+    assert len(header) == 28
+    return bytes(header + body)
+
+
+def demo_program():
+    """Two records: 256 bytes (two whole blocks) and 300 bytes, whose last 44 bytes go out
+    as one block padded with 84 zero bytes."""
+    code = b"TARNWICK DEMO PROGRAM for CorvixSys on corvix-sim\0"
+    code += take(xorshift32(0x0B1E), 256 - len(code))
+    data = b"demo data record\0" + take(xorshift32(0xDA7A), 300 - 17)
+    return user_program([(0x00020000, code), (0x00030000, data)])
+
+
 FLASH_INI = """\
 ; Flash table for the simulated board corvix-sim: Tarnwick's own sample, not data for any real
 ; chip. One section per flash ID as the pilot BIOS reports it, four lower-case hex digits.
@@ -102,6 +128,7 @@ def samples():
         "coldload.bin": cold_loader(),
         "pilot.bin": pilot_bios(),
         "demo-image.bin": demo_image(),
+        "demo-program.upl": demo_program(),
         "Flash.ini": FLASH_INI.encode("ascii"),
     }
 
@@ -115,6 +142,9 @@ def describe(files):
           f"(0x{length:04x}), header {pilot_header(length).hex(' ')}, "
           f"upload checksum 0x{upload_checksum(pilot[marker + 1:]):04x}")
     print(f"demo-image.bin {len(files['demo-image.bin'])} bytes")
+    upl = files["demo-program.upl"]
+    print(f"demo-program.upl {len(upl)} bytes, total length "
+          f"{int.from_bytes(upl[4:8], 'little')}, md5 {upl[12:28].hex()}")
     for name, data in files.items():
         print(f"  sha256 {hashlib.sha256(data).hexdigest()}  {name}")
 

@@ -24,9 +24,9 @@ std::optional<Triplet> TripletReader::Take(uint8_t byte) {
     return pending_;
 }
 
-bool StartTripletScanner::Take(uint8_t byte) {
+bool TripletScanner::Take(uint8_t byte) {
     window_ = {window_[1], window_[2], byte};
-    if (window_ != StartTriplet)
+    if (window_ != wanted_)
         return false;
     window_ = {};
     return true;

@@ -33,14 +33,17 @@ private:
     size_t filled_ = 0;
 };
 
-// Spots the start triplet anywhere in a stream (a board waiting for a bootstrap cannot know
-// where the host's groups begin).
-class StartTripletScanner {
+// Spots one triplet anywhere in a stream (a board waiting for a bootstrap, or for the end
+// triplet that restarts its program, cannot know where the host's groups begin).
+class TripletScanner {
 public:
+    explicit TripletScanner(const std::array<uint8_t, 3> &wanted = StartTriplet)
+        : wanted_(wanted) {}
     bool Take(uint8_t byte);
     void Reset() { window_ = {}; }
 
 private:
+    std::array<uint8_t, 3> wanted_;
     std::array<uint8_t, 3> window_{};
 };
 

@@ -3,7 +3,12 @@
 //   corvix-sim board [--rfc2217-port N | --pty] [--pace] [--flash-id HEX]
 //                    [--baud-rates R1,R2,...] [--no-processor] [--fault F]
 //                    [--transcript FILE] [--flash-out FILE]
+//   corvix-sim board --os [--os-needs-wake] [--os-rate R] [--rfc2217-port N | --pty] [--pace]
+//                    [--transcript FILE] [--memory-out FILE]
 //   F: silent | silent-after-pilot | drop-reply:N | corrupt-reply:N | nak-write:N | close:N
+//
+// With --os the board already runs CorvixSys (OsBoardPeer): packets at the operating system's
+// rate, the probe answered at once, or after a reset and the end triplet with --os-needs-wake.
 //
 // It prints one line on standard output, the RFC 2217 URL ("rfc2217://127.0.0.1:40123") or the
 // pseudo-terminal's path ("/dev/pts/7"), and serves until SIGINT or SIGTERM. Standard input is
@@ -13,6 +18,7 @@
 #pragma once
 
 #include "BoardOptions.h"
+#include "OsBoardPeer.h"
 
 #include <cstdio>
 #include <functional>
@@ -27,8 +33,11 @@ struct BoardArguments {
     bool pace = false;
     uint16_t port = 0; // 0: an ephemeral port
     BoardOptions board;
+    bool os = false;         // a board running CorvixSys instead of one in bootstrap mode
+    OsSerialOptions osSerial;
     std::string transcriptPath;
-    std::string flashPath;
+    std::string flashPath;   // bootstrap board only
+    std::string memoryPath;  // --os only
 };
 
 extern const char BoardUsage[];

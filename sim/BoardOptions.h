@@ -2,6 +2,8 @@
 // take, and the one misbehaviour (if any) it was asked to show.
 #pragma once
 
+#include "CommandLine.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -45,7 +47,5 @@ std::optional<BoardFault> ParseBoardFault(std::string_view text);
 const char *BoardFaultName(BoardFaultKind kind);
 // "115200,230400,460800": decimal rates above zero, comma-separated, at least one.
 std::optional<std::vector<uint32_t>> ParseBaudRates(std::string_view text);
-// Decimal digits only, within max.
-std::optional<uint32_t> ParseDecimal(std::string_view text, uint32_t max);
 
 } // namespace sim

@@ -111,7 +111,7 @@ private:
     bool dsr_ = false;
     bool dsrToggledThisLoad_ = false;
     unsigned dataTriplets_ = 0;
-    StartTripletScanner scanner_;
+    TripletScanner scanner_{StartTriplet};
     TripletReader triplets_;
     PilotUpload upload_;
     FrameDecoder decoder_;

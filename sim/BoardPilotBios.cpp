@@ -1,23 +1,11 @@
 #include "BoardPilotBios.h"
 
+#include "WireBytes.h"
+
 #include <algorithm>
 #include <array>
 
 namespace sim {
-
-namespace {
-
-uint16_t Le16(const std::vector<uint8_t> &bytes, size_t offset) {
-    return uint16_t(bytes[offset] | bytes[offset + 1] << 8);
-}
-
-uint32_t Le32(const std::vector<uint8_t> &bytes, size_t offset) {
-    return uint32_t(Le16(bytes, offset)) | uint32_t(Le16(bytes, offset + 2)) << 16;
-}
-
-constexpr size_t WriteHeaderSize = 7; // mode, length, address
-
-} // namespace
 
 const char *SysCodeName(uint8_t code) {
     static constexpr std::array<const char *, 11> Names{
@@ -180,16 +168,16 @@ PilotBiosService::Verdict PilotBiosService::EraseFlash(const Frame &request,
 }
 
 PilotBiosService::Verdict PilotBiosService::Write(const Frame &request, TranscriptEvent &event) {
-    const auto &p = request.payload;
     ++writes_;
-    if (p.size() < WriteHeaderSize)
+    const auto write = WriteRequest::Read(request.payload);
+    if (!write)
         return "payload shorter than its header";
-    const uint16_t count = Le16(p, 1);
-    const uint32_t address = Le32(p, 3);
+    const uint16_t count = write->count;
+    const uint32_t address = write->address;
     event.AddHex("address", address, 5).Add("count", int64_t(count));
-    if (p[0] != 0)
+    if (write->mode != 0)
         return "address mode is not physical";
-    if (WriteHeaderSize + count != p.size())
+    if (!write->LengthMatches(request.payload))
         return "length does not match the payload";
     if (uint64_t(address) + count > FlashImage::Size)
         return "beyond the end of the flash";
@@ -198,7 +186,7 @@ PilotBiosService::Verdict PilotBiosService::Write(const Frame &request, Transcri
         RecordFault(fault.kind, fault.n);
         return "refused on request";
     }
-    flash_.Write(address, p.data() + WriteHeaderSize, count);
+    flash_.Write(address, write->data, count);
     return std::nullopt;
 }
 

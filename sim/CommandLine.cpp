@@ -17,6 +17,31 @@ std::optional<uint16_t> ParseHex16(const std::string &text) {
     return uint16_t(std::stoul(digits, nullptr, 16));
 }
 
+std::optional<uint32_t> ParseDecimal(std::string_view text, uint32_t max) {
+    // Ten digits hold any 32-bit value; more can only overflow.
+    if (text.empty() || text.size() > 10)
+        return std::nullopt;
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + uint64_t(c - '0');
+    }
+    if (value > max)
+        return std::nullopt;
+    return uint32_t(value);
+}
+
+bool WantsHelp(const std::vector<std::string> &options) {
+    return std::any_of(options.begin(), options.end(),
+                       [](const std::string &option) { return option == "--help" || option == "-h"; });
+}
+
+int ShowUsage(const char *usage) {
+    std::fputs(usage, stdout);
+    return 0;
+}
+
 std::vector<std::string> CommandOptions(int argc, char **argv, std::string_view verb) {
     std::vector<std::string> options(argv + std::min(argc, 1), argv + argc);
     if (!options.empty() && options.front() == verb)

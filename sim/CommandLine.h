@@ -3,12 +3,14 @@
 // that ends them.
 #pragma once
 
+#include <array>
 #include <csignal>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -16,6 +18,56 @@ namespace sim {
 // "01a4", "0x01A4", "BF": one to four hexadecimal digits, "0x" or "0X" in front allowed. Empty for
 // anything else.
 std::optional<uint16_t> ParseHex16(const std::string &text);
+
+// Decimal digits only, within max.
+std::optional<uint32_t> ParseDecimal(std::string_view text, uint32_t max);
+
+// How a command spells one of its faults after --fault: "name", or "name:N" with N from 1 for
+// a counted fault.
+template <typename Kind> struct FaultSpelling {
+    Kind kind;
+    const char *name;
+    bool counted;
+};
+
+// The kind and count (0 for an uncounted fault) that text names in table; empty for anything
+// else.
+template <typename Kind, size_t Count>
+std::optional<std::pair<Kind, unsigned>>
+ParseFaultSpelling(std::string_view text, const std::array<FaultSpelling<Kind>, Count> &table) {
+    const size_t colon = text.find(':');
+    const std::string_view name = text.substr(0, colon);
+    for (const auto &entry : table) {
+        if (name != entry.name)
+            continue;
+        if (!entry.counted)
+            return colon == std::string_view::npos
+                       ? std::optional(std::pair<Kind, unsigned>{entry.kind, 0})
+                       : std::nullopt;
+        if (colon == std::string_view::npos)
+            return std::nullopt;
+        const auto n = ParseDecimal(text.substr(colon + 1), UINT32_MAX);
+        if (!n || *n == 0)
+            return std::nullopt;
+        return std::pair<Kind, unsigned>{entry.kind, *n};
+    }
+    return std::nullopt;
+}
+
+// The name of kind in table, "none" when it has none.
+template <typename Kind, size_t Count>
+const char *FaultSpellingName(Kind kind, const std::array<FaultSpelling<Kind>, Count> &table) {
+    for (const auto &entry : table)
+        if (entry.kind == kind)
+            return entry.name;
+    return "none";
+}
+
+// True when the options ask for the usage text ("--help" or "-h" anywhere among them).
+bool WantsHelp(const std::vector<std::string> &options);
+
+// Prints a command's usage on standard output, for --help. Returns the exit status for it, 0.
+int ShowUsage(const char *usage);
 
 // The words after the program name, without the verb when it comes first: main() hands the
 // command its whole argv, while the tests may leave the verb out.

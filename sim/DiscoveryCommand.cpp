@@ -71,7 +71,10 @@ std::optional<DiscoveryArguments> ParseDiscoveryArguments(const std::vector<std:
 
 int RunDiscoveryCommand(int argc, char **argv) {
     std::string error;
-    const auto arguments = ParseDiscoveryArguments(CommandOptions(argc, argv, "discovery"), &error);
+    const std::vector<std::string> options = CommandOptions(argc, argv, "discovery");
+    if (WantsHelp(options))
+        return ShowUsage(DiscoveryUsage);
+    const auto arguments = ParseDiscoveryArguments(options, &error);
     if (!arguments)
         return UsageError(error, DiscoveryUsage);
     const TerminationSignals signals; // before the responder's thread starts

@@ -54,7 +54,10 @@ std::optional<LinkArguments> ParseLinkArguments(const std::vector<std::string> &
 
 int RunLinkCommand(int argc, char **argv) {
     std::string error;
-    const auto arguments = ParseLinkArguments(CommandOptions(argc, argv, "link"), &error);
+    const std::vector<std::string> options = CommandOptions(argc, argv, "link");
+    if (WantsHelp(options))
+        return ShowUsage(LinkUsage);
+    const auto arguments = ParseLinkArguments(options, &error);
     if (!arguments)
         return UsageError(error, LinkUsage);
     const TerminationSignals signals; // before the device's thread starts

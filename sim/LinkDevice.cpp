@@ -1,5 +1,7 @@
 #include "LinkDevice.h"
 
+#include "WireBytes.h"
+
 #include "platform/Md5.h"
 
 #include <cerrno>
@@ -14,14 +16,6 @@ constexpr size_t ReceiveChunk = 16384;
 constexpr uint8_t NoPassphrase = 0, PassphraseChallenge = 1;
 constexpr uint8_t EndDownloadStart = 4;
 constexpr uint8_t ExchangeAnswer = 1; // what the device says to the host's exchange request
-
-uint16_t Le16(const std::vector<uint8_t> &bytes, size_t offset) {
-    return uint16_t(bytes[offset] | bytes[offset + 1] << 8);
-}
-
-uint32_t Le32(const std::vector<uint8_t> &bytes, size_t offset) {
-    return uint32_t(Le16(bytes, offset)) | uint32_t(Le16(bytes, offset + 2)) << 16;
-}
 
 std::array<uint8_t, 16> RandomChallenge() {
     std::random_device source;

@@ -1,10 +1,12 @@
 // corvix-sim: the far side of Tarnwick's roads on this machine. "board" plays a board in its
-// bootstrap mode behind an RFC 2217 port or a pseudo-terminal; "link" a network programming
-// device with a board behind it; "discovery" answers discovery requests on 127.0.0.1;
+// bootstrap mode (or already running CorvixSys) behind an RFC 2217 port or a pseudo-terminal;
+// "link" a network programming device with a board behind it; "console" the CorvixSys console
+// of a board on TCP; "discovery" answers discovery requests on 127.0.0.1;
 // "packets" serves the scriptable
 // packet peer there instead, for experiments with single requests.
 #include "BoardCommand.h"
 #include "CommandLine.h"
+#include "ConsoleCommand.h"
 #include "DiscoveryCommand.h"
 #include "LinkCommand.h"
 #include "PacketPeer.h"
@@ -23,8 +25,10 @@
 namespace {
 
 const char Usage[] =
-    "usage: corvix-sim board [options]     a board in bootstrap mode (board --help lists them)\n"
+    "usage: corvix-sim board [options]     a board in bootstrap mode, or running CorvixSys with\n"
+    "                                      --os (board --help lists the options)\n"
     "       corvix-sim link [options]      a network programming device (link --help)\n"
+    "       corvix-sim console [options]   the CorvixSys console of a board (console --help)\n"
     "       corvix-sim discovery [options] a discovery responder (discovery --help)\n"
     "       corvix-sim packets [--rfc2217-port N | --pty] [--pace] [--rule "
     "TYPE:CODE:ack|nak|none[:HEX]]...\n"
@@ -133,8 +137,12 @@ int main(int argc, char **argv) {
         return sim::RunBoardCommand(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "link") == 0)
         return sim::RunLinkCommand(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "console") == 0)
+        return sim::RunConsoleCommand(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "discovery") == 0)
         return sim::RunDiscoveryCommand(argc, argv);
+    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
+        return sim::ShowUsage(Usage);
     auto arguments = ParseArguments(argc, argv);
     if (!arguments) {
         std::fputs(Usage, stderr);
