@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <poll.h>
+#include <sys/socket.h>
 #include <random>
 
 namespace sim {
@@ -51,6 +52,8 @@ const char *LinkFaultName(LinkFaultKind kind) {
         return "nak-write";
     case LinkFaultKind::Close:
         return "close";
+    case LinkFaultKind::StopReading:
+        return "stop-reading";
     }
     return "?";
 }
@@ -65,7 +68,8 @@ std::optional<LinkFault> ParseLinkFault(std::string_view text) {
     if (!n || *n == 0)
         return std::nullopt;
     const std::string_view name = text.substr(0, colon);
-    for (LinkFaultKind kind : {LinkFaultKind::StopAcks, LinkFaultKind::NakWrite, LinkFaultKind::Close})
+    for (LinkFaultKind kind : {LinkFaultKind::StopAcks, LinkFaultKind::NakWrite, LinkFaultKind::Close,
+                               LinkFaultKind::StopReading})
         if (name == LinkFaultName(kind))
             return LinkFault{kind, *n};
     return std::nullopt;
@@ -105,6 +109,12 @@ bool LinkDevice::Start(std::string *error) {
     if (!listener_.Valid())
         return fail("socket: error " + std::to_string(code));
     listener_.SetReuseAddress(true);
+    // A device that stops reading should fill up quickly: a small window, inherited by the
+    // accepted connections.
+    if (options_.fault.kind == LinkFaultKind::StopReading) {
+        const int smallest = 1;
+        ::setsockopt(listener_.Handle(), SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
+    }
     // Loopback only: the simulated device is never reachable from the network.
     if ((code = listener_.Bind(platform::Ipv4Loopback(), options_.port)) != 0)
         return fail("cannot bind 127.0.0.1:" + std::to_string(options_.port) + ": error " +
@@ -188,7 +198,8 @@ std::vector<uint8_t> LinkDevice::OpenSession(Session &session) {
 
 // Reads what the host sent, serves it and sends the replies. False when the session is over.
 bool LinkDevice::Pump(platform::Socket &host, Session &session) {
-    pollfd fds[2] = {{host.Handle(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
+    // A session that stopped reading only waits for the end.
+    pollfd fds[2] = {{session.stopReading ? -1 : host.Handle(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0)
         return errno == EINTR;
     if (stop_ || fds[1].revents)
@@ -356,6 +367,10 @@ void LinkDevice::TakeSys(const Frame &frame, Session &session) {
             Record(TranscriptEvent("fault").Add("fault", "close").Add("n", int64_t(writes_)));
             session.close = true;
             return;
+        }
+        if (fault.kind == LinkFaultKind::StopReading && nth) {
+            Record(TranscriptEvent("fault").Add("fault", "stop-reading").Add("n", int64_t(writes_)));
+            session.stopReading = true;
         }
         if (fault.kind == LinkFaultKind::NakWrite && nth) {
             Record(TranscriptEvent("fault").Add("fault", "nak-write").Add("n", int64_t(writes_)));

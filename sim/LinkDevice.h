@@ -45,7 +45,7 @@
 
 namespace sim {
 
-enum class LinkFaultKind { None, Silent, StopAcks, NakWrite, Close };
+enum class LinkFaultKind { None, Silent, StopAcks, NakWrite, Close, StopReading };
 
 struct LinkFault {
     LinkFaultKind kind = LinkFaultKind::None;
@@ -54,7 +54,8 @@ struct LinkFault {
     bool operator==(const LinkFault &) const = default;
 };
 
-// "silent", "stop-acks:N", "nak-write:N", "close:N" (N from 1); empty for anything else.
+// "silent", "stop-acks:N", "nak-write:N", "close:N", "stop-reading:N" (N from 1); empty for
+// anything else.
 std::optional<LinkFault> ParseLinkFault(std::string_view text);
 const char *LinkFaultName(LinkFaultKind kind);
 
@@ -106,6 +107,7 @@ private:
         bool passphraseAsked = false;
         bool authenticated = false;
         bool close = false;
+        bool stopReading = false; // the host's bytes pile up in the kernel until the session ends
         std::vector<uint8_t> out; // replies to send once the received bytes are taken
         LinkFrameDecoder decoder;
     };

@@ -154,15 +154,21 @@ TEST_F(SerialLoadTest, BoardWithoutProcessorFailsTheProcessorCheck) {
     EXPECT_EQ(display.messages[0].second, "No Corvix Processor Detected.");
 }
 
-TEST_F(SerialLoadTest, ClosedConnectionEndsTheLoadWithAMessage) {
+TEST_F(SerialLoadTest, PortThatGoesAwayEndsTheLoadAtOnceWithAMessage) {
     sim::BoardOptions options;
     options.fault = *sim::ParseBoardFault("close:4");
     sim::BoardPeer board(options);
     sim::Rfc2217Server server(board);
     ASSERT_TRUE(server.Start());
+    // Long reply waits: a load that noticed the port only through them would take 40 s.
+    Env().Comm.SerialResponseTimeout = 10000;
+    Env().Comm.SerialRetryCount = 3;
     RecordingDisplay display(window);
+    const auto start = std::chrono::steady_clock::now();
     const int result = Load(server.Url(), Image(1000), display);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << "waited for the reply time-outs";
     EXPECT_NE(result, 0);
+    EXPECT_NE(result, LoaderErrorTimeout);
     ASSERT_FALSE(display.messages.empty());
     EXPECT_EQ(display.messages[0].second, ErrorMessage(result));
     EXPECT_EQ(display.finished, 1);

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 using namespace enginetest;
 
@@ -321,6 +322,39 @@ TEST_F(NetworkEngineTest, CancelWhileWaitingIsTwenty) {
     EXPECT_TRUE(window.ActionRan());
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
     EXPECT_TRUE(messages.Texts().empty());
+}
+
+TEST_F(NetworkEngineTest, DeviceThatClosesAtTheLastWriteEndsTheWaitAtOnce) {
+    StartDevice(WithFault(sim::LinkFaultKind::Close, 3));
+    CommOptions options = LinkOptions(device->Port());
+    options.EthernetResponseTimeout = 10000; // 30 s allowed for the three acknowledgements
+    Connect(1, options);
+    const auto start = Clock::now();
+    EXPECT_EQ(Download(Pattern(300)), LoaderErrorCommunication);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+    EXPECT_FALSE(engine.CurrentConnection()->IsOpen());
+}
+
+TEST_F(NetworkEngineTest, CancelReachesASendBlockedByADeviceThatStoppedReading) {
+    StartDevice(WithFault(sim::LinkFaultKind::StopReading, 1));
+    CommOptions options = LinkOptions(device->Port());
+    options.EthernetResponseTimeout = 10000;
+    Connect(1, options);
+    // Far more than the socket buffers hold, so the download ends up blocked in a send.
+    const std::vector<uint8_t> image = Pattern(8 << 20);
+    std::thread clicker([&] {
+        for (int i = 0; i < 1000 && EventsNamed(*device, "fault").empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        window.Run([&] { engine.CancelTransfer(); });
+    });
+    const auto start = Clock::now();
+    const int32_t code = Download(image);
+    clicker.join();
+    EXPECT_EQ(code, LoaderErrorCancelled);
+    EXPECT_TRUE(window.ActionRan());
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+    EXPECT_LT(device->WritesTaken(), image.size() / 128) << "the device never stopped reading";
 }
 
 TEST_F(NetworkEngineTest, SkippedPacketsAreReadButNeitherSentNorCounted) {
