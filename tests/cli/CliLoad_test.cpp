@@ -1,0 +1,136 @@
+// tarnwick-cli as a user runs it: a real process loading through the simulated network device on
+// 127.0.0.1, interrupted with SIGINT while the device has stopped reading.
+#include "LinkDevice.h"
+#include "support/LinkOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+const fs::path Samples = fs::path(TARNWICK_SOURCE_DIR) / "samples";
+
+// A child process of tarnwick-cli with its own registry file; killed if a test leaves it.
+class CliProcess {
+public:
+    CliProcess(const fs::path &registry, const std::vector<std::string> &arguments) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setenv("TARNWICK_REGISTRY", registry.c_str(), 1);
+            ::setenv("TARNWICK_PASSPHRASE", "", 1);
+            std::vector<char *> argv;
+            std::string program = (fs::current_path() / "bin" / "tarnwick-cli").string();
+            argv.push_back(program.data());
+            std::vector<std::string> copies = arguments;
+            for (std::string &argument : copies)
+                argv.push_back(argument.data());
+            argv.push_back(nullptr);
+            // Quiet: the test reads only the exit status.
+            std::freopen("/dev/null", "w", stderr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    ~CliProcess() {
+        if (pid_ > 0 && !reaped_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    void Signal(int signal) const { ::kill(pid_, signal); }
+    // The exit status, or -1 when the process did not end within timeout (it is then killed).
+    int Wait(std::chrono::milliseconds timeout) {
+        const auto end = Clock::now() + timeout;
+        int status = 0;
+        while (Clock::now() < end) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                reaped_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return -1;
+    }
+    bool Started() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+};
+
+class CliLoadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("tarnwick-cli-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+        device = std::make_unique<sim::LinkDevice>(WithFault(sim::LinkFaultKind::StopReading, 1));
+        std::string why;
+        ASSERT_TRUE(device->Start(&why)) << why;
+        std::ofstream(dir / "registry.reg")
+            << "Windows Registry Editor Version 5.00\r\n\r\n"
+            << "[HKEY_CURRENT_USER\\Software\\Vexlon\\ZEP\\3.02\\Communications]\r\n"
+            << "\"UseTCP\"=dword:00000001\r\n\"UseCorvixLink\"=dword:00000001\r\n"
+            << "\"UseCorvixSys\"=dword:00000000\r\n\"CorvixLink Address\"=\"127.0.0.1\"\r\n"
+            << "\"CorvixLink TCP Port\"=dword:" << Hex(device->Port()) << "\r\n"
+            << "\"Ethernet Response Timeout\"=dword:00002710\r\n"
+            << "\"Discovery Broadcast Address\"=\"127.0.0.1\"\r\n\r\n"
+            << "[HKEY_CURRENT_USER\\Software\\Vexlon\\ZEP\\3.02\\File Locations]\r\n"
+            << "\"ColdLoader\"=\"" << (Samples / "coldload.bin").string() << "\"\r\n"
+            << "\"PilotBIOS\"=\"" << (Samples / "pilot.bin").string() << "\"\r\n"
+            << "\"Flash table\"=\"" << (Samples / "Flash.ini").string() << "\"\r\n";
+        std::vector<char> image(256 * 1024);
+        for (size_t i = 0; i < image.size(); ++i)
+            image[i] = static_cast<char>(i * 7);
+        std::ofstream(dir / "image.bin", std::ios::binary).write(image.data(), std::streamsize(image.size()));
+    }
+    void TearDown() override {
+        device.reset();
+        fs::remove_all(dir);
+    }
+    static std::string Hex(unsigned value) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%08x", value);
+        return text;
+    }
+    // Waits until the device has stopped reading; false if it never did.
+    bool DeviceStoppedReading() const {
+        for (int i = 0; i < 2000; ++i) {
+            for (const sim::TranscriptEvent &event : device->Events())
+                if (event.Name() == "fault")
+                    return true;
+            std::this_thread::sleep_for(5ms);
+        }
+        return false;
+    }
+
+    fs::path dir;
+    std::unique_ptr<sim::LinkDevice> device;
+};
+
+TEST_F(CliLoadTest, InterruptWhileTheDeviceStoppedReadingEndsWithTwentySoon) {
+    CliProcess cli(dir / "registry.reg", {"load", (dir / "image.bin").string()});
+    ASSERT_TRUE(cli.Started());
+    ASSERT_TRUE(DeviceStoppedReading());
+    std::this_thread::sleep_for(200ms);
+    const auto sent = Clock::now();
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(5000ms), 20);
+    EXPECT_LT(Clock::now() - sent, 3s);
+}
+
+} // namespace
