@@ -1,7 +1,7 @@
 #include "app/Frmzepabout.h"
 
 #include "app/Frmzepmain.h"
-#include "app/Version.h"
+#include "settings/Version.h"
 
 #include <QKeyEvent>
 #include <QLabel>

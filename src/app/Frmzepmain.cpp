@@ -2,7 +2,7 @@
 
 #include "app/Frmzepabout.h"
 #include "app/RecentFiles.h"
-#include "app/Version.h"
+#include "settings/Version.h"
 #include "load/Frmzeploadimage.h"
 #include "settings/Frmtcpdlpassword.h"
 #include "settings/Frmzepcommunications.h"

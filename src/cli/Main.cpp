@@ -1,5 +1,5 @@
 // tarnwick-cli: the load session without windows, for scripts, build servers and production lines.
-#include "app/Version.h"
+#include "settings/Version.h"
 #include "cli/CliDiscover.h"
 #include "cli/CliLoad.h"
 #include "settings/Passphrase.h"

@@ -10,7 +10,7 @@
 #pragma once
 
 #include "comm/TConnection.h"
-#include "loader/LoaderEngineApi.h"
+#include "comm/PassphraseCallback.h"
 
 #include <array>
 #include <cstdint>

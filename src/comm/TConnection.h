@@ -17,7 +17,7 @@
 #include "platform/Messages.h"
 #include "platform/Wait.h"
 #include "platform/Serial.h"
-#include "settings/CommOptions.h"
+#include "comm/CommOptions.h"
 
 #include <atomic>
 #include <cstddef>

@@ -7,58 +7,6 @@
 #include <filesystem>
 #include <stdexcept>
 
-namespace {
-
-// Reads one group of three; bytes past the end of the file read as 0xFF, which can never
-// complete an end triplet. Returns the number of bytes really read.
-size_t ReadTriplet(std::FILE *file, uint8_t (&triplet)[3]) {
-    std::fill(std::begin(triplet), std::end(triplet), uint8_t{0xFF});
-    return std::fread(triplet, 1, sizeof triplet, file);
-}
-
-bool IsEndTriplet(const uint8_t (&triplet)[3]) {
-    return std::equal(std::begin(triplet), std::end(triplet), std::begin(ColdLoaderEndTriplet));
-}
-
-// The file's length, leaving it at its start; -1 when it cannot be measured.
-long MeasureAndRewind(std::FILE *file) {
-    if (std::fseek(file, 0, SEEK_END) != 0)
-        return -1;
-    const long size = std::ftell(file);
-    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0)
-        return -1;
-    return size;
-}
-
-// Bytes before the first marker, or -1 when the file ends (or fails) first.
-long FindMarker(std::FILE *file) {
-    uint8_t block[4096];
-    long before = 0;
-    for (;;) {
-        const size_t count = std::fread(block, 1, sizeof block, file);
-        if (count == 0)
-            return -1;
-        if (const void *marker = std::memchr(block, PilotBiosMarker, count))
-            return before + (static_cast<const uint8_t *>(marker) - block);
-        before += static_cast<long>(count);
-    }
-}
-
-} // namespace
-
-void FileCloser::operator()(std::FILE *file) const {
-    if (file != nullptr)
-        std::fclose(file);
-}
-
-FileHandle OpenForReading(const std::string &path) {
-    // Checked before the open: opening a pipe would block until a writer came along.
-    std::error_code error;
-    if (path.empty() || !std::filesystem::is_regular_file(path, error))
-        return nullptr;
-    return FileHandle(std::fopen(path.c_str(), "rb"));
-}
-
 uint32_t MeasureColdLoader(const std::string &path) {
     const FileHandle file = OpenForReading(path);
     if (!file)
@@ -73,46 +21,6 @@ uint32_t MeasureColdLoader(const std::string &path) {
             break; // the rest would be all 0xFF
     }
     return std::min(weight, ColdLoaderMaxWeight);
-}
-
-int32_t ReadColdLoaderTriplets(const std::string &path, std::vector<uint8_t> &triplets) {
-    triplets.clear();
-    const FileHandle file = OpenForReading(path);
-    if (!file)
-        return SupportFileCode::ColdLoaderNotOpened;
-    for (uint32_t group = 0; group < ColdLoaderMaxTriplets; ++group) {
-        uint8_t triplet[3];
-        const size_t count = ReadTriplet(file.get(), triplet);
-        if (std::ferror(file.get()))
-            return SupportFileCode::ColdLoaderNotOpened;
-        if (IsEndTriplet(triplet))
-            return 0;
-        if (count < sizeof triplet)
-            break; // only 0xFF groups would follow: no end triplet can come
-        triplets.insert(triplets.end(), std::begin(triplet), std::end(triplet));
-    }
-    triplets.clear();
-    return SupportFileCode::ColdLoaderMalformed;
-}
-
-int32_t PilotBiosLength(std::FILE *file, uint16_t &length) {
-    if (file == nullptr)
-        return SupportFileCode::PilotBiosUnusable;
-    const long size = MeasureAndRewind(file);
-    if (size < 0)
-        return SupportFileCode::PilotBiosUnusable;
-    const long before = FindMarker(file);
-    if (before < 0)
-        return SupportFileCode::PilotBiosUnusable;
-    if (std::fseek(file, before + 1, SEEK_SET) != 0)
-        return SupportFileCode::PilotBiosUnusable;
-    const long fromMarker = size - before;
-    // The upload header carries the length in 16 bits; a longer file would go out cut short and
-    // still pass the checksum, which covers only what was sent.
-    if (fromMarker > 0xFFFF)
-        return SupportFileCode::PilotBiosTooLarge;
-    length = static_cast<uint16_t>(fromMarker);
-    return 0;
 }
 
 uint16_t MeasurePilotBiosFile(const std::string &path) {

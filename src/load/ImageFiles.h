@@ -3,6 +3,7 @@
 // writes. No connection is needed here; the write of each block is handed to the caller.
 #pragma once
 
+#include "files/SupportFiles.h"
 #include "load/Address.h"
 
 #include <cstdint>
@@ -12,48 +13,14 @@
 #include <string>
 #include <vector>
 
-struct FileCloser {
-    void operator()(std::FILE *file) const;
-};
-// An open file; closed exactly once, when the handle is reset or goes out of scope.
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens a regular file for binary reading; null when it cannot be opened or is not a regular
-// file (a directory, or a pipe that would block the load).
-FileHandle OpenForReading(const std::string &path);
-
-// Cold loader file: 3-byte groups in file order, ending with this one.
-inline constexpr uint8_t ColdLoaderEndTriplet[3] = {0x80, 0x24, 0x80};
-// The bootstrap mode never takes more groups than this.
-inline constexpr uint32_t ColdLoaderMaxTriplets = 16384;
-// The progress display counts at most this many groups, and at most this many bytes.
-inline constexpr uint32_t ColdLoaderMeasuredTriplets = 1000;
-inline constexpr uint32_t ColdLoaderMaxWeight = 1000;
-
-// Pilot BIOS file: any prefix, the marker, then the payload. Only the marker and what follows
-// are sent, behind a header whose 16-bit length counts them.
-inline constexpr uint8_t PilotBiosMarker = 0xCC;
-
 // Program image: byte k goes to physical address ImageBase + k, and the flash window ends at
 // the top of the 1 MB space, so nothing larger fits.
-inline constexpr uint32_t ImageBase = 0x80000;
 inline constexpr uint32_t MaxImageBytes = Address::PhysicalSpace - ImageBase;
 
 // The progress weight of the cold loader at path: the offset just after the last end triplet
 // among the first 1000 groups (a read past the end gives 0xFF bytes), at most 1000, and 0 when
 // there is none. Raises TargetCommException 1 when the file cannot be opened.
 uint32_t MeasureColdLoader(const std::string &path);
-
-// The triplets of the cold loader at path that come before its end triplet, as the engine
-// feeds them to the bootstrap mode, in triplets (a multiple of 3 bytes). Returns 0, or the
-// internal code 5001 (cannot be opened) or 5002 (no end triplet among the first 16384 groups,
-// so the file is not a cold loader; sending it would leave the board in its bootstrap mode).
-int32_t ReadColdLoaderTriplets(const std::string &path, std::vector<uint8_t> &triplets);
-
-// Length of an open pilot BIOS file from its marker (included) to its end, leaving the file just
-// after the marker. Returns 0, or the internal code 6007 (null file, or no marker) or 6009 (the
-// length does not fit 16 bits). The file is left open: its owner closes it.
-int32_t PilotBiosLength(std::FILE *file, uint16_t &length);
 
 // The progress weight of the pilot BIOS at path (its upload length). Raises TargetCommException
 // 2 when the file cannot be opened, 9 without a marker, 52 when it is too large.

@@ -1,6 +1,6 @@
 #include "load/LoadSession.h"
 
-#include "app/Version.h"
+#include "settings/Version.h"
 #include "load/FlashTable.h"
 #include "load/ImageFiles.h"
 #include "loader/LoaderErrors.h"

@@ -238,11 +238,3 @@ private:
 
 // The engine of the process, as TheLoaderEngine() returns it.
 LoaderEngine &ProcessLoaderEngine();
-
-// The USB-to-serial converter option of the process's engine. With flag set, the pilot BIOS
-// upload waits delayMs (a plain sleep) after reconfiguring the serial port and before reopening
-// it, because such converters drop their line settings for a moment while they re-enumerate.
-// The settings store hands it over after loading and reads it back at exit. Defaults until set:
-// flag 0, delay 2000 ms. UI thread only.
-void SetUsbSerialDelay(uint8_t flag, int32_t delayMs);
-void GetUsbSerialDelay(uint8_t &flag, int32_t &delayMs);

@@ -7,16 +7,14 @@
 #pragma once
 
 #include "platform/Messages.h"
-#include "settings/CommOptions.h"
+#include "comm/CommOptions.h"
+#include "comm/PassphraseCallback.h"
 
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
 
-// Returns the 16-byte key of a network device's passphrase (asked from the user when a device
-// challenges the connection).
-using PassphraseCallback = std::function<std::array<uint8_t, 16>()>;
 // Windowed network download: asked before each block; always answering true sends them all.
 using NetworkContinueCallback = std::function<bool(uint32_t offset, uint32_t blockSize)>;
 // Windowed network download: "%d of %d packets sent" / "%d of %d packets acknowledged".
@@ -80,3 +78,11 @@ public:
 
 // The engine of the process (the real one in loader/LoaderEngine.cpp).
 LoaderEngineApi &TheLoaderEngine();
+
+// The USB-to-serial converter option of the process's engine. With flag set, the pilot BIOS
+// upload waits delayMs after reconfiguring the serial port and before reopening it, because such
+// converters drop their line settings for a moment while they re-enumerate. The settings store
+// hands it over after loading and reads it back at exit. Defaults until set: flag 0, delay
+// 2000 ms. UI thread only.
+void SetUsbSerialDelay(uint8_t flag, int32_t delayMs);
+void GetUsbSerialDelay(uint8_t &flag, int32_t &delayMs);

@@ -3,6 +3,8 @@
 // the engine's own message boxes (ShowError).
 #pragma once
 
+#include "files/SupportFiles.h"
+
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -64,17 +66,8 @@ enum LoaderError : int32_t {
     LoaderErrorProgramRead = 54,
 };
 
-// Internal codes raised by the support-file readers (load/ImageFiles.h). The connection codes
-// live with the connection classes; RaiseLoaderError maps both kinds.
-struct SupportFileCode {
-    static constexpr int32_t ColdLoaderNotOpened = 5001;
-    // No end triplet among the first 16384 triplets.
-    static constexpr int32_t ColdLoaderMalformed = 5002;
-    // Cannot be opened, or has no 0xCC marker.
-    static constexpr int32_t PilotBiosUnusable = 6007;
-    // More than 65535 bytes from the marker on: the length does not fit the upload header.
-    static constexpr int32_t PilotBiosTooLarge = 6009;
-};
+// The support-file readers' internal codes are in files/SupportFiles.h, the connection codes
+// with the connection classes; RaiseLoaderError maps both kinds.
 
 // The failure of a load, carrying one LoaderError code. Raised by the engine's entry points and
 // by the load session itself; the windows catch it and show ErrorMessage(Code()).

@@ -5,7 +5,7 @@
 #include "loader/LoaderStage.h"
 
 #include "comm/PacketCodec.h"
-#include "load/ImageFiles.h"
+#include "files/SupportFiles.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 #include "platform/Serial.h"

@@ -6,7 +6,7 @@
 #include "loader/LoaderStage.h"
 
 #include "comm/PacketCodec.h"
-#include "load/ImageFiles.h"
+#include "files/SupportFiles.h"
 #include "platform/MessageIds.h"
 #include "platform/Wait.h"
 

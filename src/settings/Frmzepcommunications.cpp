@@ -1,6 +1,6 @@
 #include "settings/Frmzepcommunications.h"
 
-#include "loader/LoaderEngine.h"
+#include "loader/LoaderEngineApi.h"
 #include "platform/Serial.h"
 #include "settings/FrmOptionDialogs.h"
 #include "settings/Zepenvironment.h"

@@ -1,7 +1,7 @@
 #include "settings/SettingsTable.h"
 
 #include "comm/CommLogSwitches.h"
-#include "loader/LoaderEngine.h"
+#include "loader/LoaderEngineApi.h"
 #include "platform/Registry.h"
 
 #include <array>

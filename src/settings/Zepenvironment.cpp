@@ -1,6 +1,6 @@
 #include "settings/Zepenvironment.h"
 
-#include "app/Version.h"
+#include "settings/Version.h"
 #include "platform/Registry.h"
 #include "settings/SettingsTable.h"
 

@@ -2,7 +2,7 @@
 // start-up and written back once at exit.
 #pragma once
 
-#include "settings/CommOptions.h"
+#include "comm/CommOptions.h"
 
 #include <cstdint>
 #include <string>

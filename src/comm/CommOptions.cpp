@@ -1,4 +1,4 @@
-#include "settings/CommOptions.h"
+#include "comm/CommOptions.h"
 
 #include <algorithm>
 #include <cstring>
