@@ -102,6 +102,7 @@ public:
     void SendEndTriplet() override { Record("SendEndTriplet"); }
     void RunUserProgram() override { Record("RunUserProgram"); }
     void RunProgram() override { Record("RunProgram"); }
+    void Pause(uint32_t ms) override { Record("Pause " + std::to_string(ms)); }
 
     std::vector<std::string> CallsStartingWith(const std::string &prefix) const {
         std::vector<std::string> found;
