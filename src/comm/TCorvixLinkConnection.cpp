@@ -7,8 +7,10 @@ TCorvixLinkConnection::~TCorvixLinkConnection() { StopReader(); }
 void TCorvixLinkConnection::Connect(uint8_t mode) {
     mode_ = mode;
     SetReaderProgress(0);
-    if (OpenStream(settings_.CorvixLinkAddress, settings_.CorvixLinkTcpPort) == ConnectOutcome::Quit)
+    if (OpenStream(settings_.CorvixLinkAddress, settings_.CorvixLinkTcpPort, LinkConnectCodes) ==
+        ConnectOutcome::Quit)
         return;
+    HandOverSocket(false);
     StartReader();
 }
 

@@ -27,22 +27,22 @@ void TEthernetConnection::ReadRaw(uint8_t *, uint32_t) {
 
 // ---- connecting ----
 
-TEthernetConnection::ConnectOutcome TEthernetConnection::OpenStream(const char *address, uint16_t port) {
+TEthernetConnection::ConnectOutcome TEthernetConnection::OpenStream(const char *address, uint16_t port,
+                                                                    const ConnectCodes &codes) {
     int error = 0;
     socket_ = Socket::Tcp(&error);
     if (!socket_.Valid()) throw xConnectionErr(ConnCode::SocketCreateFailed);
     try {
         // Only a dotted-decimal address is taken; anything else would go to a place nobody chose.
         const auto target = ParseIpv4(address ? address : "");
-        if (!target) throw xConnectionErr(ConnCode::TcpConnectFailed);
+        if (!target) throw xConnectionErr(codes.refused);
         if (socket_.AsyncSelect(Window(), UM_CONNECT, FD_CONNECT) != 0)
-            throw xConnectionErr(ConnCode::TcpConnectFailed);
+            throw xConnectionErr(codes.refused);
         error = socket_.Connect(*target, port);
-        if (error != 0 && !IsWouldBlock(error)) throw xConnectionErr(ConnCode::TcpConnectFailed);
+        if (error != 0 && !IsWouldBlock(error)) throw xConnectionErr(codes.refused);
 
-        switch (WaitForConnect()) {
+        switch (WaitForConnect(codes.refused)) {
         case WaitResult::Connected:
-            FinishConnect();
             return ConnectOutcome::Connected;
         case WaitResult::Quit:
             AbandonConnect();
@@ -50,7 +50,7 @@ TEthernetConnection::ConnectOutcome TEthernetConnection::OpenStream(const char *
         case WaitResult::Cancelled:
             throw xConnectionErr(ConnCode::Cancelled);
         default:
-            throw xConnectionErr(ConnCode::NoReply);
+            throw xConnectionErr(codes.timedOut);
         }
     } catch (...) {
         AbandonConnect();
@@ -65,7 +65,7 @@ void TEthernetConnection::AbandonConnect() {
     RemoveMessages(Window(), UM_CONNECT, UM_CONNECT);
 }
 
-TEthernetConnection::WaitResult TEthernetConnection::WaitForConnect() {
+TEthernetConnection::WaitResult TEthernetConnection::WaitForConnect(int32_t refusedCode) {
     WaitSpec spec;
     spec.timerWindow = Window();
     spec.timerId = ConnectTimerId;
@@ -79,7 +79,7 @@ TEthernetConnection::WaitResult TEthernetConnection::WaitForConnect() {
     };
     switch (PumpUntil(spec, [&] { return notifiedError >= 0; }, takeNotification)) {
     case WaitEnd::Condition:
-        if (notifiedError != 0) throw xConnectionErr(ConnCode::TcpConnectFailed);
+        if (notifiedError != 0) throw xConnectionErr(refusedCode);
         return WaitResult::Connected;
     case WaitEnd::Cancelled:
         return WaitResult::Cancelled;
@@ -90,15 +90,21 @@ TEthernetConnection::WaitResult TEthernetConnection::WaitForConnect() {
     }
 }
 
-void TEthernetConnection::FinishConnect() {
+void TEthernetConnection::HandOverSocket(bool lingerOn) {
     socket_.AsyncSelect(Window(), 0, 0);
-    if (const int error = socket_.SetBlocking(true)) throw xConnectionErr(error);
-    if (const int error = socket_.SetLinger(false, 0)) throw xConnectionErr(error);
+    // A notification posted before the registration ended would reach a later wait.
+    RemoveMessages(Window(), UM_CONNECT, UM_CONSOLE_READ);
+    int error = socket_.SetBlocking(true);
+    if (error == 0) error = socket_.SetLinger(lingerOn, 0);
+    if (error != 0) {
+        socket_.Close();
+        throw xConnectionErr(error);
+    }
 }
 
 // ---- sending ----
 
-void TEthernetConnection::SendBytes(const uint8_t *data, uint32_t count) {
+void TEthernetConnection::SendBytes(const uint8_t *data, uint32_t count, int32_t failCode) {
     // A peer that stops reading fills its window; the send then goes on in slices, serving the
     // user-interface thread's messages in between, so that Cancel, a reader that ended and the
     // reader's own messages to this thread are all seen while the output is backed up.
@@ -110,7 +116,7 @@ void TEthernetConnection::SendBytes(const uint8_t *data, uint32_t count) {
         if (done >= count) return;
         LetMessagesThrough();
     }
-    throw xConnectionErr(ConnCode::WriteFailed);
+    throw xConnectionErr(failCode);
 }
 
 // ---- the reader's side ----

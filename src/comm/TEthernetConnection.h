@@ -36,21 +36,37 @@ public:
     // returns without error and without a reader when a quit message arrives during the wait.
     virtual void Connect(uint8_t mode) = 0;
 
-    // How long the connect waits for the device (ConnectWaitMs unless a test shortens it).
+    // How long the connect waits for the device (ConnectWaitMs unless a test shortens it). The
+    // console kind bounds each of its login waits by the same timer and the same time.
     void SetConnectWait(uint32_t ms) { connectWaitMs_ = ms; }
+    uint32_t ConnectWait() const { return connectWaitMs_; }
 
 protected:
     enum class ConnectOutcome { Connected, Quit };
 
-    // Creates the socket (3002), starts the connect to address:port (3004 when it fails at once or
-    // its notification reports an error, also for an address that is not dotted-decimal IPv4) and
-    // waits on timer ConnectTimerId: 4124 when cancelled, 4105 when the
-    // wait runs out. The socket is closed again on every failure. Connected: the socket is
-    // blocking with linger off (a failure there raises the error number itself).
-    ConnectOutcome OpenStream(const char *address, uint16_t port);
+    // What a failed connect raises: the two kinds report a refusal and a silent peer with codes
+    // of their own.
+    struct ConnectCodes {
+        int32_t refused;  // fails at once, or its notification reports an error
+        int32_t timedOut; // nothing within ConnectWait()
+    };
+    static constexpr ConnectCodes LinkConnectCodes{ConnCode::TcpConnectFailed, ConnCode::NoReply};
+
+    // Creates the socket (3002), starts the connect to address:port (codes.refused when it fails
+    // at once or its notification reports an error, also for an address that is not
+    // dotted-decimal IPv4) and waits on timer ConnectTimerId: 4124 when cancelled,
+    // codes.timedOut when the wait runs out. The socket is closed again on every failure.
+    // Connected: the socket is left non-blocking, still reporting to the window; the kind hands
+    // it over with HandOverSocket.
+    ConnectOutcome OpenStream(const char *address, uint16_t port, const ConnectCodes &codes);
+    // Ends the window notifications and makes the socket blocking for the reader, with linger
+    // on (and 0 s: a close resets at once) or off. A failure closes the socket and raises the
+    // error number itself.
+    void HandOverSocket(bool lingerOn);
     // Sends every byte, in slices that let messages through while the peer's window is full;
-    // 4102 when the socket refuses them, 4124 when cancelled, the reader's code when it ended.
-    void SendBytes(const uint8_t *data, uint32_t count);
+    // failCode (4102 unless given) when the socket refuses them, 4124 when cancelled, the
+    // reader's code when it ended.
+    void SendBytes(const uint8_t *data, uint32_t count, int32_t failCode = ConnCode::WriteFailed);
 
     void WaitForData() override;
     uint32_t ReadAvailable() override;
@@ -61,8 +77,7 @@ protected:
 
 private:
     enum class WaitResult { Pending, Connected, Cancelled, TimedOut, Quit };
-    WaitResult WaitForConnect();
-    void FinishConnect();
+    WaitResult WaitForConnect(int32_t refusedCode);
     void AbandonConnect();
 
     uint32_t connectWaitMs_ = ConnectWaitMs;

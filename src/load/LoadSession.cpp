@@ -7,6 +7,7 @@
 #include "platform/Clock.h"
 #include "platform/Wait.h"
 #include "settings/Zepenvironment.h"
+#include "targetos/UserProgramFile.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -241,10 +242,69 @@ void LoadSession::FinishBootstrap() {
 }
 
 void LoadSession::RunCorvixSysRoad() {
-    // The on-target operating system road is not part of this version: said plainly, and the
-    // load fails as a communication failure would, never as a success or a cancel.
-    ShowError("Loading through CorvixSys is not available in this version.");
-    throw TargetCommException(LoaderErrorCommunication);
+    VerifyUserProgram();
+    ConnectAndProbe();
+    SendUserProgramRecords();
+    StartUserProgram();
+}
+
+void LoadSession::VerifyUserProgram() {
+    userProgram_ = std::make_unique<UserProgramFile>(FileName);
+    userProgram_->Verify();
+    TotalBytes = userProgram_->TotalLength();
+    display_.SetProgressMax(TotalBytes);
+}
+
+void LoadSession::ConnectAndProbe() {
+    Reconnect(env_.BiosBaudRate, 1);
+    const bool present = engine_.ProbeTarget();
+    if (env_.Comm.UseTCP != 0) {
+        if (!present)
+            throw TargetCommException(LoaderErrorCorvixSysAbsent);
+        // The console's passthrough needs a moment after the probe before it takes writes.
+        engine_.Pause(1000);
+        return;
+    }
+    if (!present)
+        WakeSerialTarget();
+}
+
+void LoadSession::WakeSerialTarget() {
+    // A user program may have the board: a reset and the end of a cold load bring the operating
+    // system back, and it answers once it has settled.
+    engine_.Disconnect();
+    Reconnect(env_.BiosBaudRate, 0);
+    engine_.ResetTarget(2400);
+    engine_.SendEndTriplet();
+    engine_.Pause(250);
+    Reconnect(env_.BiosBaudRate, 1);
+    if (!engine_.ProbeTarget())
+        throw TargetCommException(LoaderErrorCorvixSysAbsent);
+}
+
+void LoadSession::SendUserProgramRecords() {
+    SetStage("Sending Program");
+    SendUserProgram(
+        *userProgram_,
+        [this](uint32_t bytes) {
+            AddSentBytes(bytes);
+            StepProgress(bytes);
+        },
+        [this](uint32_t address, uint16_t length, const uint8_t *data) {
+            engine_.WriteBlock(address, length, data);
+        },
+        [] { platform::PumpPending(); });
+}
+
+void LoadSession::StartUserProgram() {
+    if (env_.Comm.UseTCP == 0) {
+        engine_.RunUserProgram();
+        return;
+    }
+    // The program is started from a console session of its own; the passthrough session (and
+    // the communication log) end first.
+    engine_.Disconnect();
+    engine_.RunProgram();
 }
 
 void LoadSession::EndLoad() {
@@ -256,6 +316,7 @@ void LoadSession::EndLoad() {
             ReportFailure(failure.Code());
     }
     imageFile_.reset();
+    userProgram_.reset();
     display_.SetBusyCursor(false);
     display_.Finish();
 }

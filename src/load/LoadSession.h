@@ -10,9 +10,11 @@
 #include "loader/LoaderEngineApi.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 struct Environment;
+class UserProgramFile;
 
 class LoadSession {
 public:
@@ -56,7 +58,13 @@ private:
     void SetUpFlash();
     void SendImage();
     void FinishBootstrap();
+    // The CorvixSys road: a user program to a board that already runs the operating system.
     void RunCorvixSysRoad();
+    void VerifyUserProgram();
+    void ConnectAndProbe();
+    void WakeSerialTarget();
+    void SendUserProgramRecords();
+    void StartUserProgram();
     void ShowElapsed();
     void ReportFailure(int32_t code);
     void EndLoad();
@@ -72,4 +80,5 @@ private:
     LoadDisplay &display_;
     PassphraseCallback passphrase_;
     FileHandle imageFile_; // held open from MeasureFiles to EndLoad
+    std::unique_ptr<UserProgramFile> userProgram_; // held open from its check to EndLoad
 };

@@ -54,6 +54,7 @@ public:
     void SendEndTriplet() override { inner_.SendEndTriplet(); }
     void RunUserProgram() override { inner_.RunUserProgram(); }
     void RunProgram() override { inner_.RunProgram(); }
+    void Pause(uint32_t ms) override { inner_.Pause(ms); }
 
 protected:
     LoaderEngineApi &inner_;

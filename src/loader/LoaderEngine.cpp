@@ -6,6 +6,7 @@
 #include "loader/LoaderErrors.h"
 #include "loader/LoaderStage.h"
 #include "loader/PacketKinds.h"
+#include "targetos/TCorvixSysConnection.h"
 
 #include <cstring>
 #include <utility>
@@ -166,10 +167,11 @@ void LoaderEngine::NetworkConnect(platform::HWND owner, const CommOptions &optio
                                   uint8_t packetMode, const PassphraseCallback &passphrase) {
     DropNetworkConnection();
     if (options.UseCorvixLink == 0) {
-        if (options.UseCorvixSys != 0)
-            ShowError("Loading through the CorvixSys console is not available in this version");
         // Without either kind there is nothing to connect to.
-        throw xConnectionErr(EngineCode::NetworkUnavailable);
+        if (options.UseCorvixSys == 0)
+            throw xConnectionErr(EngineCode::NetworkUnavailable);
+        ConsoleConnect(owner, options, packetMode, passphrase);
+        return;
     }
     auto link = std::make_unique<TCorvixLinkConnection>(owner);
     link->SetCancelToken(&cancel_);
@@ -212,6 +214,33 @@ void LoaderEngine::NetworkConnect(platform::HWND owner, const CommOptions &optio
     // with a message that says nothing about why.
     if (dropped || !current_->ReaderRunning())
         throw xConnectionErr(ConnCode::PeerClosed);
+}
+
+TCorvixSysConnection &LoaderEngine::NewConsoleConnection(platform::HWND owner,
+                                                         const CommOptions &options) {
+    DropNetworkConnection();
+    auto console = std::make_unique<TCorvixSysConnection>(owner);
+    console->SetCancelToken(&cancel_);
+    if (consoleWaitMs_ != 0)
+        console->SetConnectWait(consoleWaitMs_);
+    corvixSys_ = console.get();
+    network_ = std::move(console);
+    current_ = network_.get();
+    current_->SetSettings(options);
+    return *corvixSys_;
+}
+
+void LoaderEngine::ConsoleConnect(platform::HWND owner, const CommOptions &options,
+                                  uint8_t packetMode, const PassphraseCallback &passphrase) {
+    TCorvixSysConnection &console = NewConsoleConnection(owner, options);
+    // Registered as for any network connection, although the console itself never challenges:
+    // a board behind it that did would find its answer in place.
+    deviceAuth_ = DeviceAuthentication{};
+    deviceAuth_.connection = current_;
+    deviceAuth_.passphrase = passphrase;
+    current_->RegisterHandler(packet::TypeDbg, DbgChallenge, &DeviceAuthenticationHandler,
+                              &deviceAuth_, true, false);
+    console.Connect(packetMode);
 }
 
 // ---- disconnect, cancel ----
@@ -398,11 +427,39 @@ void LoaderEngine::SendWithoutRetries(uint8_t type, uint8_t subtype, uint8_t *pa
     SendRequest(type, subtype, payload, length, length);
 }
 
-// ---- not in this version ----
+// ---- pauses ----
 
-// The console's "app go" over a CorvixSys console connection belongs with that connection kind,
-// which this version does not have.
-void LoaderEngine::RunProgram() {
-    ShowError("Starting a program through the CorvixSys console is not available in this version");
-    throw TargetCommException(LoaderErrorCommunication);
+void LoaderEngine::Pause(uint32_t ms) {
+    const int32_t code = RunStage([&] {
+        BusyScope busy(*this);
+        platform::WaitSpec spec;
+        spec.timeoutMs = ms;
+        spec.cancel = &cancel_;
+        // Only the cancel matters; a quit is posted again for the loop that owns the thread.
+        if (platform::PumpUntil(spec) == platform::WaitEnd::Cancelled)
+            throw xConnectionErr(ConnCode::Cancelled);
+    });
+    RaiseOnFailure(code);
+}
+
+// ---- starting the stored program through the console ----
+
+void LoaderEngine::RunProgram() { RaiseOnFailure(StageRunProgram()); }
+
+int32_t LoaderEngine::StageRunProgram() {
+    return RunStage([&] {
+        BusyScope busy(*this);
+        // The start is a console session of its own: whatever connection is held goes first
+        // (its console session with it), and the new one speaks with the options of the last
+        // connect, on the same window.
+        if (serial_ != nullptr) {
+            serial_->Close();
+            if (current_ == serial_.get())
+                current_ = nullptr;
+            serial_.reset();
+        }
+        if (network_ != nullptr)
+            network_->Close();
+        NewConsoleConnection(owner_, lastOptions_).RunProgram();
+    });
 }

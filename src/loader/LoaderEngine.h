@@ -59,8 +59,8 @@ public:
     // mode 0 (raw bytes) or 1 (packets), then installs the diagnostic callbacks. A network
     // connect goes through a CorvixLink device and answers its challenge with passphrase's key.
     // Raises 19/18 when the serial port cannot be opened or set up; 22 when the device cannot be
-    // reached, refuses us or closes the connection, and for a CorvixSys console (not in this
-    // version) or "UseTCP" with neither kind; 17 when the device does not answer; 20 cancelled.
+    // reached, refuses us or closes the connection, and for "UseTCP" with neither kind; 17 when
+    // the device does not answer; 30-45 for the CorvixSys console's failures; 20 cancelled.
     void Connect(platform::HWND owner, CommOptions options, uint8_t packetMode,
                  PassphraseCallback passphrase) override;
     // Registers the engine's packet kinds on the current connection (nothing without one).
@@ -119,8 +119,14 @@ public:
     // Asks the network device to start what it was sent (DBG 55 with the byte 4) and waits for
     // its answer. Raises like any request (17, 20, 22).
     void EndNetworkDownload() override;
-    // Not available in this version: shows a message, then raises 22.
+    // Closes and deletes the connection held, then logs in on the CorvixSys console of the last
+    // connect's options, on the same window, and starts the stored program ("app go"). Raises
+    // 30-50 for the console's failures, 20 when cancelled.
     void RunProgram() override;
+    // Pauses ms milliseconds, letting messages through; raises 20 when the load is cancelled.
+    void Pause(uint32_t ms) override;
+    // Bounds the CorvixSys console's connect and login waits (0: the connection's own 60 s).
+    void SetConsoleWait(uint32_t ms) { consoleWaitMs_ = ms; }
 
     // Discovery of network devices, on the process's discovery object (discovery/Discovery.h):
     // each raises 22 for any failure of the round's sockets.
@@ -160,6 +166,7 @@ private:
     int32_t StageConnect(platform::HWND owner, const CommOptions &options, uint8_t packetMode,
                          const PassphraseCallback &passphrase);
     int32_t StageDisconnect();
+    int32_t StageRunProgram();
     int32_t StageSendColdLoader(const std::string &path, int32_t baudRate);
     int32_t StageSendPilotBios(const std::string &path, int32_t baudRate);
     int32_t StageSysRequest(uint8_t subtype, uint8_t *payload, uint32_t length, size_t capacity);
@@ -174,6 +181,11 @@ private:
     void SerialConnect(platform::HWND owner, const CommOptions &options, uint8_t packetMode);
     void NetworkConnect(platform::HWND owner, const CommOptions &options, uint8_t packetMode,
                         const PassphraseCallback &passphrase);
+    void ConsoleConnect(platform::HWND owner, const CommOptions &options, uint8_t packetMode,
+                        const PassphraseCallback &passphrase);
+    // Replaces the network connection with a new console connection (settings given, not
+    // connected) and makes it current.
+    TCorvixSysConnection &NewConsoleConnection(platform::HWND owner, const CommOptions &options);
     void DropNetworkConnection();
     void ResetPulse(int32_t baudRate);
     void SendRawByte(uint8_t byte);
@@ -232,6 +244,7 @@ private:
     // there too).
     uint32_t acknowledged_ = 0;
     bool writeRefused_ = false;
+    uint32_t consoleWaitMs_ = 0;
     uint8_t usbSerialFlag_ = 0;
     int32_t usbSerialDelayMs_ = 2000;
 };

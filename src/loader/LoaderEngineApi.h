@@ -74,6 +74,9 @@ public:
     virtual void SendEndTriplet() = 0;
     virtual void RunUserProgram() = 0;
     virtual void RunProgram() = 0;
+    // A settle pause of ms milliseconds that lets messages through and ends the load (20) when
+    // it is cancelled.
+    virtual void Pause(uint32_t ms) = 0;
 };
 
 // The engine of the process (the real one in loader/LoaderEngine.cpp).

@@ -4,6 +4,7 @@
 #include "loader/LoaderErrors.h"
 #include "settings/Zepenvironment.h"
 #include "support/RecordingDisplay.h"
+#include "support/UserProgramBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -97,11 +98,20 @@ public:
             status(message);
     }
     void EndNetworkDownload() override { Record("EndNetworkDownload"); }
-    bool ProbeTarget() override { Record("ProbeTarget"); return true; }
+    std::vector<bool> probeAnswers; // answered in turn; true once they run out
+    bool ProbeTarget() override {
+        Record("ProbeTarget");
+        if (probeAnswers.empty())
+            return true;
+        const bool answer = probeAnswers.front();
+        probeAnswers.erase(probeAnswers.begin());
+        return answer;
+    }
     void ResetTarget(int32_t) override { Record("ResetTarget"); }
     void SendEndTriplet() override { Record("SendEndTriplet"); }
     void RunUserProgram() override { Record("RunUserProgram"); }
     void RunProgram() override { Record("RunProgram"); }
+    void Pause(uint32_t ms) override { Record("Pause " + std::to_string(ms)); }
 
     std::vector<std::string> CallsStartingWith(const std::string &prefix) const {
         std::vector<std::string> found;
@@ -386,18 +396,65 @@ TEST_F(LoadSessionTest, NetworkLoadDrivesTheCounterByAcknowledgementsAndNeverPas
 
 namespace {
 
-TEST_F(LoadSessionTest, CorvixSysRoadIsRefusedAsAFailureNotASuccess) {
-    std::vector<std::string> engineMessages;
-    SetMessageFunction([&](const std::string &, const std::string &text) { engineMessages.push_back(text); });
-    env.LoadThroughCorvixSys = 1;
-    const LoadSession &session = Run(Image(300));
-    SetMessageFunction({});
-    EXPECT_EQ(session.Result, LoaderErrorCommunication);
-    ASSERT_EQ(engineMessages.size(), 1u);
-    EXPECT_NE(engineMessages[0].find("not available in this version"), std::string::npos);
+class CorvixSysRoadTest : public LoadSessionTest {
+protected:
+    void SetUp() override {
+        LoadSessionTest::SetUp();
+        env.LoadThroughCorvixSys = 1;
+    }
+    std::string Program() {
+        Write("program.upl", upltest::Builder().Add(0x20000, upltest::Pattern(300)).Bytes());
+        return (dir / "program.upl").string();
+    }
+};
+
+TEST_F(CorvixSysRoadTest, OverTcpProbesPausesSendsAndStartsThroughTheConsole) {
+    env.Comm.UseTCP = 1;
+    const LoadSession &session = Run(Program());
+    EXPECT_EQ(session.Result, 0);
+    EXPECT_EQ(engine.calls,
+              (std::vector<std::string>{"Connect 115200 1", "RegisterPacketKinds",
+                                        "InstallDiagnosticCallbacks", "ProbeTarget", "Pause 1000",
+                                        "WriteBlock 0x20000 128", "WriteBlock 0x20080 128",
+                                        "WriteBlock 0x20100 128", "Disconnect", "RunProgram",
+                                        "Disconnect"}));
+    EXPECT_EQ(display.progressMax, 308u);
+    EXPECT_EQ(display.panel[1], "308 of 308 bytes sent");
+    EXPECT_EQ(display.stages, std::vector<std::string>{"Sending Program"});
+}
+
+TEST_F(CorvixSysRoadTest, OverTcpAnUnansweredProbeIsTwentySevenWithoutWakeUp) {
+    env.Comm.UseTCP = 1;
+    engine.probeAnswers = {false};
+    const LoadSession &session = Run(Program());
+    EXPECT_EQ(session.Result, LoaderErrorCorvixSysAbsent);
+    EXPECT_TRUE(engine.CallsStartingWith("ResetTarget").empty());
+    EXPECT_TRUE(engine.CallsStartingWith("WriteBlock").empty());
+}
+
+TEST_F(CorvixSysRoadTest, OverSerialAnUnansweredProbeWakesTheBoardFirst) {
+    engine.probeAnswers = {false, true};
+    const LoadSession &session = Run(Program());
+    EXPECT_EQ(session.Result, 0);
+    const std::vector<std::string> start(engine.calls.begin(), engine.calls.begin() + 16);
+    EXPECT_EQ(start, (std::vector<std::string>{
+                         "Connect 115200 1", "RegisterPacketKinds", "InstallDiagnosticCallbacks",
+                         "ProbeTarget", "Disconnect", "Connect 115200 0", "RegisterPacketKinds",
+                         "InstallDiagnosticCallbacks", "ResetTarget", "SendEndTriplet", "Pause 250",
+                         "Connect 115200 1", "RegisterPacketKinds", "InstallDiagnosticCallbacks",
+                         "ProbeTarget", "WriteBlock 0x20000 128"}));
+    EXPECT_EQ(engine.calls.back(), "Disconnect");
+    EXPECT_EQ(engine.calls[engine.calls.size() - 2], "RunUserProgram");
+    EXPECT_TRUE(engine.CallsStartingWith("RunProgram").empty());
+}
+
+TEST_F(CorvixSysRoadTest, OverSerialABoardThatStaysSilentIsTwentySeven) {
+    engine.probeAnswers = {false, false};
+    const LoadSession &session = Run(Program());
+    EXPECT_EQ(session.Result, LoaderErrorCorvixSysAbsent);
     ASSERT_EQ(display.messages.size(), 1u);
-    EXPECT_EQ(display.messages[0].second, "Target communication error.");
-    EXPECT_EQ(engine.calls, (std::vector<std::string>{"Disconnect"}));
+    EXPECT_EQ(display.messages[0].second, ErrorMessage(LoaderErrorCorvixSysAbsent));
+    EXPECT_TRUE(engine.CallsStartingWith("WriteBlock").empty());
 }
 
 } // namespace

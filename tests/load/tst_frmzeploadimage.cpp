@@ -77,6 +77,7 @@ public:
     void SendEndTriplet() override {}
     void RunUserProgram() override {}
     void RunProgram() override {}
+    void Pause(uint32_t) override {}
 };
 
 } // namespace

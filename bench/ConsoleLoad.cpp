@@ -1,0 +1,228 @@
+// A 1 MiB user program through the real load session, engine and CorvixSys console connection
+// to corvix-sim's console on loopback (login, passthrough, each 128-byte block written and its
+// acknowledgement waited for), against a bare TCP exchange of the same stuffed frames with a
+// plain peer that answers each with an acknowledgement frame, one at a time. Only the blocks are
+// timed: from the first write to the last acknowledgement. The ratio is what the session, the
+// engine, the connection's reader thread and hand-over, and the simulated board cost over the
+// wire.
+#include "ConsoleServer.h"
+#include "FrameCodec.h"
+
+#include "load/LoadDisplay.h"
+#include "load/LoadSession.h"
+#include "loader/ForwardingEngine.h"
+#include "loader/LoaderEngine.h"
+#include "platform/Md5.h"
+#include "platform/Messages.h"
+#include "platform/Socket.h"
+#include "settings/Zepenvironment.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace platform;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr size_t ProgramSize = 1 << 20;
+constexpr uint32_t RecordData = 64 * 1024; // sixteen records of 64 KiB
+constexpr size_t Block = 128;
+constexpr uint32_t LoadAddress = 0x100000;
+constexpr int Rounds = 3;
+
+LRESULT QuietProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
+
+void PutLe32(std::vector<uint8_t> &out, uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(uint8_t(value >> shift));
+}
+
+std::vector<uint8_t> ProgramData() {
+    std::vector<uint8_t> data(ProgramSize);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = uint8_t(i * 131 + 17);
+    return data;
+}
+
+// The user program file: records of RecordData bytes laid out one after the other.
+std::vector<uint8_t> ProgramFile(const std::vector<uint8_t> &data) {
+    const Md5Digest digest = Md5(data.data(), data.size());
+    std::vector<uint8_t> file;
+    PutLe32(file, 0);
+    PutLe32(file, uint32_t(data.size() + data.size() / RecordData * 8));
+    PutLe32(file, 0);
+    file.insert(file.end(), digest.begin(), digest.end());
+    for (size_t offset = 0; offset < data.size(); offset += RecordData) {
+        PutLe32(file, LoadAddress + uint32_t(offset));
+        PutLe32(file, RecordData + 8);
+        file.insert(file.end(), data.begin() + long(offset), data.begin() + long(offset + RecordData));
+    }
+    return file;
+}
+
+class QuietDisplay : public LoadDisplay {
+public:
+    explicit QuietDisplay(HWND window) : window_(window) {}
+    HWND WindowHandle() override { return window_; }
+    void ShowProgressWindow() override {}
+    void SetStage(const std::string &) override {}
+    void SetProgressMax(uint32_t) override {}
+    void StepProgress(uint32_t) override {}
+    void SetStatusPanel(int, const std::string &) override {}
+    void SetCaptions(const std::string &, const std::string &) override {}
+    void SetBusyCursor(bool) override {}
+    void ShowMessage(const std::string &, const std::string &text) override {
+        std::fprintf(stderr, "ConsoleLoad: %s\n", text.c_str());
+    }
+    void Finish() override {}
+
+private:
+    HWND window_;
+};
+
+// Times the blocks: from the start of the first write to the end of the last.
+class TimingEngine : public ForwardingEngine {
+public:
+    using ForwardingEngine::ForwardingEngine;
+    void WriteBlock(uint32_t address, uint16_t length, const uint8_t *data) override {
+        if (writes_++ == 0)
+            first_ = Clock::now();
+        ForwardingEngine::WriteBlock(address, length, data);
+        last_ = Clock::now();
+    }
+    double Seconds() const { return std::chrono::duration<double>(last_ - first_).count(); }
+    size_t Writes() const { return writes_; }
+
+private:
+    size_t writes_ = 0;
+    Clock::time_point first_, last_;
+};
+
+// Seconds for the program's blocks through the product; -1 on failure.
+double ThroughConsole(const std::string &programPath) {
+    sim::ConsoleServer console;
+    if (!console.Start())
+        return -1;
+    Environment env;
+    env.LoadThroughCorvixSys = 1;
+    env.BiosBaudRate = 115200;
+    env.Comm.UseTCP = 1;
+    env.Comm.UseCorvixSys = 1;
+    env.Comm.EthernetResponseTimeout = 5000;
+    SetField(env.Comm.CorvixSysAddress, "127.0.0.1");
+    env.Comm.CorvixSysTcpPort = console.Port();
+    SetField(env.Comm.CorvixSysUserName, sim::ConsoleOptions::DefaultUser);
+    SetField(env.Comm.CorvixSysPassword, sim::ConsoleOptions::DefaultPassword);
+    SetField(env.Comm.ConsoleNewline, sim::console::Newline);
+    SetField(env.Comm.ConsoleGreetingMessage, sim::console::Greeting);
+    SetField(env.Comm.ConsoleUserNamePrompt, sim::console::UserPrompt);
+    SetField(env.Comm.ConsolePasswordRequiredMessage, sim::console::PasswordRequired);
+    SetField(env.Comm.ConsolePasswordPrompt, sim::console::PasswordPrompt);
+    SetField(env.Comm.ConsoleLoggedInMessage, sim::console::LoggedIn);
+    SetField(env.Comm.ConsoleBadUserNameMessage, sim::console::BadLogin);
+    SetField(env.Comm.ConsolePrompt, sim::console::Prompt);
+    SetField(env.Comm.TargetModeCommand, sim::console::TargetMode);
+    SetField(env.Comm.TargetModeMessage, sim::console::TargetModeReply);
+
+    HWND window = CreateWindow(&QuietProc);
+    QuietDisplay display(window);
+    TimingEngine engine(ProcessLoaderEngine());
+    LoadSession session(programPath, env, engine, display, [] { return std::array<uint8_t, 16>{}; });
+    session.RunLoad();
+    DestroyWindow(window);
+    const bool whole = session.Result == 0 && engine.Writes() == ProgramSize / Block &&
+                       console.Board().WritesStored() == ProgramSize / Block;
+    return whole ? engine.Seconds() : -1;
+}
+
+// Seconds for the same stuffed frames, each answered by an acknowledgement before the next.
+double BareTcp(const std::vector<uint8_t> &data) {
+    Socket listener = Socket::Tcp();
+    listener.Bind(Ipv4Loopback(), 0);
+    listener.Listen(1);
+    Socket client = Socket::Tcp();
+    if (client.Connect(Ipv4Loopback(), listener.LocalPort()) != 0)
+        return -1;
+    Socket server = listener.Accept();
+    const size_t frames = data.size() / Block;
+    std::vector<std::vector<uint8_t>> wire;
+    for (size_t i = 0; i < frames; ++i) {
+        const uint32_t address = LoadAddress + uint32_t(i * Block);
+        std::vector<uint8_t> payload{0, uint8_t(Block), uint8_t(Block >> 8), uint8_t(address),
+                                     uint8_t(address >> 8), uint8_t(address >> 16), uint8_t(address >> 24)};
+        payload.insert(payload.end(), data.begin() + long(i * Block), data.begin() + long((i + 1) * Block));
+        wire.push_back(sim::EncodeFrame(sim::Frame{0, 3, std::move(payload)}));
+    }
+    const std::vector<uint8_t> ack = sim::EncodeFrame(sim::Frame{0, 0x83, {}});
+    std::thread peer([&] {
+        sim::FrameDecoder decoder;
+        std::vector<sim::Frame> got;
+        uint8_t buffer[4096];
+        for (size_t answered = 0; answered < frames;) {
+            const IoResult read = server.Recv(buffer, sizeof buffer);
+            if (read.error || read.count == 0)
+                return;
+            decoder.Feed(buffer, size_t(read.count), got);
+            for (; answered < got.size(); ++answered)
+                server.SendAll(ack.data(), ack.size());
+        }
+    });
+    sim::FrameDecoder decoder;
+    std::vector<sim::Frame> acks;
+    uint8_t buffer[256];
+    const auto start = Clock::now();
+    for (const auto &frame : wire) {
+        client.SendAll(frame.data(), frame.size());
+        const size_t want = acks.size() + 1;
+        while (acks.size() < want) {
+            const IoResult read = client.Recv(buffer, sizeof buffer);
+            if (read.error || read.count == 0)
+                break;
+            decoder.Feed(buffer, size_t(read.count), acks);
+        }
+        if (acks.size() < want)
+            break;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    client.Close();
+    peer.join();
+    return acks.size() == frames ? seconds : -1;
+}
+
+} // namespace
+
+int main() {
+    const std::vector<uint8_t> data = ProgramData();
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("tarnwick-bench-" + std::to_string(::getpid()) + ".upl");
+    {
+        const std::vector<uint8_t> file = ProgramFile(data);
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(file.data()), long(file.size()));
+    }
+    double console = 1e9, bare = 1e9;
+    for (int round = 0; round < Rounds; ++round) {
+        const double c = ThroughConsole(path.string()), b = BareTcp(data);
+        if (c < 0 || b < 0) {
+            std::fprintf(stderr, "ConsoleLoad: a transfer failed\n");
+            std::filesystem::remove(path);
+            return 1;
+        }
+        console = std::min(console, c);
+        bare = std::min(bare, b);
+    }
+    std::filesystem::remove(path);
+    std::printf("ConsoleLoad: 1 MiB user program as %zu SYS/WRITE blocks, each acknowledged (best of %d)\n",
+                ProgramSize / Block, Rounds);
+    std::printf("  through the session and TCorvixSysConnection to corvix-sim's console: %.1f ms (%.2f MiB/s)\n",
+                console * 1e3, 1 / console);
+    std::printf("  bare TCP, same frames, one at a time:                                 %.1f ms (%.2f MiB/s)\n",
+                bare * 1e3, 1 / bare);
+    std::printf("  ratio console / bare: %.2f (goal 1.5 or less)\n", console / bare);
+    return 0;
+}

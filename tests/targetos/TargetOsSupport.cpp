@@ -1,0 +1,79 @@
+#include "TargetOsSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace ostest {
+
+namespace {
+
+constexpr platform::UINT RunAction = platform::WM_USER + 300;
+
+} // namespace
+
+CommOptions ConsoleOptionsFor(uint16_t port) {
+    namespace text = sim::console;
+    CommOptions options;
+    options.UseTCP = 1;
+    options.UseCorvixSys = 1;
+    options.EthernetResponseTimeout = 2000;
+    options.EthernetRetryCount = 0;
+    SetField(options.CorvixSysAddress, "127.0.0.1");
+    options.CorvixSysTcpPort = port;
+    SetField(options.CorvixSysUserName, sim::ConsoleOptions::DefaultUser);
+    SetField(options.CorvixSysPassword, sim::ConsoleOptions::DefaultPassword);
+    SetField(options.ConsoleNewline, text::Newline);
+    SetField(options.ConsoleGreetingMessage, text::Greeting);
+    SetField(options.ConsoleUserNamePrompt, text::UserPrompt);
+    SetField(options.ConsolePasswordRequiredMessage, text::PasswordRequired);
+    SetField(options.ConsolePasswordPrompt, text::PasswordPrompt);
+    SetField(options.ConsoleLoggedInMessage, text::LoggedIn);
+    SetField(options.ConsoleBadUserNameMessage, text::BadLogin);
+    SetField(options.ConsolePrompt, text::Prompt);
+    SetField(options.TargetModeCommand, text::TargetMode);
+    SetField(options.TargetModeMessage, text::TargetModeReply);
+    return options;
+}
+
+std::unique_ptr<sim::ConsoleServer> StartConsole(const char *fault) {
+    sim::ConsoleOptions options;
+    if (*fault != '\0') {
+        const auto parsed = sim::ParseConsoleFault(fault);
+        EXPECT_TRUE(parsed.has_value()) << fault;
+        if (parsed)
+            options.fault = *parsed;
+    }
+    auto console = std::make_unique<sim::ConsoleServer>(options);
+    std::string error;
+    EXPECT_TRUE(console->Start(&error)) << error;
+    return console;
+}
+
+ActionWindow::ActionWindow() : hwnd_(platform::CreateWindow(&ActionWindow::Proc, this)) {}
+
+ActionWindow::~ActionWindow() { platform::DestroyWindow(hwnd_); }
+
+void ActionWindow::RunInNextWait(std::function<void()> action) {
+    action_ = std::move(action);
+    platform::PostMessage(hwnd_, RunAction, 0, 0);
+}
+
+platform::LRESULT ActionWindow::Proc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM,
+                                     platform::LPARAM) {
+    if (msg != RunAction)
+        return 0;
+    auto *self = static_cast<ActionWindow *>(platform::GetWindowUserData(hwnd));
+    if (self != nullptr && self->action_)
+        std::exchange(self->action_, {})();
+    return 0;
+}
+
+int32_t ConnectionCodeOf(const std::function<void()> &fn) {
+    try {
+        fn();
+    } catch (const xConnectionErr &error) {
+        return error.InternalCode;
+    }
+    return 0;
+}
+
+} // namespace ostest

@@ -1,0 +1,49 @@
+// Pieces of the console connection tests: options that point a connection at a console on
+// 127.0.0.1 with the console's own texts, a window of the test thread that runs an action when a
+// wait pumps it, and a connection that shows its socket.
+#pragma once
+
+#include "settings/CommOptions.h"
+#include "targetos/TCorvixSysConnection.h"
+
+#include "ConsoleServer.h"
+
+#include <functional>
+#include <memory>
+
+namespace ostest {
+
+// The simulated console's address, user, password and texts, with a short reply wait.
+CommOptions ConsoleOptionsFor(uint16_t port);
+
+// A started simulated console with one fault (empty: none); fails the test when it cannot start.
+std::unique_ptr<sim::ConsoleServer> StartConsole(const char *fault = "");
+
+// A window of the test thread. RunInNextWait(action) posts a message whose handling runs action,
+// so it runs inside the next wait that pumps this thread (a Cancel click, say).
+class ActionWindow {
+public:
+    ActionWindow();
+    ~ActionWindow();
+    ActionWindow(const ActionWindow &) = delete;
+    ActionWindow &operator=(const ActionWindow &) = delete;
+    platform::HWND Handle() const { return hwnd_; }
+    void RunInNextWait(std::function<void()> action);
+
+private:
+    static platform::LRESULT Proc(platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM);
+    std::function<void()> action_;
+    platform::HWND hwnd_ = nullptr;
+};
+
+// A console connection whose socket a test may look at.
+class InspectableConsole : public TCorvixSysConnection {
+public:
+    using TCorvixSysConnection::TCorvixSysConnection;
+    int SocketHandle() const { return socket_.Handle(); }
+};
+
+// Runs fn and returns the code of the xConnectionErr it raised, or 0.
+int32_t ConnectionCodeOf(const std::function<void()> &fn);
+
+} // namespace ostest
