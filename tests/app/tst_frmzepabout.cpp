@@ -3,7 +3,7 @@
 
 #include "app/Frmzepabout.h"
 #include "app/Frmzepmain.h"
-#include "app/Version.h"
+#include "settings/Version.h"
 #include "toolkit/Forms.h"
 
 #include <QKeyEvent>

@@ -5,7 +5,7 @@
 #include "FrameCodec.h"
 #include "LinkFrameCodec.h"
 #include "platform/Socket.h"
-#include "settings/CommOptions.h"
+#include "comm/CommOptions.h"
 
 #include <atomic>
 #include <functional>

@@ -7,7 +7,7 @@
 #include "loader/LoaderEngine.h"
 #include "loader/LoaderErrors.h"
 #include "platform/Messages.h"
-#include "settings/CommOptions.h"
+#include "comm/CommOptions.h"
 #include <gtest/gtest.h>
 
 #include "FrameCodec.h" // the simulated board's frame codec (corvix_sim)

@@ -1,6 +1,6 @@
 #include "SettingsTestSupport.h"
 
-#include "app/Version.h"
+#include "settings/Version.h"
 #include "comm/CommLogSwitches.h"
 #include "loader/LoaderEngine.h"
 #include "settings/Zepenvironment.h"

@@ -3,7 +3,7 @@
 // wait pumps it, and a connection that shows its socket.
 #pragma once
 
-#include "settings/CommOptions.h"
+#include "comm/CommOptions.h"
 #include "targetos/TCorvixSysConnection.h"
 
 #include "ConsoleServer.h"
