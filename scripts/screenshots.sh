@@ -128,4 +128,6 @@ else
   echo "screenshots: the simulated board's flash does not hold the sample image" >&2
   exit 1
 fi
+# A user program through the CorvixSys console, with its own settings, on the same display.
+"$ROOT/scripts/screenshots-corvixsys.sh" "$BIN"
 echo "Wrote the screenshots in $OUT"
