@@ -1,5 +1,7 @@
 #include "ConsoleServer.h"
 
+#include "LoopbackListener.h"
+
 #include "CommandLine.h"
 
 #include "platform/Telnet.h"
@@ -153,15 +155,10 @@ bool ConsoleServer::Start(std::string *error) {
     };
     if (!wake_.Valid())
         return fail("no wake descriptor");
-    int code = 0;
-    listener_ = platform::Socket::Tcp(&code);
+    std::string why;
+    listener_ = BindLoopbackTcp(options_.port, &why);
     if (!listener_.Valid())
-        return fail("socket: error " + std::to_string(code));
-    listener_.SetReuseAddress(true);
-    // Loopback only: the simulated console is never reachable from the network.
-    if ((code = listener_.Bind(platform::Ipv4Loopback(), options_.port)) != 0)
-        return fail("cannot bind 127.0.0.1:" + std::to_string(options_.port) + ": error " +
-                    std::to_string(code));
+        return fail(why);
     port_ = listener_.LocalPort();
     if (options_.fault.kind == ConsoleFaultKind::Refuse) {
         // Bound but never listening, then let go: a connect to the port is refused.
@@ -169,8 +166,8 @@ bool ConsoleServer::Start(std::string *error) {
         board_.Record(TranscriptEvent("fault").Add("fault", "refuse").Add("port", int64_t(port_)));
         return true;
     }
-    if ((code = listener_.Listen(4)) != 0 || (code = listener_.SetBlocking(false)) != 0)
-        return fail("listen: error " + std::to_string(code));
+    if (!ListenForHosts(listener_, &why))
+        return fail(why);
     stop_ = false;
     thread_ = std::thread(&ConsoleServer::Run, this);
     return true;

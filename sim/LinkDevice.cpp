@@ -1,12 +1,13 @@
 #include "LinkDevice.h"
 
+#include "LoopbackListener.h"
+
 #include "WireBytes.h"
 
 #include "platform/Md5.h"
 
 #include <cerrno>
 #include <poll.h>
-#include <sys/socket.h>
 #include <random>
 
 namespace sim {
@@ -104,23 +105,12 @@ bool LinkDevice::Start(std::string *error) {
     };
     if (!wake_.Valid())
         return fail("no wake descriptor");
-    int code = 0;
-    listener_ = platform::Socket::Tcp(&code);
-    if (!listener_.Valid())
-        return fail("socket: error " + std::to_string(code));
-    listener_.SetReuseAddress(true);
-    // A device that stops reading should fill up quickly: a small window, inherited by the
-    // accepted connections.
-    if (options_.fault.kind == LinkFaultKind::StopReading) {
-        const int smallest = 1;
-        ::setsockopt(listener_.Handle(), SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
-    }
-    // Loopback only: the simulated device is never reachable from the network.
-    if ((code = listener_.Bind(platform::Ipv4Loopback(), options_.port)) != 0)
-        return fail("cannot bind 127.0.0.1:" + std::to_string(options_.port) + ": error " +
-                    std::to_string(code));
-    if ((code = listener_.Listen(4)) != 0 || (code = listener_.SetBlocking(false)) != 0)
-        return fail("listen: error " + std::to_string(code));
+    // A device that stops reading should fill up quickly: the smallest window the system gives.
+    const int receiveBuffer = options_.fault.kind == LinkFaultKind::StopReading ? 1 : 0;
+    std::string why;
+    listener_ = BindLoopbackTcp(options_.port, &why, receiveBuffer);
+    if (!listener_.Valid() || !ListenForHosts(listener_, &why))
+        return fail(why);
     port_ = listener_.LocalPort();
     stop_ = false;
     thread_ = std::thread(&LinkDevice::Run, this);

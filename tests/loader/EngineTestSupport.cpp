@@ -272,32 +272,6 @@ std::vector<std::string> MessageCapture::Texts() const {
     return state_->texts;
 }
 
-// ---- window ----
-
-namespace {
-constexpr UINT RunActionMessage = WM_USER + 200;
-}
-
-ActionWindow::ActionWindow() : hwnd_(CreateWindow(&ActionWindow::Proc, this)) {}
-
-ActionWindow::~ActionWindow() { DestroyWindow(hwnd_); }
-
-void ActionWindow::Run(std::function<void()> action) {
-    action_ = std::move(action);
-    PostMessage(hwnd_, RunActionMessage, 0, 0);
-}
-
-LRESULT ActionWindow::Proc(HWND hwnd, UINT msg, WPARAM, LPARAM) {
-    auto *self = static_cast<ActionWindow *>(GetWindowUserData(hwnd));
-    if (self != nullptr && msg == RunActionMessage && self->action_) {
-        self->ran_ = true;
-        auto action = std::move(self->action_);
-        self->action_ = nullptr;
-        action();
-    }
-    return 0;
-}
-
 // ---- helpers ----
 
 CommOptions SerialOptions(int32_t baudRate) {

@@ -7,6 +7,7 @@
 #include "loader/LoaderEngine.h"
 #include "loader/LoaderErrors.h"
 #include "platform/Messages.h"
+#include "support/ActionWindow.h"
 #include "comm/CommOptions.h"
 #include <gtest/gtest.h>
 
@@ -125,26 +126,6 @@ private:
     struct State;
     std::shared_ptr<State> state_;
     MessageFunction previous_;
-};
-
-// A window of the test thread. Run(action) posts a message whose handling runs action, so the
-// action runs inside the next wait that pumps this thread (a Cancel click, a Disconnect).
-class ActionWindow {
-public:
-    ActionWindow();
-    ~ActionWindow();
-    ActionWindow(const ActionWindow &) = delete;
-    ActionWindow &operator=(const ActionWindow &) = delete;
-    platform::HWND Handle() const { return hwnd_; }
-    void Run(std::function<void()> action);
-    // True once any action has run.
-    bool ActionRan() const { return ran_; }
-
-private:
-    static platform::LRESULT Proc(platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM);
-    std::function<void()> action_;
-    bool ran_ = false;
-    platform::HWND hwnd_ = nullptr;
 };
 
 // Options for COM1 with short waits, so that silent-board tests end quickly.

@@ -17,7 +17,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using ostest::ActionWindow;
 using ostest::ConnectionCodeOf;
 using ostest::ConsoleOptionsFor;
 using ostest::InspectableConsole;
@@ -224,7 +223,7 @@ TEST(ConsoleWaits, CancelInTheConnectWaitIsACancel) {
     connection.SetCancelToken(&cancel);
     connection.SetSettings(ConsoleOptionsFor(console->Port()));
     // Posted before the connect starts, so the connect wait is the wait that dispatches it.
-    window.RunInNextWait([&] { cancel.Cancel(); });
+    window.Run([&] { cancel.Cancel(); });
     EXPECT_EQ(ConnectionCodeOf([&] { connection.Connect(ConnMode::Packet); }), ConnCode::Cancelled);
     EXPECT_FALSE(connection.IsOpen());
 }

@@ -4,12 +4,6 @@
 
 namespace ostest {
 
-namespace {
-
-constexpr platform::UINT RunAction = platform::WM_USER + 300;
-
-} // namespace
-
 CommOptions ConsoleOptionsFor(uint16_t port) {
     namespace text = sim::console;
     CommOptions options;
@@ -46,25 +40,6 @@ std::unique_ptr<sim::ConsoleServer> StartConsole(const char *fault) {
     std::string error;
     EXPECT_TRUE(console->Start(&error)) << error;
     return console;
-}
-
-ActionWindow::ActionWindow() : hwnd_(platform::CreateWindow(&ActionWindow::Proc, this)) {}
-
-ActionWindow::~ActionWindow() { platform::DestroyWindow(hwnd_); }
-
-void ActionWindow::RunInNextWait(std::function<void()> action) {
-    action_ = std::move(action);
-    platform::PostMessage(hwnd_, RunAction, 0, 0);
-}
-
-platform::LRESULT ActionWindow::Proc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM,
-                                     platform::LPARAM) {
-    if (msg != RunAction)
-        return 0;
-    auto *self = static_cast<ActionWindow *>(platform::GetWindowUserData(hwnd));
-    if (self != nullptr && self->action_)
-        std::exchange(self->action_, {})();
-    return 0;
 }
 
 int32_t ConnectionCodeOf(const std::function<void()> &fn) {

@@ -3,6 +3,8 @@
 // wait pumps it, and a connection that shows its socket.
 #pragma once
 
+#include "support/ActionWindow.h"
+
 #include "comm/CommOptions.h"
 #include "targetos/TCorvixSysConnection.h"
 
@@ -18,23 +20,6 @@ CommOptions ConsoleOptionsFor(uint16_t port);
 
 // A started simulated console with one fault (empty: none); fails the test when it cannot start.
 std::unique_ptr<sim::ConsoleServer> StartConsole(const char *fault = "");
-
-// A window of the test thread. RunInNextWait(action) posts a message whose handling runs action,
-// so it runs inside the next wait that pumps this thread (a Cancel click, say).
-class ActionWindow {
-public:
-    ActionWindow();
-    ~ActionWindow();
-    ActionWindow(const ActionWindow &) = delete;
-    ActionWindow &operator=(const ActionWindow &) = delete;
-    platform::HWND Handle() const { return hwnd_; }
-    void RunInNextWait(std::function<void()> action);
-
-private:
-    static platform::LRESULT Proc(platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM);
-    std::function<void()> action_;
-    platform::HWND hwnd_ = nullptr;
-};
 
 // A console connection whose socket a test may look at.
 class InspectableConsole : public TCorvixSysConnection {
