@@ -97,7 +97,11 @@ INSTANTIATE_TEST_SUITE_P(
                     OptionsCase{{"--password", std::string(300, 'x')}, false},
                     OptionsCase{{"--fault", "close"}, false},
                     OptionsCase{{"--memory-out", ""}, false},
-                    OptionsCase{{"--flash-out", "f.bin"}, false}));
+                    OptionsCase{{"--flash-out", "f.bin"}, false}),
+    [](const testing::TestParamInfo<OptionsCase> &param) {
+        // Stable names: ctest lists the cases at build time and runs them by name later.
+        return std::string(param.param.accepted ? "Accepted" : "Refused") + std::to_string(param.index);
+    });
 
 TEST(ConsoleCommandOptions, CarryUserPasswordAndFault) {
     const auto arguments = sim::ParseConsoleArguments(

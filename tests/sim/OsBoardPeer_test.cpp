@@ -145,7 +145,11 @@ INSTANTIATE_TEST_SUITE_P(
                     OsArguments{{"--os-needs-wake"}, false},
                     OsArguments{{"--memory-out", "m.bin"}, false},
                     OsArguments{{"--os", "--flash-out", "f.bin"}, false},
-                    OsArguments{{"--os", "--fault", "silent"}, false}));
+                    OsArguments{{"--os", "--fault", "silent"}, false}),
+    [](const testing::TestParamInfo<OsArguments> &param) {
+        // Stable names: ctest lists the cases at build time and runs them by name later.
+        return std::string(param.param.accepted ? "Accepted" : "Refused") + std::to_string(param.index);
+    });
 
 TEST(BoardOsArguments, CarryTheWakeAndTheModemLinesOfTheFrontEnd) {
     const auto pty = sim::ParseBoardArguments({"--os", "--pty", "--os-needs-wake"}, nullptr);
