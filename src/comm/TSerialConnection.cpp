@@ -127,14 +127,23 @@ void TSerialConnection::Write(const uint8_t *data, uint32_t count) {
     if (!port_ || !port_->Write(data, count)) throw xConnectionErr(ConnCode::WriteFailed);
     // A write is complete when its bytes are on the wire, as a serial driver reports it: the
     // bootstrap's pauses and its DSR samples are timed from there, not from a full kernel queue.
+    // A frame that takes no longer than a slice on the line is drained at once; only a longer
+    // one asks the port how much is left.
+    if (WireMs(count) <= PumpSliceMs) {
+        if (!port_->DrainOutput()) throw xConnectionErr(ConnCode::WriteNotCompleted);
+        return;
+    }
     DrainPumping();
+}
+
+int64_t TSerialConnection::WireMs(long bytes) const {
+    const int64_t baud = std::max<int64_t>(portSettings_.baudRate, 1);
+    return bytes < 0 ? 0 : (bytes * BitsPerByte * 1000 + baud - 1) / baud;
 }
 
 void TSerialConnection::DrainPumping() {
     for (;;) {
-        const long queued = port_->OutputQueueCount();
-        const int64_t baud = std::max<int64_t>(portSettings_.baudRate, 1);
-        const int64_t wireMs = queued < 0 ? 0 : (queued * BitsPerByte * 1000 + baud - 1) / baud;
+        const int64_t wireMs = WireMs(port_->OutputQueueCount());
         // The last piece is drained exactly, so a frame is timed from when it left; only what is
         // longer waits in the one wait, where Cancel and the reader's messages are served.
         if (wireMs <= PumpSliceMs) {

@@ -64,6 +64,8 @@ private:
     // Waits until what was written is on the wire, pumping messages while that takes longer
     // than a short slice.
     void DrainPumping();
+    // How long bytes take on the line at the port's rate, in whole milliseconds.
+    int64_t WireMs(long bytes) const;
 
     std::unique_ptr<platform::SerialPort> port_;
     platform::SerialSettings portSettings_;
