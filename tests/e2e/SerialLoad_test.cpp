@@ -134,8 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"silent-after-pilot", LoaderErrorTimeout, nullptr},
                       FaultCase{"drop-reply:3", 0, nullptr}, FaultCase{"corrupt-reply:3", 0, nullptr},
                       FaultCase{"nak-write:2", LoaderErrorCommunication, nullptr}),
-    [](const ::testing::TestParamInfo<FaultCase> &info) {
-        std::string name = info.param.fault;
+    [](const ::testing::TestParamInfo<FaultCase> &testCase) {
+        std::string name = testCase.param.fault;
         for (char &ch : name)
             if (!std::isalnum(static_cast<unsigned char>(ch)))
                 ch = '_';

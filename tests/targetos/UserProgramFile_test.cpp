@@ -180,8 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
                        return Builder().AddRaw({0, {}, 8}).AddRaw({0, {}, 0xFFFFFFF8}).Total(0xFFFFFFFF).Bytes();
                    },
                    LoaderErrorUserProgramDigest}),
-    [](const ::testing::TestParamInfo<BrokenFile> &info) {
-        std::string name = info.param.what;
+    [](const ::testing::TestParamInfo<BrokenFile> &testCase) {
+        std::string name = testCase.param.what;
         for (char &c : name)
             if (!std::isalnum(static_cast<unsigned char>(c)))
                 c = '_';
