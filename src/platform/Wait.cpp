@@ -60,8 +60,13 @@ WaitEnd PumpUntil(const WaitSpec &spec, CallableRef<bool()> condition,
         case GetResult::Message:
             break;
         }
-        if (msg.message == WM_NULL)
+        if (msg.message == WM_NULL) {
+            // A filter window that is gone can bring neither messages nor its timer: the wait
+            // would only spin, so it is over, as if its time had run out.
+            if (spec.window != nullptr && !IsWindow(spec.window))
+                return WaitEnd::Deadline;
             continue; // toolkit events or a wake: only the conditions need a new look
+        }
         if (spec.timerId != 0 && msg.message == WM_TIMER && msg.wParam == spec.timerId &&
             msg.hwnd == (spec.timerWindow != nullptr ? spec.timerWindow : spec.window))
             return WaitEnd::Deadline;

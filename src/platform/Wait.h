@@ -73,7 +73,8 @@ struct WaitSpec {
     const std::atomic<bool> *readerEnded = nullptr;
 };
 
-// Pumps messages until the wait ends; returns why. The checks run before every message, in
+// Pumps messages until the wait ends; returns why. A filter window that is destroyed ends the
+// wait as Deadline. The checks run before every message, in
 // this order: cancel token, condition, reader ended, deadline. intercept sees each message taken
 // before it is dispatched and returns true to keep it (a connect or receive notification the
 // caller reads itself); its condition is then checked again.

@@ -218,3 +218,19 @@ TEST(PumpUntil, PendingOnlyDispatchesWhatIsQueuedAndReturns) {
     EXPECT_EQ(seen, 4);
     DestroyWindow(window);
 }
+
+TEST(PumpUntil, WindowDestroyedDuringTheWaitEndsItInsteadOfSpinning) {
+    Drain();
+    HWND window = CreateWindow(NullProc);
+    std::thread destroyer([window] {
+        std::this_thread::sleep_for(50ms);
+        DestroyWindow(window);
+    });
+    Rescue rescue(3000ms);
+    WaitSpec spec;
+    spec.window = window;
+    const auto start = Clock::now();
+    EXPECT_EQ(PumpUntil(spec), WaitEnd::Deadline);
+    destroyer.join();
+    EXPECT_LT(MsSince(start), 1500);
+}
