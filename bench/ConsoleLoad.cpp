@@ -13,6 +13,7 @@
 #include "load/LoadDisplay.h"
 #include "load/LoadSession.h"
 #include "loader/ForwardingEngine.h"
+#include "QuietDisplay.h"
 #include "loader/LoaderEngine.h"
 #include "platform/Md5.h"
 #include "platform/Messages.h"
@@ -42,7 +43,6 @@ constexpr int Rounds = 3;
 constexpr size_t SerialProgramSize = 256 * 1024;
 constexpr uint32_t SerialRate = 460800;
 
-LRESULT QuietProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 void PutLe32(std::vector<uint8_t> &out, uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8)
@@ -72,25 +72,6 @@ std::vector<uint8_t> ProgramFile(const std::vector<uint8_t> &data) {
     return file;
 }
 
-class QuietDisplay : public LoadDisplay {
-public:
-    explicit QuietDisplay(HWND window) : window_(window) {}
-    HWND WindowHandle() override { return window_; }
-    void ShowProgressWindow() override {}
-    void SetStage(const std::string &) override {}
-    void SetProgressMax(uint32_t) override {}
-    void StepProgress(uint32_t) override {}
-    void SetStatusPanel(int, const std::string &) override {}
-    void SetCaptions(const std::string &, const std::string &) override {}
-    void SetBusyCursor(bool) override {}
-    void ShowMessage(const std::string &, const std::string &text) override {
-        std::fprintf(stderr, "ConsoleLoad: %s\n", text.c_str());
-    }
-    void Finish() override {}
-
-private:
-    HWND window_;
-};
 
 // Times the blocks: from the start of the first write to the end of the last.
 class TimingEngine : public ForwardingEngine {
@@ -136,7 +117,7 @@ double ThroughConsole(const std::string &programPath) {
     SetField(env.Comm.TargetModeCommand, sim::console::TargetMode);
     SetField(env.Comm.TargetModeMessage, sim::console::TargetModeReply);
 
-    HWND window = CreateWindow(&QuietProc);
+    HWND window = CreateWindow(&QuietDisplay::QuietProc);
     QuietDisplay display(window);
     TimingEngine engine(ProcessLoaderEngine());
     LoadSession session(programPath, env, engine, display, [] { return std::array<uint8_t, 16>{}; });
@@ -177,7 +158,7 @@ double ThroughSerialOsBoard(const std::vector<uint8_t> &data, double &ideal) {
     env.Comm.SerialResponseTimeout = 2000;
     env.Comm.SerialRetryCount = 1;
 
-    HWND window = CreateWindow(&QuietProc);
+    HWND window = CreateWindow(&QuietDisplay::QuietProc);
     QuietDisplay display(window);
     TimingEngine engine(ProcessLoaderEngine());
     LoadSession session(programPath, env, engine, display, [] { return std::array<uint8_t, 16>{}; });

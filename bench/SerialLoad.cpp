@@ -4,6 +4,7 @@
 #include "comm/PacketCodec.h"
 #include "load/LoadSession.h"
 #include "loader/ForwardingEngine.h"
+#include "QuietDisplay.h"
 #include "loader/LoaderErrors.h"
 #include "platform/Registry.h"
 #include "settings/Zepenvironment.h"
@@ -69,27 +70,7 @@ public:
     }
 };
 
-class QuietDisplay : public LoadDisplay {
-public:
-    explicit QuietDisplay(platform::HWND window) : window_(window) {}
-    platform::HWND WindowHandle() override { return window_; }
-    void ShowProgressWindow() override {}
-    void SetStage(const std::string &) override {}
-    void SetProgressMax(uint32_t) override {}
-    void StepProgress(uint32_t) override {}
-    void SetStatusPanel(int, const std::string &) override {}
-    void SetCaptions(const std::string &, const std::string &) override {}
-    void SetBusyCursor(bool) override {}
-    void ShowMessage(const std::string &caption, const std::string &text) override {
-        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-    }
-    void Finish() override {}
 
-private:
-    platform::HWND window_;
-};
-
-platform::LRESULT QuietProc(platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) { return 0; }
 
 } // namespace
 
@@ -119,7 +100,7 @@ int main() {
     }
     platform::RegKey("Software\\Vexlon\\ZEP\\Ports").SetString("COM1", server.Url());
 
-    platform::HWND window = platform::CreateWindow(QuietProc);
+    platform::HWND window = platform::CreateWindow(&QuietDisplay::QuietProc);
     QuietDisplay display(window);
     TimingEngine engine(TheLoaderEngine());
     const auto start = Clock::now();
