@@ -3,6 +3,7 @@
 #include "comm/PacketCodec.h"
 #include "loader/LoaderErrors.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,6 +12,9 @@ namespace {
 
 using packet::TypeDbg;
 using packet::TypeSys;
+
+// Where the text of the board's message starts, behind its length in bytes 2-3.
+constexpr uint16_t TargetTextOffset = 4;
 
 constexpr PacketKind Kinds[] = {
     {TypeSys, 2, nullptr, true, true},   // SYS/READ
@@ -52,11 +56,16 @@ void ShowSystemNak(const uint8_t *payload, uint16_t length, void *) {
 }
 
 void ShowTargetMessage(const uint8_t *payload, uint16_t length, void *) {
-    // The board need not terminate its text: never read past what the packet carried.
+    // The board's text: a 16-bit little-endian length in bytes 2-3, the zero-terminated text
+    // from byte 4. Neither the stated length nor a missing terminator may take the copy past
+    // what the packet carried.
     std::string text;
-    if (payload != nullptr) {
-        const auto *chars = reinterpret_cast<const char *>(payload);
-        text.assign(chars, ::strnlen(chars, length));
+    if (payload != nullptr && length > TargetTextOffset) {
+        const uint16_t stated = static_cast<uint16_t>(ByteAt(payload, length, 2) |
+                                                      ByteAt(payload, length, 3) << 8);
+        const size_t carried = std::min<size_t>(stated, length - TargetTextOffset);
+        const auto *chars = reinterpret_cast<const char *>(payload + TargetTextOffset);
+        text.assign(chars, ::strnlen(chars, carried));
     }
     ShowError(text);
 }

@@ -38,15 +38,23 @@ TEST(PacketKindHandlers, MessagesStayWithinThePayload) {
     ShowSystemNak(nak.data(), static_cast<uint16_t>(nak.size()), nullptr);
     // A short NAK shows zeros for what it does not carry.
     ShowSystemNak(nak.data(), 1, nullptr);
-    const auto *bytes = reinterpret_cast<const uint8_t *>("hello\0junk");
-    ShowTargetMessage(bytes, 10, nullptr);
-    ShowTargetMessage(bytes, 3, nullptr); // no terminator inside the packet
+    // The board's text: bytes 2-3 its length (little-endian), the zero-terminated text from 4.
+    const Bytes text = {0xAA, 0xBB, 6, 0, 'h', 'e', 'l', 'l', 'o', 0, 'j', 'u', 'n', 'k'};
+    const auto size = static_cast<uint16_t>(text.size());
+    ShowTargetMessage(text.data(), size, nullptr);
+    ShowTargetMessage(text.data(), 7, nullptr); // no terminator inside the packet
+    const Bytes shortStated = {0, 0, 2, 0, 'h', 'e', 'l', 'l', 'o', 0};
+    ShowTargetMessage(shortStated.data(), static_cast<uint16_t>(shortStated.size()), nullptr);
+    const Bytes hugeStated = {0, 0, 0xFF, 0xFF, 'o', 'k'}; // says more than the packet holds
+    ShowTargetMessage(hugeStated.data(), static_cast<uint16_t>(hugeStated.size()), nullptr);
+    ShowTargetMessage(text.data(), 4, nullptr); // a header and no text
     ShowTargetMessage(nullptr, 0, nullptr);
     ShowLoaderDropped(nullptr, 0, nullptr);
     EXPECT_EQ(messages.Texts(),
               (std::vector<std::string>{"System Nak - reason: 05 type: 00, subtype: 0a",
                                         "System Nak - reason: 05 type: 00, subtype: 00", "hello",
-                                        "hel", "", "Loader dropped connection with Selvane"}));
+                                        "hel", "he", "ok", "", "",
+                                        "Loader dropped connection with Selvane"}));
 }
 
 class PacketKindsTest : public EngineTest {};
@@ -62,7 +70,7 @@ TEST_F(PacketKindsTest, RegisteredOnTheConnectionAndShownFromTheBoard) {
             return answer; // the request is not complete yet
         Bytes reply;
         for (const sim::Frame &notice :
-             {sim::Frame{0, 0, {0x01, 0x00, 0x06}}, sim::Frame{0, 63, {'b', 'u', 's', 'y'}}}) {
+             {sim::Frame{0, 0, {0x01, 0x00, 0x06}}, sim::Frame{0, 63, {0, 0, 5, 0, 'b', 'u', 's', 'y', 0}}}) {
             const Bytes bytes = sim::EncodeFrame(notice);
             reply.insert(reply.end(), bytes.begin(), bytes.end());
         }
