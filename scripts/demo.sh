@@ -16,19 +16,27 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# corvix-sim prints the address to use as its first line: waits up to 5 s for it in $1 and checks
+# that it starts with $3; otherwise shows what corvix-sim said on $2 and fails.
+simAddress() {
+  for _ in $(seq 1 100); do
+    [ -s "$1" ] && break
+    sleep 0.05
+  done
+  local line
+  line=$(head -n 1 "$1")
+  case "$line" in
+    "$3"*) echo "$line" ;;
+    *) echo "corvix-sim did not start:" >&2; cat "$2" >&2; return 1 ;;
+  esac
+}
+
 echo "== Starting the simulated board (corvix-sim, paced at the line rate)"
 "$BIN/corvix-sim" board --rfc2217-port 0 --pace --transcript "$WORK/transcript.json" \
   --flash-out "$WORK/flash.bin" >"$WORK/sim.out" 2>"$WORK/sim.err" &
 SIM_PID=$!
-for _ in $(seq 1 100); do
-  [ -s "$WORK/sim.out" ] && break
-  sleep 0.05
-done
-URL=$(head -n 1 "$WORK/sim.out")
-case "$URL" in
-  rfc2217://127.0.0.1:*) echo "   board on $URL" ;;
-  *) echo "corvix-sim did not start:"; cat "$WORK/sim.err"; exit 1 ;;
-esac
+URL=$(simAddress "$WORK/sim.out" "$WORK/sim.err" "rfc2217://127.0.0.1:") || exit 1
+echo "   board on $URL"
 
 export TARNWICK_REGISTRY=$WORK/registry.reg
 cat >"$TARNWICK_REGISTRY" <<REG
@@ -71,15 +79,8 @@ PROGRAM=${DEMO_PROGRAM:-$SAMPLES/demo-program.upl}
 "$BIN/corvix-sim" console --port 0 --transcript "$WORK/console.json" \
   --memory-out "$WORK/memory.upl" >"$WORK/console.out" 2>"$WORK/console.err" &
 SIM_PID=$!
-for _ in $(seq 1 100); do
-  [ -s "$WORK/console.out" ] && break
-  sleep 0.05
-done
-CONSOLE=$(head -n 1 "$WORK/console.out")
-case "$CONSOLE" in
-  127.0.0.1:*) echo "   console on $CONSOLE" ;;
-  *) echo "corvix-sim console did not start:"; cat "$WORK/console.err"; exit 1 ;;
-esac
+CONSOLE=$(simAddress "$WORK/console.out" "$WORK/console.err" "127.0.0.1:") || exit 1
+echo "   console on $CONSOLE"
 "$BIN/tarnwick-cli" settings set "Load through CorvixSys" 1
 "$BIN/tarnwick-cli" settings set UseTCP 1
 "$BIN/tarnwick-cli" settings set UseCorvixLink 0

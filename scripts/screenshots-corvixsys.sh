@@ -23,18 +23,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-waitFor() {
-  local output
-  for _ in $(seq 100); do
-    if output=$("$@" 2>/dev/null) && [ -n "$output" ]; then
-      echo "$output" | head -n 1
-      return 0
-    fi
-    sleep 0.1
-  done
-  echo "screenshots-corvixsys: timed out waiting for: $*" >&2
-  return 1
-}
+source "$ROOT/scripts/wait-for.sh"
 
 "$BIN/corvix-sim" console --port 0 --memory-out "$work/memory.upl" --transcript "$work/console.json" \
   >"$work/sim.out" 2>"$work/sim.err" &

@@ -36,19 +36,7 @@ export DISPLAY=":$display"
 Xvfb "$DISPLAY" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfbPid=$!
 
-# Polls a command up to 10 s; prints its output once it succeeds.
-waitFor() {
-  local output
-  for _ in $(seq 100); do
-    if output=$("$@" 2>/dev/null) && [ -n "$output" ]; then
-      echo "$output" | head -n 1
-      return 0
-    fi
-    sleep 0.1
-  done
-  echo "screenshots: timed out waiting for: $*" >&2
-  return 1
-}
+source "$ROOT/scripts/wait-for.sh"
 
 waitFor xdotool getdisplaygeometry >/dev/null
 

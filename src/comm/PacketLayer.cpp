@@ -129,11 +129,7 @@ void TConnection::SendAndWait(uint8_t type, uint8_t subtype, const uint8_t *data
         HWND window;
         HandlerEntry &entry;
         ~EndOfWait() {
-            // The hook posts one wake per reply; a quit that comes out instead is the outer
-            // loop's and goes back.
-            MSG wake;
-            if (PeekMessage(&wake, window, UM_WAKE, UM_WAKE, PM_REMOVE) && wake.message == WM_QUIT)
-                PostQuitMessage(static_cast<int>(wake.wParam));
+            RemoveMessages(window, UM_WAKE, UM_WAKE);
             entry.arrived = false;
         }
     } endOfWait{window_, entry};

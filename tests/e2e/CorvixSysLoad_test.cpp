@@ -9,6 +9,7 @@
 #include "platform/Registry.h"
 #include "settings/Zepenvironment.h"
 #include "support/RecordingDisplay.h"
+#include "support/StartConsole.h"
 #include "support/UserProgramBuilder.h"
 #include "support/WholeLoadTest.h"
 
@@ -56,17 +57,9 @@ protected:
         WholeLoadTest::TearDown();
     }
 
+    // A console, with the settings pointed at it.
     std::unique_ptr<sim::ConsoleServer> StartConsole(const char *fault = "") {
-        sim::ConsoleOptions options;
-        if (*fault != '\0') {
-            const auto parsed = sim::ParseConsoleFault(fault);
-            EXPECT_TRUE(parsed.has_value()) << fault;
-            if (parsed)
-                options.fault = *parsed;
-        }
-        auto console = std::make_unique<sim::ConsoleServer>(options);
-        std::string error;
-        EXPECT_TRUE(console->Start(&error)) << error;
+        auto console = ::StartConsole(fault);
         Env().Comm.CorvixSysTcpPort = console->Port();
         return console;
     }

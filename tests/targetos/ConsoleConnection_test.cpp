@@ -20,7 +20,6 @@ using namespace std::chrono_literals;
 using ostest::ConnectionCodeOf;
 using ostest::ConsoleOptionsFor;
 using ostest::InspectableConsole;
-using ostest::StartConsole;
 
 constexpr uint8_t Sys = 0;
 constexpr uint8_t Probe = 11;

@@ -28,20 +28,6 @@ CommOptions ConsoleOptionsFor(uint16_t port) {
     return options;
 }
 
-std::unique_ptr<sim::ConsoleServer> StartConsole(const char *fault) {
-    sim::ConsoleOptions options;
-    if (*fault != '\0') {
-        const auto parsed = sim::ParseConsoleFault(fault);
-        EXPECT_TRUE(parsed.has_value()) << fault;
-        if (parsed)
-            options.fault = *parsed;
-    }
-    auto console = std::make_unique<sim::ConsoleServer>(options);
-    std::string error;
-    EXPECT_TRUE(console->Start(&error)) << error;
-    return console;
-}
-
 int32_t ConnectionCodeOf(const std::function<void()> &fn) {
     try {
         fn();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/ActionWindow.h"
+#include "support/StartConsole.h"
 
 #include "comm/CommOptions.h"
 #include "targetos/TCorvixSysConnection.h"
@@ -17,9 +18,6 @@ namespace ostest {
 
 // The simulated console's address, user, password and texts, with a short reply wait.
 CommOptions ConsoleOptionsFor(uint16_t port);
-
-// A started simulated console with one fault (empty: none); fails the test when it cannot start.
-std::unique_ptr<sim::ConsoleServer> StartConsole(const char *fault = "");
 
 // A console connection whose socket a test may look at.
 class InspectableConsole : public TCorvixSysConnection {
