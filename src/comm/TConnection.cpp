@@ -1,5 +1,7 @@
 #include "comm/TConnection.h"
 
+#include "comm/CommLog.h"
+
 #include <algorithm>
 #include <cstring>
 #include <system_error>
@@ -132,8 +134,11 @@ void TConnection::LogPortClosed() { CallHook(Shared().portClosed); }
 bool TConnection::LogRawWrites() { return Shared().logRawWrites; }
 bool TConnection::LogRawReads() { return Shared().logRawReads; }
 
-void TConnection::LogData(const uint8_t *bytes, uint32_t count) {
-    if (LogDataHook fn = Shared().data.load()) fn(bytes, count);
+void TConnection::LogData(const uint8_t *bytes, uint32_t count) const {
+    LogDataHook fn = Shared().data.load();
+    if (fn == nullptr) return;
+    const commlog::ScopedLogCaller caller({Mode(), StuffsFrames()});
+    fn(bytes, count);
 }
 
 void TConnection::LogPortEvent(const SerialSettings *settings, int32_t port, bool opened) {

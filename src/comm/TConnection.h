@@ -182,6 +182,8 @@ protected:
     virtual bool StartFrame(uint8_t byte, uint32_t &counter);
     // Serial framing: flag and stuffing into the encode buffer; returns the frame length.
     virtual uint32_t EncodeFrame(uint32_t payloadLength);
+    // Whether the framing escapes bytes with 0x7D (serial and console) or sends them as they are.
+    virtual bool StuffsFrames() const { return true; }
     // Makes a blocked WaitForData return so the reader sees its stop flag.
     virtual void WakeReader() {}
 
@@ -203,7 +205,8 @@ protected:
     static void LogTimeStamp();
     static void LogSendHeading();
     static void LogReceiveHeading();
-    static void LogData(const uint8_t *bytes, uint32_t count);
+    // The data hook runs with this connection's mode and framing at hand.
+    void LogData(const uint8_t *bytes, uint32_t count) const;
     static void LogPortEvent(const platform::SerialSettings *settings, int32_t port, bool opened);
     static void LogPortClosed();
     static bool LogRawWrites();

@@ -20,6 +20,7 @@ protected:
     // Sends the frame without its flag byte.
     void Write(const uint8_t *data, uint32_t count) override;
     uint32_t EncodeFrame(uint32_t payloadLength) override;
+    bool StuffsFrames() const override { return false; }
     bool StartFrame(uint8_t byte, uint32_t &counter) override;
     void AppendByte(uint8_t *buffer, uint32_t &counter, uint32_t capacity, uint8_t byte) override;
 };

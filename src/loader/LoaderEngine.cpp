@@ -1,5 +1,6 @@
 #include "loader/LoaderEngine.h"
 
+#include "comm/CommLog.h"
 #include "comm/CommLogSwitches.h"
 #include "comm/PacketCodec.h"
 #include "comm/TCorvixLinkConnection.h"
@@ -279,7 +280,10 @@ void LoaderEngine::CancelTransfer() {
     cancel_.Cancel();
 }
 
-void LoaderEngine::StartSession() { cancel_.Clear(); }
+void LoaderEngine::StartSession() {
+    cancel_.Clear();
+    logStartedThisLoad_ = false;
+}
 
 // ---- connection settings ----
 
@@ -330,12 +334,17 @@ void LoaderEngine::InstallDiagnosticCallbacks() {
     InstallLogHooks();
 }
 
-// LOG SEAM: until the communication log unit exists there is no file to open or close and no
-// writer to hook; the connection layer calls its hooks only when they are set, so leaving them
-// unset is the "logging off" state.
-void LoaderEngine::OpenCommunicationLog() {}
-void LoaderEngine::CloseCommunicationLog() {}
-void LoaderEngine::InstallLogHooks() {}
+void LoaderEngine::OpenCommunicationLog() {
+    commlog::OpenLog(logStartedThisLoad_ ? commlog::LogStart::Append : commlog::LogStart::CreateAnew);
+    logStartedThisLoad_ = true;
+    // Hooked before the connect stage too, so that the log shows the first port opening of
+    // the process and not only those after it.
+    InstallLogHooks();
+}
+
+void LoaderEngine::CloseCommunicationLog() { commlog::CloseLog(); }
+
+void LoaderEngine::InstallLogHooks() { commlog::InstallLogHooks(); }
 
 // ---- the board's own operating system ----
 

@@ -239,6 +239,9 @@ private:
     bool portReconfigured_ = false;
     platform::CancelToken cancel_;
     int32_t busyDepth_ = 0;
+    // Set once this load has created its communication log: a later connect of the same load
+    // (after a disconnect in between) adds to it instead of emptying it.
+    bool logStartedThisLoad_ = false;
     std::vector<uint8_t> writeBlockPayload_;
     // Windowed download state, for the length of one download (UI thread only: the handler runs
     // there too).

@@ -1,0 +1,160 @@
+#include "comm/CommLog.h"
+
+#include "comm/CommLogSwitches.h"
+#include "comm/PacketLogDecoder.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <iostream>
+#include <mutex>
+#include <unistd.h>
+
+namespace commlog {
+namespace {
+
+constexpr const char *LogFileName = "tcout.txt";
+
+// The one log of the process. The flag mirrors a mutex that may not exist yet: the hooks leave
+// the file alone until the first OpenLog and after CloseLog.
+struct LogFile {
+    std::mutex mutex;
+    std::atomic<bool> active{false};
+    int fd = -1; // guarded by mutex
+};
+
+LogFile &File() {
+    static LogFile *const file = new LogFile; // a reader thread may still log during exit
+    return *file;
+}
+
+thread_local LogCaller currentCaller;
+
+bool LoggingEnabled() { return LogSwitches().EnableTcLogging != 0; }
+
+// Write errors are ignored: the log must never disturb the load it describes.
+void WriteAll(int fd, const char *bytes, size_t count) {
+    while (count > 0) {
+        const ssize_t written = ::write(fd, bytes, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        bytes += written;
+        count -= static_cast<size_t>(written);
+    }
+}
+
+// Runs write with the log's text under the mutex, when logging is on and the file is open.
+template <typename Writer> void WriteLocked(Writer &&write) {
+    LogFile &file = File();
+    if (!LoggingEnabled() || !file.active.load(std::memory_order_acquire)) return;
+    std::lock_guard lock(file.mutex);
+    if (file.fd < 0) return;
+    const int fd = file.fd;
+    auto sink = [fd](const char *bytes, size_t count) { WriteAll(fd, bytes, count); };
+    LogText text(sink);
+    write(text);
+}
+
+} // namespace
+
+void OpenLog(LogStart start) {
+    if (!LoggingEnabled()) return;
+    LogFile &file = File();
+    std::lock_guard lock(file.mutex);
+    if (file.fd < 0) {
+        const int mode = start == LogStart::CreateAnew ? O_TRUNC : O_APPEND;
+        file.fd = ::open(LogFileName, O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0644);
+        if (file.fd < 0) {
+            const int error = errno;
+            char folder[512] = ".";
+            if (::getcwd(folder, sizeof folder) == nullptr) std::strcpy(folder, ".");
+            std::cerr << "tarnwick: the communication log " << LogFileName
+                      << " could not be created in " << folder << ": " << std::strerror(error)
+                      << " (the load goes on without it)\n";
+        }
+    }
+    file.active.store(true, std::memory_order_release);
+}
+
+void CloseLog() {
+    if (!LoggingEnabled()) return;
+    LogFile &file = File();
+    std::lock_guard lock(file.mutex);
+    if (file.fd >= 0) ::close(file.fd);
+    file.fd = -1;
+    file.active.store(false, std::memory_order_release);
+}
+
+bool IsLogOpen() {
+    LogFile &file = File();
+    std::lock_guard lock(file.mutex);
+    return file.fd >= 0;
+}
+
+void LogTimeStamp() {
+    WriteLocked([](LogText &text) {
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        tm local{};
+        ::localtime_r(&now.tv_sec, &local);
+        text.Format("\r\n(%02d:%02d:%02d:%02d)", local.tm_hour, local.tm_min, local.tm_sec,
+                    static_cast<int>(now.tv_nsec / 1000000));
+    });
+}
+
+void LogSendHeading() {
+    WriteLocked([](LogText &text) { text.Put(" send \r\n"); });
+}
+
+void LogReceiveHeading() {
+    WriteLocked([](LogText &text) { text.Put(" receive\r\n"); });
+}
+
+void LogPortClosed() {
+    WriteLocked([](LogText &text) { text.Put(" port closed \r\n"); });
+}
+
+void LogPortEvent(const platform::SerialSettings *portSettings, uint32_t size, int32_t port,
+                  uint8_t opened) {
+    WriteLocked([&](LogText &text) {
+        text.Format(" COM%d %sopened\r\n", port, opened == 0 ? "not " : "");
+        // The record's size comes with it: a shorter one than ours is not read.
+        if (LogSwitches().LogVerbose == 0 || portSettings == nullptr ||
+            size < sizeof(platform::SerialSettings))
+            return;
+        text.Format("Baud rate: %d\r\n", static_cast<int32_t>(portSettings->baudRate));
+        text.Format("DTR flow control type: %d\r\n", portSettings->dtrControl);
+        text.Format("RTS flow control: %d\r\n", portSettings->rtsControl);
+        text.Format("Stop Bits (0,1,2 = 1, 1.5, 2): %d\r\n", portSettings->stopBits);
+    });
+}
+
+void LogData(const uint8_t *bytes, uint32_t count) {
+    const LogCaller caller = currentCaller;
+    if (caller.mode == ConnMode::NotStarted || bytes == nullptr) return;
+    WriteLocked([&](LogText &text) {
+        const CommLogSwitches &switches = LogSwitches();
+        const bool packetMode = caller.mode == ConnMode::Packet;
+        if (packetMode && switches.LogVerbose != 0) DecodeFrame(bytes, count, caller.stuffed, text);
+        const bool dump = packetMode ? switches.LogPacketData != 0
+                                     : (switches.LogNonPacketWrites != 0 ||
+                                        switches.LogNonPacketReads != 0);
+        if (dump) text.HexDump(bytes, count);
+    });
+}
+
+void InstallLogHooks() {
+    const CommLogSwitches &switches = LogSwitches();
+    TConnection::SetLogHooks(&LogSendHeading, &LogReceiveHeading, &LogData, &LogPortEvent,
+                             &LogPortClosed, &LogTimeStamp, switches.LogNonPacketWrites != 0,
+                             switches.LogNonPacketReads != 0);
+}
+
+ScopedLogCaller::ScopedLogCaller(LogCaller caller) : previous_(currentCaller) {
+    currentCaller = caller;
+}
+
+ScopedLogCaller::~ScopedLogCaller() { currentCaller = previous_; }
+
+} // namespace commlog
