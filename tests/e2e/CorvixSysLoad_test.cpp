@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ConsoleFailure{"Silence", "silent", nullptr, LoaderErrorConsoleLogin},
                       ConsoleFailure{"NothingListening", "refuse", nullptr, LoaderErrorConsoleRefused},
                       ConsoleFailure{"NoOperatingSystem", "no-os", nullptr, LoaderErrorCorvixSysAbsent}),
-    [](const ::testing::TestParamInfo<ConsoleFailure> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ConsoleFailure> &param) { return std::string(param.param.name); });
 
 TEST_F(CorvixSysLoadTest, CancelInTheConnectWaitIsAQuietCancel) {
     auto console = StartConsole();

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 class CommLogFile {
 public:
@@ -61,3 +62,34 @@ private:
     std::filesystem::path savedDirectory_;
     std::filesystem::path directory_;
 };
+
+// One time-stamped piece of a log: the text after the stamp up to the next one, split into
+// its first line (the heading or port event), the decoded lines and the hexadecimal dump.
+struct CommLogEntry {
+    std::string heading;
+    std::vector<std::string> decoded;
+    std::vector<std::string> dump;
+};
+
+inline std::vector<CommLogEntry> ParseCommLog(const std::string &text) {
+    static const std::regex stamp(R"(\r\n\(\d\d:\d\d:\d\d:\d\d\d?\))");
+    static const std::regex dumpLine(R"(([0-9a-f]{2} ){1,16})");
+    std::vector<CommLogEntry> entries;
+    std::sregex_token_iterator piece(text.begin(), text.end(), stamp, -1), end;
+    if (piece != end) ++piece; // what comes before the first stamp
+    for (; piece != end; ++piece) {
+        CommLogEntry entry;
+        std::istringstream lines(piece->str());
+        std::string line;
+        bool first = true;
+        while (std::getline(lines, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (first) entry.heading = line;
+            else if (std::regex_match(line, dumpLine)) entry.dump.push_back(line);
+            else entry.decoded.push_back(line);
+            first = false;
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}

@@ -9,6 +9,13 @@
 #include <memory>
 #include <string>
 
+inline std::unique_ptr<sim::ConsoleServer> StartConsole(sim::ConsoleOptions options) {
+    auto console = std::make_unique<sim::ConsoleServer>(options);
+    std::string error;
+    EXPECT_TRUE(console->Start(&error)) << error;
+    return console;
+}
+
 inline std::unique_ptr<sim::ConsoleServer> StartConsole(const char *fault = "") {
     sim::ConsoleOptions options;
     if (*fault != '\0') {
@@ -17,8 +24,5 @@ inline std::unique_ptr<sim::ConsoleServer> StartConsole(const char *fault = "") 
         if (parsed)
             options.fault = *parsed;
     }
-    auto console = std::make_unique<sim::ConsoleServer>(options);
-    std::string error;
-    EXPECT_TRUE(console->Start(&error)) << error;
-    return console;
+    return StartConsole(options);
 }
