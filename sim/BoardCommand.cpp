@@ -12,6 +12,7 @@ const char BoardUsage[] =
     "                        [--baud-rates R1,R2,...] [--no-processor]\n"
     "                        [--fault "
     "silent|silent-after-pilot|drop-reply:N|corrupt-reply:N|nak-write:N|close:N]\n"
+    "                        [--text-after-writes N TEXT]\n"
     "                        [--transcript FILE] [--flash-out FILE]\n"
     "       corvix-sim board --os [--os-needs-wake] [--os-rate R]\n"
     "                        [--rfc2217-port N | --pty] [--pace] [--transcript FILE]\n"
@@ -24,6 +25,9 @@ const char BoardUsage[] =
     "  --baud-rates LIST rates SYS/SETBAUDRATE accepts (default 115200,230400,460800)\n"
     "  --no-processor    nothing reacts: DSR stays still and nothing answers\n"
     "  --fault F         misbehave as F (N counts from 1)\n"
+    "  --text-after-writes N TEXT\n"
+    "                    right after acknowledging the N-th write (from 1), send the board's\n"
+    "                    text message TEXT (1 to 255 characters) once\n"
     "  --transcript FILE write a JSON transcript on exit\n"
     "  --flash-out FILE  write the flash window 0x80000-0xFFFFF (512 KiB) on exit\n"
     "  --os              the board already runs CorvixSys: it answers the probe (SYS 11),\n"
@@ -116,6 +120,12 @@ std::optional<BoardArguments> ParseBoardArguments(const std::vector<std::string>
                    arguments.board.fault = fault.value_or(BoardFault{});
                    return fault.has_value();
                })
+        .Pair("--text-after-writes",
+              [&](const std::string &count, const std::string &text) {
+                  auto message = ParseBoardTextMessage(count, text);
+                  arguments.board.textMessage = message.value_or(BoardTextMessage{});
+                  return message.has_value();
+              })
         .Flag("--os", [&] { arguments.os = true; })
         .Flag("--os-needs-wake", [&] { arguments.osSerial.needsWake = true; })
         .Value("--os-rate",
@@ -144,11 +154,12 @@ std::optional<BoardArguments> ParseBoardArguments(const std::vector<std::string>
     // A board running CorvixSys has no pilot BIOS: its options would silently mean nothing.
     const bool bootstrapOptions = !arguments.flashPath.empty() || arguments.board.noProcessor ||
                                   arguments.board.fault != BoardFault{} ||
+                                  arguments.board.textMessage != BoardTextMessage{} ||
                                   arguments.board.flashId != BoardOptions{}.flashId ||
                                   arguments.board.baudRates != BoardOptions{}.baudRates;
     if (arguments.os && bootstrapOptions)
         return refuse("--os takes none of --flash-out, --flash-id, --baud-rates, "
-                      "--no-processor and --fault");
+                      "--no-processor, --fault and --text-after-writes");
     arguments.board.hasModemLines = !arguments.pty;
     arguments.osSerial.hasModemLines = !arguments.pty;
     return arguments;

@@ -2,7 +2,7 @@
 //
 //   corvix-sim board [--rfc2217-port N | --pty] [--pace] [--flash-id HEX]
 //                    [--baud-rates R1,R2,...] [--no-processor] [--fault F]
-//                    [--transcript FILE] [--flash-out FILE]
+//                    [--text-after-writes N TEXT] [--transcript FILE] [--flash-out FILE]
 //   corvix-sim board --os [--os-needs-wake] [--os-rate R] [--rfc2217-port N | --pty] [--pace]
 //                    [--transcript FILE] [--memory-out FILE]
 //   F: silent | silent-after-pilot | drop-reply:N | corrupt-reply:N | nak-write:N | close:N

@@ -29,6 +29,16 @@ const char *BoardFaultName(BoardFaultKind kind) {
     return FaultSpellingName(kind, FaultNames);
 }
 
+std::optional<BoardTextMessage> ParseBoardTextMessage(std::string_view count,
+                                                      std::string_view text) {
+    const auto n = ParseDecimal(count, UINT32_MAX);
+    // The host reads the text up to its first zero byte: one inside would cut it short.
+    if (!n || *n == 0 || text.empty() || text.size() > MaxBoardTextLength ||
+        text.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    return BoardTextMessage{*n, std::string(text)};
+}
+
 std::optional<std::vector<uint32_t>> ParseBaudRates(std::string_view text) {
     std::vector<uint32_t> rates;
     size_t start = 0;

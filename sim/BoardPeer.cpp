@@ -65,6 +65,7 @@ const char *BoardStateName(BoardState state) {
 
 BoardPeer::BoardPeer(BoardOptions options)
     : options_(std::move(options)), pilotBios_(options_, flash_, transcript_),
+      textMessage_(options_.textMessage),
       state_(options_.hasModemLines || options_.noProcessor ? BoardState::Idle
                                                             : BoardState::Bootstrap) {
     TranscriptEvent event("board");
@@ -73,6 +74,8 @@ BoardPeer::BoardPeer(BoardOptions options)
     event.Add("fault", BoardFaultName(options_.fault.kind));
     if (options_.fault.n)
         event.Add("faultN", int64_t(options_.fault.n));
+    if (options_.textMessage.afterWrites)
+        event.Add("textAfterWrites", int64_t(options_.textMessage.afterWrites));
     transcript_.Record(std::move(event));
 }
 
@@ -280,6 +283,7 @@ void BoardPeer::TakePilotUpload(uint8_t byte, Output &out) {
         // The pilot BIOS keeps the rate its upload came at until the host negotiates another.
         boardRate_ = hostLine_.baudRate;
         pilotBios_.Start(header.address);
+        textMessage_.Restart();
         decoder_ = FrameDecoder();
         garbling_ = false;
         Enter(BoardState::PilotBios);
@@ -326,6 +330,12 @@ void BoardPeer::Serve(const Frame &request, Output &out) {
         if (answer.corruptChecksum)
             built[built.size() - 2] ^= 0x01;
         Send(StuffFrame(built), out);
+        // A broken acknowledgement is none to the host: it writes again and the board counts that.
+        if (!answer.corruptChecksum)
+            if (const auto text = textMessage_.AfterReply(*answer.reply)) {
+                Record(textMessage_.SentEvent());
+                Send(EncodeFrame(*text), out);
+            }
     }
     if (answer.switchRate) {
         // The acknowledgement went out at the old rate; everything after it runs at the new one.

@@ -6,7 +6,8 @@
 //     later and compares it with its sample from just after the start triplet); 80 24 80 runs
 //     the cold loader (toggling DSR then if 80 0E 30 never came) --> PilotUpload
 //   PilotUpload: header echoed, marker, payload, checksum answered --> PilotBios
-//   PilotBios: SYS packets at the board's own rate --STARTBIOS--> BiosRunning
+//   PilotBios: SYS packets at the board's own rate --STARTBIOS--> BiosRunning; a board with a
+//     text message sends it on its own once, right after the n-th write it acknowledged
 //
 // Line rates: the bootstrap ROM and the cold loader take bytes at whatever rate the host set.
 // The pilot BIOS runs at the rate its upload arrived at until an accepted SETBAUDRATE moves it
@@ -27,6 +28,7 @@
 #include "BoardBootstrap.h"
 #include "BoardOptions.h"
 #include "BoardPilotBios.h"
+#include "BoardTextMessage.h"
 #include "FlashImage.h"
 #include "FrameCodec.h"
 #include "Peer.h"
@@ -105,6 +107,7 @@ private:
     FlashImage flash_;
     BootstrapRam ram_;
     PilotBiosService pilotBios_;
+    BoardTextTrigger textMessage_;
     BoardState state_;
     LineState hostLine_;
     uint32_t boardRate_ = 0;

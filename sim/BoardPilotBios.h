@@ -19,6 +19,8 @@ constexpr uint8_t Noop = 1, Write = 3, InfoProbe = 4, StartBios = 5, SetBaudRate
                   EraseFlash = 9, FlashData = 10;
 // Served by CorvixSys, not by the pilot BIOS: "are you there" and "start the loaded program".
 constexpr uint8_t Probe = 11, RunProgram = 12;
+// Sent by the board on its own: a text for the host to show.
+constexpr uint8_t BoardText = 63;
 constexpr uint8_t AckBit = 0x80, NakBit = 0x40, CodeMask = 0x3F;
 } // namespace sys
 

@@ -50,7 +50,7 @@ std::vector<std::string> CommandOptions(int argc, char **argv, std::string_view 
 }
 
 OptionParser &OptionParser::Flag(std::string name, std::function<void()> set) {
-    options_.push_back({std::move(name), false, [set = std::move(set)](const std::string &) {
+    options_.push_back({std::move(name), 0, [set = std::move(set)](const auto &) {
                             set();
                             return true;
                         }});
@@ -58,7 +58,16 @@ OptionParser &OptionParser::Flag(std::string name, std::function<void()> set) {
 }
 
 OptionParser &OptionParser::Value(std::string name, ValueHandler apply) {
-    options_.push_back({std::move(name), true, std::move(apply)});
+    options_.push_back({std::move(name), 1, [apply = std::move(apply)](const auto &values) {
+                            return apply(values[0]);
+                        }});
+    return *this;
+}
+
+OptionParser &OptionParser::Pair(std::string name, PairHandler apply) {
+    options_.push_back({std::move(name), 2, [apply = std::move(apply)](const auto &values) {
+                            return apply(values[0], values[1]);
+                        }});
     return *this;
 }
 
@@ -86,15 +95,19 @@ bool OptionParser::Parse(const std::vector<std::string> &options, std::string *e
         const Option *option = Find(name);
         if (!option)
             return fail("unknown option " + name);
-        if (!option->takesValue) {
-            option->apply({});
-            continue;
+        if (options.size() - i - 1 < option->valueCount)
+            return fail(name + " needs " +
+                        (option->valueCount == 1 ? std::string("a value")
+                                                 : std::to_string(option->valueCount) + " values"));
+        const std::vector<std::string> values(options.begin() + long(i) + 1,
+                                              options.begin() + long(i + 1 + option->valueCount));
+        i += option->valueCount;
+        if (!option->apply(values)) {
+            std::string shown;
+            for (size_t k = 0; k < values.size(); ++k)
+                shown += (k == 0 ? "" : " ") + values[k];
+            return fail("bad value for " + name + ": " + shown);
         }
-        if (i + 1 >= options.size())
-            return fail(name + " needs a value");
-        const std::string &value = options[++i];
-        if (!option->apply(value))
-            return fail("bad value for " + name + ": " + value);
     }
     return true;
 }

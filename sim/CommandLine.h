@@ -80,9 +80,12 @@ class OptionParser {
 public:
     // False when the value is not understood.
     using ValueHandler = std::function<bool(const std::string &value)>;
+    using PairHandler = std::function<bool(const std::string &first, const std::string &second)>;
 
     OptionParser &Flag(std::string name, std::function<void()> set);
     OptionParser &Value(std::string name, ValueHandler apply);
+    // An option followed by two values ("--text-after-writes 3 TEXT"), judged together.
+    OptionParser &Pair(std::string name, PairHandler apply);
     // A file to write: any name but the empty one, which would only fail much later, on exit.
     OptionParser &Path(std::string name, std::string &path);
 
@@ -93,8 +96,8 @@ public:
 private:
     struct Option {
         std::string name;
-        bool takesValue = false;
-        ValueHandler apply;
+        size_t valueCount = 0;
+        std::function<bool(const std::vector<std::string> &values)> apply;
     };
 
     const Option *Find(const std::string &name) const;

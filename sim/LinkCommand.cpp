@@ -8,11 +8,14 @@ namespace sim {
 
 const char LinkUsage[] =
     "usage: corvix-sim link [--port N] [--passphrase TEXT] [--fault F] [--flash-id HEX]\n"
-    "                       [--transcript FILE] [--flash-out FILE]\n"
+    "                       [--text-after-writes N TEXT] [--transcript FILE] [--flash-out FILE]\n"
     "  --port N          serve TCP on 127.0.0.1:N (default 0: a free port)\n"
     "  --passphrase TEXT challenge every host for this passphrase (default: no passphrase)\n"
     "  --fault F         silent | stop-acks:N | nak-write:N | close:N | stop-reading:N\n"
     "                    (N counts writes from 1)\n"
+    "  --text-after-writes N TEXT\n"
+    "                    right after acknowledging the N-th write (from 1), send the board's\n"
+    "                    text message TEXT (1 to 255 characters) once\n"
     "  --flash-id HEX    flash ID the board reports (default 00bf)\n"
     "  --transcript FILE write a JSON transcript on exit\n"
     "  --flash-out FILE  write the flash window 0x80000-0xFFFFF (512 KiB) on exit\n"
@@ -40,6 +43,12 @@ std::optional<LinkArguments> ParseLinkArguments(const std::vector<std::string> &
                    arguments.link.fault = fault.value_or(LinkFault{});
                    return fault.has_value();
                })
+        .Pair("--text-after-writes",
+              [&](const std::string &count, const std::string &text) {
+                  const auto message = ParseBoardTextMessage(count, text);
+                  arguments.link.board.textMessage = message.value_or(BoardTextMessage{});
+                  return message.has_value();
+              })
         .Value("--flash-id",
                [&](const std::string &value) {
                    const auto id = ParseHex16(value);

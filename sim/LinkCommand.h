@@ -1,7 +1,7 @@
 // "corvix-sim link": the simulated CorvixLink device as a command.
 //
 //   corvix-sim link [--port N] [--passphrase TEXT] [--fault F] [--flash-id HEX]
-//                   [--transcript FILE] [--flash-out FILE]
+//                   [--text-after-writes N TEXT] [--transcript FILE] [--flash-out FILE]
 //   F: silent | stop-acks:N | nak-write:N | close:N
 //
 // It prints "127.0.0.1:PORT" on standard output and serves until SIGINT or SIGTERM; on the way

@@ -84,13 +84,15 @@ LinkDevice::LinkDevice(LinkOptions options)
           board.fault = {};
           return board;
       }()),
-      pilotBios_(boardOptions_, flash_, transcript_) {
+      pilotBios_(boardOptions_, flash_, transcript_), textMessage_(options_.board.textMessage) {
     pilotBios_.Start(0);
     TranscriptEvent event("link");
     event.Add("passphrase", options_.passphrase.has_value());
     event.Add("fault", LinkFaultName(options_.fault.kind));
     if (options_.fault.n)
         event.Add("faultN", int64_t(options_.fault.n));
+    if (options_.board.textMessage.afterWrites)
+        event.Add("textAfterWrites", int64_t(options_.board.textMessage.afterWrites));
     transcript_.Record(std::move(event));
 }
 
@@ -341,8 +343,10 @@ void LinkDevice::TakePilotData(const Frame &frame, Session &session) {
     if (problem)
         event.Add("reason", problem);
     Record(std::move(event));
-    if (!problem)
+    if (!problem) {
         pilotBios_.Start(address);
+        textMessage_.Restart();
+    }
     Reply(session, 1, uint8_t((problem ? sys::NakBit : sys::AckBit) | code));
 }
 
@@ -374,8 +378,13 @@ void LinkDevice::TakeSys(const Frame &frame, Session &session) {
         session.close = true;
         return;
     }
-    if (answer.reply && !dropReply)
-        Reply(session, answer.reply->type, answer.reply->subtype, answer.reply->payload);
+    if (!answer.reply || dropReply)
+        return;
+    Reply(session, answer.reply->type, answer.reply->subtype, answer.reply->payload);
+    if (const auto text = textMessage_.AfterReply(*answer.reply)) {
+        Record(textMessage_.SentEvent());
+        Reply(session, text->type, text->subtype, text->payload);
+    }
 }
 
 // ---- views ----

@@ -13,6 +13,8 @@
 //     ...), each reply sent as soon as its request is taken, so a run of writes sent without
 //     waiting comes back as a run of acknowledgements.
 //   DBG 55 with the byte 4: end of the download, ACK.
+//   With a text message asked for in the board's options, the board's SYS 63 follows the n-th
+//   write acknowledgement that reaches the host.
 //
 // Faults: silent (accepts, then says and answers nothing), stop-acks:N (writes after the n-th are
 // stored but not acknowledged), nak-write:N (the n-th write is refused), close:N (the connection
@@ -24,6 +26,7 @@
 
 #include "BoardOptions.h"
 #include "BoardPilotBios.h"
+#include "BoardTextMessage.h"
 #include "FlashImage.h"
 #include "FrameCodec.h"
 #include "LinkFrameCodec.h"
@@ -63,7 +66,7 @@ struct LinkOptions {
     uint16_t port = 0; // 0: an ephemeral port
     std::optional<std::string> passphrase; // none: the challenge asks for 16 zero bytes
     LinkFault fault;
-    BoardOptions board; // identity and rates of the board behind the device
+    BoardOptions board; // identity, rates and text message of the board behind the device
 };
 
 namespace dbg {
@@ -138,6 +141,7 @@ private:
     Transcript transcript_;
     FlashImage flash_;
     PilotBiosService pilotBios_;
+    BoardTextTrigger textMessage_;
     std::optional<std::array<uint8_t, 7>> pilotHeader_;
     std::vector<uint8_t> coldLoader_;
     bool authenticated_ = false;

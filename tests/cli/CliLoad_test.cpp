@@ -1,15 +1,19 @@
 // tarnwick-cli as a user runs it: a real process loading through the simulated network device on
-// 127.0.0.1, interrupted with SIGINT while the device has stopped reading.
+// 127.0.0.1, interrupted with SIGINT while the device has stopped reading, and showing the
+// board's text message on its standard error while the load goes on.
 #include "LinkDevice.h"
 #include "support/LinkOptions.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -24,10 +28,12 @@ using namespace std::chrono_literals;
 
 const fs::path Samples = fs::path(TARNWICK_SOURCE_DIR) / "samples";
 
-// A child process of tarnwick-cli with its own registry file; killed if a test leaves it.
+// A child process of tarnwick-cli with its own registry file; killed if a test leaves it. Its
+// standard error goes to errorFile, or nowhere when none is given.
 class CliProcess {
 public:
-    CliProcess(const fs::path &registry, const std::vector<std::string> &arguments) {
+    CliProcess(const fs::path &registry, const std::vector<std::string> &arguments,
+               const fs::path &errorFile = "/dev/null") {
         pid_ = ::fork();
         if (pid_ == 0) {
             ::setenv("TARNWICK_REGISTRY", registry.c_str(), 1);
@@ -39,8 +45,8 @@ public:
             for (std::string &argument : copies)
                 argv.push_back(argument.data());
             argv.push_back(nullptr);
-            // Quiet: the test reads only the exit status.
-            std::freopen("/dev/null", "w", stderr);
+            if (std::freopen(errorFile.c_str(), "w", stderr) == nullptr)
+                ::_exit(126);
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
@@ -78,7 +84,19 @@ protected:
         dir = fs::temp_directory_path() / ("tarnwick-cli-" + std::to_string(::getpid()) + "-" +
                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
-        device = std::make_unique<sim::LinkDevice>(WithFault(sim::LinkFaultKind::StopReading, 1));
+        image.resize(256 * 1024);
+        for (size_t i = 0; i < image.size(); ++i)
+            image[i] = static_cast<uint8_t>(i * 7);
+        std::ofstream(dir / "image.bin", std::ios::binary)
+            .write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
+    }
+    void TearDown() override {
+        device.reset();
+        fs::remove_all(dir);
+    }
+    // Starts the device and writes the registry that takes tarnwick-cli to it.
+    void StartDevice(sim::LinkOptions options) {
+        device = std::make_unique<sim::LinkDevice>(std::move(options));
         std::string why;
         ASSERT_TRUE(device->Start(&why)) << why;
         std::ofstream(dir / "registry.reg")
@@ -93,14 +111,6 @@ protected:
             << "\"ColdLoader\"=\"" << (Samples / "coldload.bin").string() << "\"\r\n"
             << "\"PilotBIOS\"=\"" << (Samples / "pilot.bin").string() << "\"\r\n"
             << "\"Flash table\"=\"" << (Samples / "Flash.ini").string() << "\"\r\n";
-        std::vector<char> image(256 * 1024);
-        for (size_t i = 0; i < image.size(); ++i)
-            image[i] = static_cast<char>(i * 7);
-        std::ofstream(dir / "image.bin", std::ios::binary).write(image.data(), std::streamsize(image.size()));
-    }
-    void TearDown() override {
-        device.reset();
-        fs::remove_all(dir);
     }
     static std::string Hex(unsigned value) {
         char text[16];
@@ -119,10 +129,12 @@ protected:
     }
 
     fs::path dir;
+    std::vector<uint8_t> image;
     std::unique_ptr<sim::LinkDevice> device;
 };
 
 TEST_F(CliLoadTest, InterruptWhileTheDeviceStoppedReadingEndsWithTwentySoon) {
+    ASSERT_NO_FATAL_FAILURE(StartDevice(WithFault(sim::LinkFaultKind::StopReading, 1)));
     CliProcess cli(dir / "registry.reg", {"load", (dir / "image.bin").string()});
     ASSERT_TRUE(cli.Started());
     ASSERT_TRUE(DeviceStoppedReading());
@@ -131,6 +143,29 @@ TEST_F(CliLoadTest, InterruptWhileTheDeviceStoppedReadingEndsWithTwentySoon) {
     cli.Signal(SIGINT);
     EXPECT_EQ(cli.Wait(5000ms), 20);
     EXPECT_LT(Clock::now() - sent, 3s);
+}
+
+TEST_F(CliLoadTest, BoardTextMessageAppearsWholeOnStandardErrorAndTheLoadSucceeds) {
+    ASSERT_NO_FATAL_FAILURE(StartDevice(WithTextAfterWrites(3, "Flash voltage low")));
+    const fs::path errors = dir / "stderr.txt";
+    CliProcess cli(dir / "registry.reg", {"load", (dir / "image.bin").string()}, errors);
+    ASSERT_TRUE(cli.Started());
+    const int status = cli.Wait(120s);
+    std::ifstream in(errors);
+    const std::string said{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(status, 0) << said;
+
+    std::vector<std::string> shown;
+    std::istringstream lines(said);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("Flash vol") != std::string::npos)
+            shown.push_back(line);
+    ASSERT_EQ(shown.size(), 1u) << "the message once, on a line of its own:\n" << said;
+    const std::string text = "Flash voltage low";
+    EXPECT_EQ(shown[0].substr(shown[0].size() - std::min(shown[0].size(), text.size())), text)
+        << shown[0];
+    EXPECT_EQ(device->CountEvents("text-message"), 1u);
+    EXPECT_EQ(device->ReadFlash(0x80000, image.size()), image);
 }
 
 } // namespace

@@ -215,6 +215,21 @@ TEST_F(NetworkLoadTest, WrongPassphraseEndsTheLoadBeforeAnythingIsSent) {
     EXPECT_EQ(display.finished, 1);
 }
 
+TEST_F(NetworkLoadTest, BoardTextMessageIsShownOnceAndTheLoadGoesOn) {
+    StartDevice(WithTextAfterWrites(3, "Flash voltage low"));
+    StatusRecordingDisplay display(window);
+    const std::string image = Image(1000); // eight writes of 128 bytes
+    ASSERT_EQ(Load(image, display, TheLoaderEngine()), 0)
+        << (display.messages.empty() ? "" : display.messages[0].second);
+    EXPECT_EQ(engineMessages, std::vector<std::string>{"Flash voltage low"});
+    EXPECT_TRUE(display.messages.empty());
+    EXPECT_EQ(device->ReadFlash(0x80000, 1000), ReadFile(image));
+    EXPECT_EQ(device->CountEvents("text-message"), 1u);
+    EXPECT_NE(std::find(display.statusTexts.begin(), display.statusTexts.end(),
+                        "8 of 8 packets acknowledged"),
+              display.statusTexts.end());
+}
+
 TEST_F(NetworkLoadTest, DeviceThatAcknowledgesTwoOfThreeIsATimeout) {
     StartDevice(WithFault(sim::LinkFaultKind::StopAcks, 2));
     StatusRecordingDisplay display(window);

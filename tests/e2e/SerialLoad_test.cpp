@@ -91,6 +91,23 @@ TEST_F(SerialLoadTest, PseudoTerminalLoadWithoutProcessorDetectionWritesThreeBlo
     EXPECT_EQ(board.ReadFlash(0x80000 + 300, 16), std::vector<uint8_t>(16, 0xFF));
 }
 
+TEST_F(SerialLoadTest, BoardTextMessageIsShownOnceAndTheLoadGoesOn) {
+    sim::BoardOptions options;
+    options.textMessage = {3, "Flash voltage low"};
+    sim::BoardPeer board(options);
+    sim::Rfc2217Server server(board);
+    ASSERT_TRUE(server.Start());
+
+    RecordingDisplay display(window);
+    const std::string image = Image(1000); // eight writes of 128 bytes
+    ASSERT_EQ(Load(server.Url(), image, display), 0)
+        << (display.messages.empty() ? "" : display.messages[0].second);
+    EXPECT_EQ(engineMessages, std::vector<std::string>{"Flash voltage low"});
+    EXPECT_TRUE(display.messages.empty());
+    EXPECT_EQ(board.ReadFlash(0x80000, 1000), ReadFile(image));
+    EXPECT_EQ(board.CountEvents("text-message"), 1u);
+}
+
 struct FaultCase {
     const char *fault;
     int expectedResult;

@@ -11,6 +11,7 @@ struct Seen {
     bool quiet = false;
     std::string name;
     std::string path;
+    std::pair<std::string, std::string> range;
     std::vector<std::string> order;
 };
 
@@ -28,20 +29,27 @@ sim::OptionParser ParserFor(Seen &seen) {
                    seen.order.push_back("--name");
                    return value != "refused";
                })
-        .Path("--out", seen.path);
+        .Path("--out", seen.path)
+        .Pair("--range",
+              [&](const std::string &from, const std::string &to) {
+                  seen.range = {from, to};
+                  seen.order.push_back("--range");
+                  return from <= to;
+              });
     return parser;
 }
 
 TEST(OptionParser, AppliesFlagsAndValuesInTheOrderGiven) {
     Seen seen;
     std::string error;
-    ASSERT_TRUE(
-        ParserFor(seen).Parse({"--name", "a", "--quiet", "--out", "f.bin", "--name", "b"}, &error))
+    ASSERT_TRUE(ParserFor(seen).Parse(
+        {"--name", "a", "--quiet", "--range", "1", "5", "--out", "f.bin", "--name", "b"}, &error))
         << error;
     EXPECT_TRUE(seen.quiet);
     EXPECT_EQ(seen.name, "b") << "the last of a repeated option wins";
     EXPECT_EQ(seen.path, "f.bin");
-    EXPECT_EQ(seen.order, (std::vector<std::string>{"--name", "--quiet", "--name"}));
+    EXPECT_EQ(seen.range, (std::pair<std::string, std::string>{"1", "5"}));
+    EXPECT_EQ(seen.order, (std::vector<std::string>{"--name", "--quiet", "--range", "--name"}));
     EXPECT_TRUE(error.empty());
 }
 
@@ -58,6 +66,8 @@ TEST(OptionParser, NamesWhatItRefusesAndStopsThere) {
         {{"--quiet", "--name"}, "--name needs a value"},
         {{"--name", "refused", "--quiet"}, "bad value for --name: refused"},
         {{"--out", ""}, "bad value for --out: "},
+        {{"--range", "5", "1", "--quiet"}, "bad value for --range: 5 1"},
+        {{"--quiet", "--range", "1"}, "--range needs 2 values"},
         {{"quiet"}, "unknown option quiet"},
     };
     for (const auto &[options, expected] : cases) {
