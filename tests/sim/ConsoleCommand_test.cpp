@@ -83,8 +83,9 @@ TEST_P(ConsoleCommandOptions, AreTakenOrRefused) {
     std::string error;
     const auto arguments = sim::ParseConsoleArguments(GetParam().options, &error);
     EXPECT_EQ(arguments.has_value(), GetParam().accepted) << error;
-    if (!GetParam().accepted)
+    if (!GetParam().accepted) {
         EXPECT_FALSE(error.empty());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

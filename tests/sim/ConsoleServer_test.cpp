@@ -124,8 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
                                  }()},
                     RefusedWrite{"past the end of the address space",
                                  WritePayload(0xFFFF'FFF0, Bytes(128, 1))}),
-    [](const auto &info) {
-        std::string name = info.param.what;
+    [](const auto &param) {
+        std::string name = param.param.what;
         for (char &c : name)
             if (!std::isalnum(static_cast<unsigned char>(c)))
                 c = '_';
@@ -217,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(
                     LoginCase{"WrongPassword", ConsoleFaultKind::None, "operator", "s3cre"},
                     LoginCase{"EmptyUser", ConsoleFaultKind::None, "", "s3cret"},
                     LoginCase{"BadLoginFault", ConsoleFaultKind::BadLogin, "operator", "s3cret"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &param) { return std::string(param.param.name); });
 
 TEST(ConsoleLogin, TakesTheConfiguredUserAndPassword) {
     ConsoleOptions options;

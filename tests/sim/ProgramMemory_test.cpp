@@ -42,10 +42,12 @@ TEST_P(ProgramMemoryMerge, KeepsEveryByteOfTheLastWriteAndMergesRuns) {
         EXPECT_EQ(memory.Read(uint32_t(address), 1), Bytes{value}) << std::hex << address;
     // A byte on either side of the written span stays untouched.
     const uint64_t first = plain.begin()->first, last = plain.rbegin()->first;
-    if (first > 0 && !plain.count(first - 1))
+    if (first > 0 && !plain.count(first - 1)) {
         EXPECT_EQ(memory.Read(uint32_t(first - 1), 1), Bytes{ProgramMemory::Untouched});
-    if (last < UINT32_MAX)
+    }
+    if (last < UINT32_MAX) {
         EXPECT_EQ(memory.Read(uint32_t(last + 1), 1), Bytes{ProgramMemory::Untouched});
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -59,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
         MergeCase{"Bridging", {{0x100, {1}}, {0x104, {2}}, {0x101, {7, 7, 7}}}, 1},
         MergeCase{"Covering", {{0x101, {1}}, {0x103, {2}}, {0x100, {5, 5, 5, 5, 5}}}, 1},
         MergeCase{"TopOfTheSpace", {{0xFFFF'FFFE, {1, 2}}, {0x0, {3}}}, 2}),
-    [](const auto &info) { return std::string(info.param.name); });
+    [](const auto &param) { return std::string(param.param.name); });
 
 TEST(ProgramMemory, RefusesWhatPassesTheEndOfTheSpaceOrTheCapacity) {
     ProgramMemory memory;

@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
                   ConsoleCode::TargetMode},
         LoginCase{"SilentConsole", "silent", {}, ConsoleCode::Receive},
         LoginCase{"NothingListening", "refuse", {}, ConsoleCode::Refused}),
-    [](const ::testing::TestParamInfo<LoginCase> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<LoginCase> &param) { return std::string(param.param.name); });
 
 // The login reply when the logged-in message is not shorter than the refusal: the refusal is
 // read whole, newline and all; only an exact refusal counts as one, and a success is read to its
@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ConsoleCode::LoggedIn},
         TooLongCase{"Prompt", [](CommOptions &o) { SetField(o.ConsolePrompt, Text78 + "xx"); },
                     ConsoleCode::Prompt}),
-    [](const ::testing::TestParamInfo<TooLongCase> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<TooLongCase> &param) { return std::string(param.param.name); });
 
 TEST(ConsoleTextTooLong, TargetModeTextsAreCheckedForTheTransferOnly) {
     auto console = StartConsole();
