@@ -11,6 +11,26 @@ char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 
 } // namespace
 
+RegValue DwordValue(const std::string &name, uint32_t number) {
+    return RegValue{name, RegType::Dword,
+                    {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
+                     static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)}};
+}
+
+RegValue StringValue(const std::string &name, const std::string &text) {
+    RegValue value{name, RegType::String, std::vector<uint8_t>(text.begin(), text.end())};
+    value.data.push_back(0);
+    return value;
+}
+
+void RegBatch::Set(const std::string &keyPath, RegValue value, RegMerge merge) {
+    writes_.push_back(Write{keyPath, std::move(value), merge, false});
+}
+
+void RegBatch::Erase(const std::string &keyPath, const std::string &name) {
+    writes_.push_back(Write{keyPath, RegValue{name, RegType::None, {}}, RegMerge::Changed, true});
+}
+
 bool SameRegistryName(std::string_view a, std::string_view b) {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(),

@@ -3,9 +3,12 @@
 //
 // The POSIX backend keeps HKCU in one text file in the .reg export format, named by the
 // environment variable TARNWICK_REGISTRY or ${XDG_CONFIG_HOME:-$HOME/.config}/tarnwick/
-// registry.reg. The file is read on first use; every change to a value is written back at once,
-// atomically (temporary file, fsync, rename), with mode 0600. A file that cannot be parsed is
-// renamed to <name>.bad, a line says so on standard error, and the registry starts empty.
+// registry.reg. The file is read on first use, and reading never changes it. Each RegKey Set call
+// and each RegBatch commit replaces the file once, atomically (temporary file created with mode
+// 0600, fsync, rename, fsync of the folder), after reading it again under a lock and merging: a
+// value another program stored since this one read the file stays unless this program changed
+// that value too. A line of the file that cannot be read is skipped with a warning; before a
+// save would drop such lines, the file as it was is copied to <name>.bad.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +29,10 @@ struct RegValue {
     std::vector<uint8_t> data; // exactly the bytes Win32 would store (strings: text and a zero)
 };
 
+// A 32-bit registry integer and a registry string (the text and one zero) of that name.
+RegValue DwordValue(const std::string &name, uint32_t number);
+RegValue StringValue(const std::string &name, const std::string &text);
+
 class RegistryError : public std::exception {
 public:
     explicit RegistryError(std::string message) : message_(std::move(message)) {}
@@ -44,7 +51,8 @@ public:
 
     std::optional<RegValue> Query(const std::string &name) const;
     std::vector<std::string> ValueNames() const; // creation order
-    // Throws RegistryError when the value cannot be stored (the file cannot be written).
+    // Each call is one RegBatch commit of that value as changed. Throws RegistryError when the
+    // value cannot be stored (the file cannot be written).
     void SetDword(const std::string &name, uint32_t value);
     void SetString(const std::string &name, const std::string &text);
     void SetRaw(const std::string &name, RegType type, const std::vector<uint8_t> &data);
@@ -52,6 +60,34 @@ public:
 
 private:
     std::string path_;
+};
+
+// How a value written by a batch meets a file that another program may have changed since this
+// one read it.
+enum class RegMerge {
+    Changed,   // this program changed the value: it is written whatever the file holds now
+    Unchanged, // written only where the file still holds what this program read, or nothing
+};
+
+// Values written to the registry together, with one replacement of its file.
+class RegBatch {
+public:
+    void Set(const std::string &keyPath, RegValue value, RegMerge merge = RegMerge::Changed);
+    void Erase(const std::string &keyPath, const std::string &name);
+    bool Empty() const { return writes_.empty(); }
+    // Reads the file again under its lock, merges the values into what it holds now, and replaces
+    // it once. Throws RegistryError naming the file and the reason; nothing is written then.
+    void Commit();
+
+    struct Write {
+        std::string keyPath;
+        RegValue value;
+        RegMerge merge = RegMerge::Changed;
+        bool erase = false; // removes the value instead
+    };
+
+private:
+    std::vector<Write> writes_;
 };
 
 // Registry names (keys and values) compare without regard to ASCII letter case.

@@ -288,10 +288,14 @@ bool ApplySettingText(const Setting &setting, Environment &env, const std::strin
     return true;
 }
 
-void WriteSetting(const Setting &setting, const Environment &env) {
-    platform::RegKey key(env.KeyPath + setting.Key);
+platform::RegValue SettingValue(const Setting &setting, const Environment &env) {
     if (setting.Kind == SettingKind::Number)
-        key.SetDword(setting.Name, setting.NumberOf(env));
-    else
-        key.SetString(setting.Name, setting.TextOf(env));
+        return platform::DwordValue(setting.Name, setting.NumberOf(env));
+    return platform::StringValue(setting.Name, setting.TextOf(env));
+}
+
+void WriteSetting(const Setting &setting, const Environment &env) {
+    platform::RegBatch batch;
+    batch.Set(env.KeyPath + setting.Key, SettingValue(setting, env));
+    batch.Commit();
 }

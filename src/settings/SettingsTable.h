@@ -13,6 +13,7 @@
 
 namespace platform {
 class RegKey;
+struct RegValue;
 }
 
 enum class SettingKind { Number, Text };
@@ -61,5 +62,9 @@ void PrintSettings(std::ostream &out, const Environment &env);
 // when the text is no value for it.
 bool ApplySettingText(const Setting &setting, Environment &env, const std::string &text,
                       std::string &error);
-// Writes this one setting from env to the registry. Throws platform::RegistryError.
+// The registry value this setting of env is saved as (flags as 0 or 1, ports as 16 bits, the
+// newline in its notation).
+platform::RegValue SettingValue(const Setting &setting, const Environment &env);
+// Writes this one setting from env to the registry, as changed: one replacement of the file, in
+// which every other value stays as the file holds it. Throws platform::RegistryError.
 void WriteSetting(const Setting &setting, const Environment &env);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <iostream>
+#include <map>
 
 #include <climits>
 #include <sys/stat.h>
@@ -76,10 +77,59 @@ void ReadFileLocations(Environment &env) {
         env.FlashTableFile = FirstExisting({program + "Flash.ini", parent + "Flash.ini"});
 }
 
-void WriteRows(std::span<const Setting> rows, const Environment &env) {
-    for (const Setting &setting : rows)
-        if (setting.SavedAtExit)
-            WriteSetting(setting, env);
+// What the saved values held right after LoadSettings. A save counts a value as changed by this
+// program when it differs from this, and only then writes it over a value another program (such
+// as "tarnwick-cli settings set") stored while this one ran.
+struct LoadedValues {
+    bool valid = false;
+    std::map<const Setting *, platform::RegValue> rows;
+    std::vector<std::string> recentFiles;
+};
+
+LoadedValues &Loaded() {
+    static LoadedValues loaded;
+    return loaded;
+}
+
+void RememberLoadedValues(const Environment &env) {
+    LoadedValues &loaded = Loaded();
+    loaded.rows.clear();
+    for (auto rows : {CommunicationsSettings(), FileLocationSettings()})
+        for (const Setting &setting : rows)
+            if (setting.SavedAtExit)
+                loaded.rows[&setting] = SettingValue(setting, env);
+    loaded.recentFiles = env.RecentFiles;
+    loaded.valid = true;
+}
+
+platform::RegMerge MergeOf(const Setting &setting, const platform::RegValue &now) {
+    const LoadedValues &loaded = Loaded();
+    auto it = loaded.rows.find(&setting);
+    if (!loaded.valid || it == loaded.rows.end())
+        return platform::RegMerge::Changed;
+    bool same = it->second.type == now.type && it->second.data == now.data;
+    return same ? platform::RegMerge::Unchanged : platform::RegMerge::Changed;
+}
+
+void AddRows(platform::RegBatch &batch, std::span<const Setting> rows, const Environment &env) {
+    for (const Setting &setting : rows) {
+        if (!setting.SavedAtExit)
+            continue;
+        platform::RegValue value = SettingValue(setting, env);
+        platform::RegMerge merge = MergeOf(setting, value);
+        batch.Set(env.KeyPath + setting.Key, std::move(value), merge);
+    }
+}
+
+void AddRecentFiles(platform::RegBatch &batch, const Environment &env) {
+    const LoadedValues &loaded = Loaded();
+    for (size_t i = 0; i < env.RecentFiles.size(); ++i) {
+        bool same = loaded.valid && i < loaded.recentFiles.size() &&
+                    loaded.recentFiles[i] == env.RecentFiles[i];
+        batch.Set(env.KeyPath + RecentFilesKey,
+                  platform::StringValue("File" + std::to_string(i), env.RecentFiles[i]),
+                  same ? platform::RegMerge::Unchanged : platform::RegMerge::Changed);
+    }
 }
 
 } // namespace
@@ -158,13 +208,14 @@ void LoadSettings(const std::string &programPath) {
     ReadCommunications(env);
     ReadRecentFiles(env);
     ReadFileLocations(env);
+    RememberLoadedValues(env);
 }
 
 void SaveSettings() {
     const Environment &env = Env();
-    WriteRows(CommunicationsSettings(), env);
-    platform::RegKey recent(env.KeyPath + RecentFilesKey);
-    for (size_t i = 0; i < env.RecentFiles.size(); ++i)
-        recent.SetString("File" + std::to_string(i), env.RecentFiles[i]);
-    WriteRows(FileLocationSettings(), env);
+    platform::RegBatch batch;
+    AddRows(batch, CommunicationsSettings(), env);
+    AddRecentFiles(batch, env);
+    AddRows(batch, FileLocationSettings(), env);
+    batch.Commit();
 }

@@ -36,8 +36,11 @@ Environment &Env();
 // own file (argument 0). Writes nothing to the registry. A string value stored with another type
 // takes its default, with one line on standard error.
 void LoadSettings(const std::string &programPath);
-// Writes the settings back. Throws platform::RegistryError when a value cannot be written
-// (the later values are then not written).
+// Writes the settings back with one replacement of the registry file, in the order of the
+// tables. A value this program changed since LoadSettings is written; one it did not change is
+// written only where the file still holds what was loaded, or nothing, so a value another program
+// stored in the meantime stays. Throws platform::RegistryError when the file cannot be written;
+// nothing is written then.
 void SaveSettings();
 
 // The console newline's registry notation: \b \f \r \t \v stand for their control characters,

@@ -1,6 +1,7 @@
 // tarnwick-cli as a user runs it: a real process loading through the simulated network device on
 // 127.0.0.1, interrupted with SIGINT while the device has stopped reading, and showing the
 // board's text message on its standard error while the load goes on.
+#include "CliTestSupport.h"
 #include "LinkDevice.h"
 #include "support/LinkOptions.h"
 
@@ -9,13 +10,11 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -27,56 +26,6 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 const fs::path Samples = fs::path(TARNWICK_SOURCE_DIR) / "samples";
-
-// A child process of tarnwick-cli with its own registry file; killed if a test leaves it. Its
-// standard error goes to errorFile, or nowhere when none is given.
-class CliProcess {
-public:
-    CliProcess(const fs::path &registry, const std::vector<std::string> &arguments,
-               const fs::path &errorFile = "/dev/null") {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::setenv("TARNWICK_REGISTRY", registry.c_str(), 1);
-            ::setenv("TARNWICK_PASSPHRASE", "", 1);
-            std::vector<char *> argv;
-            std::string program = (fs::current_path() / "bin" / "tarnwick-cli").string();
-            argv.push_back(program.data());
-            std::vector<std::string> copies = arguments;
-            for (std::string &argument : copies)
-                argv.push_back(argument.data());
-            argv.push_back(nullptr);
-            if (std::freopen(errorFile.c_str(), "w", stderr) == nullptr)
-                ::_exit(126);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~CliProcess() {
-        if (pid_ > 0 && !reaped_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    void Signal(int signal) const { ::kill(pid_, signal); }
-    // The exit status, or -1 when the process did not end within timeout (it is then killed).
-    int Wait(std::chrono::milliseconds timeout) {
-        const auto end = Clock::now() + timeout;
-        int status = 0;
-        while (Clock::now() < end) {
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                reaped_ = true;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return -1;
-    }
-    bool Started() const { return pid_ > 0; }
-
-private:
-    pid_t pid_ = -1;
-    bool reaped_ = false;
-};
 
 class CliLoadTest : public ::testing::Test {
 protected:

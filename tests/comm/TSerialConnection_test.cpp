@@ -222,6 +222,7 @@ TEST(SerialPortMap, ComPortOpensTheMappedDeviceOrFails2000) {
     }
     LogCapture::Uninstall();
     ::unlink(path);
+    ::unlink((std::string(path) + ".lock").c_str());
     ::unsetenv("TARNWICK_REGISTRY");
     ReloadRegistry();
 }

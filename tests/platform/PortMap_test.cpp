@@ -27,6 +27,7 @@ protected:
     }
     void TearDown() override {
         std::filesystem::remove(registryFile);
+        std::filesystem::remove(registryFile.string() + ".lock");
         ::unsetenv("TARNWICK_REGISTRY");
         platform::ReloadRegistry();
     }

@@ -1,14 +1,18 @@
-// The file that holds HKEY_CURRENT_USER: where it lives, reading it, and replacing it safely.
+// The file that holds HKEY_CURRENT_USER: where it lives, reading it without changing it, and
+// replacing it safely.
 #include "platform/posix/RegistryHive.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
+#include <ostream>
+#include <thread>
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,6 +65,11 @@ public:
 
     int Get() const { return fd_; }
     bool Valid() const { return fd_ >= 0; }
+    int Release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     // Closes now, reporting the error a late write-back failure shows up as.
     int Close() {
         int rc = fd_ >= 0 ? ::close(fd_) : 0;
@@ -130,31 +139,13 @@ ReadResult ReadWholeFile(const std::string &path, std::string &text, int &error)
         }
         if (got == 0)
             return ReadResult::Read;
-        if (text.size() + static_cast<size_t>(got) > MaxFileSize)
+        if (static_cast<size_t>(got) > MaxFileSize - text.size())
             return ReadResult::TooLarge;
         text.append(buffer, static_cast<size_t>(got));
     }
 }
 
-LoadedHive SetAside(const std::string &path, const std::string &reason) {
-    LoadedHive loaded;
-    std::string badPath = path + ".bad";
-    if (::rename(path.c_str(), badPath.c_str()) == 0) {
-        std::cerr << "Tarnwick: the registry file " << path << " cannot be read (" << reason
-                  << "); it was renamed to " << badPath << " and the defaults are used\n";
-        return loaded;
-    }
-    int error = errno;
-    loaded.writable = false;
-    loaded.blockReason = "the unreadable registry file " + path + " could not be set aside (" +
-                         SystemError(error) + ")";
-    std::cerr << "Tarnwick: the registry file " << path << " cannot be read (" << reason
-              << ") nor renamed (" << SystemError(error)
-              << "); the defaults are used and nothing will be saved\n";
-    return loaded;
-}
-
-void WriteAll(int fd, const std::string &text, const std::string &path) {
+void WriteAll(int fd, std::string_view text, const std::string &path) {
     size_t done = 0;
     while (done < text.size()) {
         ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
@@ -166,6 +157,30 @@ void WriteAll(int fd, const std::string &text, const std::string &path) {
     }
 }
 
+// Writes a new file that only the user may read (it holds a password): the mode is given at
+// creation, so no other user can open it in between. A temporary left by a save that was killed
+// is removed first. Errors name path, the file whose save failed.
+void WriteNewPrivateFile(const std::string &name, std::string_view bytes, const std::string &path) {
+    if (::unlink(name.c_str()) != 0 && errno != ENOENT)
+        FailSave(path, "remove the old temporary file " + name, errno);
+    FileDescriptor fd(
+        ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR));
+    if (!fd.Valid())
+        FailSave(path, "create " + name, errno);
+    TemporaryFile temporary(name);
+    WriteAll(fd.Get(), bytes, path);
+    if (::fsync(fd.Get()) != 0)
+        FailSave(path, "fsync", errno);
+    if (fd.Close() != 0)
+        FailSave(path, "close", errno);
+    temporary.Release();
+}
+
+std::filesystem::path FolderOf(const std::string &path) {
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
 void SyncFolder(const std::filesystem::path &folder) {
     FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // The rename has already happened; a folder that cannot be synced only weakens what survives
@@ -174,65 +189,145 @@ void SyncFolder(const std::filesystem::path &folder) {
         (void)::fsync(fd.Get());
 }
 
-} // namespace
+ReplaceFileStep &TheReplaceStep() {
+    static ReplaceFileStep step = [](const std::string &from, const std::string &to) {
+        return ::rename(from.c_str(), to.c_str());
+    };
+    return step;
+}
 
-LoadedHive LoadHiveFile(const std::string &path) {
+// A copy set aside is never overwritten; past this many the user has some sorting out to do.
+constexpr int MaxAsideCopies = 99;
+
+std::string AsideName(const std::string &path, int number) {
+    return path + ".bad" + (number == 1 ? std::string() : "." + std::to_string(number));
+}
+
+// Whether the file at name holds exactly bytes; false when it cannot be read.
+bool HoldsBytes(const std::string &name, std::string_view bytes) {
     std::string text;
     int error = 0;
-    switch (ReadWholeFile(path, text, error)) {
+    return ReadWholeFile(name, text, error) == ReadResult::Read && text == bytes;
+}
+
+// How long a save waits for another program's save to let go of the lock, and how often it looks.
+constexpr auto LockWait = std::chrono::seconds(5);
+constexpr auto LockRetry = std::chrono::milliseconds(10);
+
+} // namespace
+
+HiveFile ReadHiveFile(const std::string &path) {
+    HiveFile file;
+    int error = 0;
+    switch (ReadWholeFile(path, file.bytes, error)) {
     case ReadResult::Missing:
-        return {};
+        file.bytes.clear();
+        return file;
     case ReadResult::TooLarge:
-        return SetAside(path, "larger than " + std::to_string(MaxFileSize) + " bytes");
-    case ReadResult::Unreadable: {
-        // Neither parsed nor renamed: a file we could not even open may still hold good settings
-        // (a permission slip), so it stays where it is and is not replaced.
-        LoadedHive loaded;
-        loaded.writable = false;
-        loaded.blockReason = "the registry file " + path + " cannot be read (" +
-                             SystemError(error) + ")";
-        std::cerr << "Tarnwick: " << loaded.blockReason
-                  << "; the defaults are used and nothing will be saved\n";
-        return loaded;
-    }
+        file.state = HiveFile::State::Unreadable;
+        file.problem = "larger than " + std::to_string(MaxFileSize) + " bytes";
+        file.bytes.clear();
+        return file;
+    case ReadResult::Unreadable:
+        file.state = HiveFile::State::Unreadable;
+        file.problem = SystemError(error);
+        return file;
     case ReadResult::Read:
         break;
     }
-    try {
-        return LoadedHive{ParseRegFile(text), true, {}};
-    } catch (const RegistryError &e) {
-        return SetAside(path, e.what());
-    }
+    RegFileText text = DecodeRegFileBytes(file.bytes);
+    ParsedRegFile parsed = ParseRegFile(text.text);
+    file.state = HiveFile::State::Read;
+    file.hive = std::move(parsed.hive);
+    file.skipped = std::move(parsed.skipped);
+    file.converted = text.converted;
+    return file;
 }
 
-void SaveHiveFile(const std::string &path, const Hive &hive) {
-    std::string text = FormatRegFile(hive);
-    std::filesystem::path target(path);
-    std::filesystem::path folder = target.parent_path();
-    if (!folder.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(folder, ec);
-        if (ec)
-            throw RegistryError("Cannot write the registry file " + path + " (create folder " +
-                                folder.string() + ": " + ec.message() + ")");
-    }
-    std::string temporaryName = path + ".XXXXXX";
-    FileDescriptor fd(::mkostemp(temporaryName.data(), O_CLOEXEC));
+void WarnAboutSkippedLines(std::ostream &out, const std::string &path,
+                           const std::vector<SkippedLine> &skipped) {
+    for (size_t i = 0; i < skipped.size() && i < MaxSkippedWarnings; ++i)
+        out << "Tarnwick: " << path << " line " << skipped[i].line << ": " << skipped[i].reason
+            << "; the line is skipped\n";
+    if (skipped.size() > MaxSkippedWarnings)
+        out << "Tarnwick: " << path << ": " << skipped.size() - MaxSkippedWarnings
+            << " more lines are skipped\n";
+}
+
+HiveLock::HiveLock(const std::string &path) {
+    const std::string name = path + ".lock";
+    FileDescriptor fd(::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR));
     if (!fd.Valid())
-        FailSave(path, "create temporary file", errno);
+        FailSave(path, "open the lock file " + name, errno);
+    const auto giveUp = std::chrono::steady_clock::now() + LockWait;
+    while (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        int error = errno;
+        if (error == EINTR)
+            continue;
+        if (error != EWOULDBLOCK)
+            FailSave(path, "lock " + name, error);
+        if (std::chrono::steady_clock::now() >= giveUp)
+            throw RegistryError("Cannot write the registry file " + path +
+                                " (another program has held its lock " + name + " for " +
+                                std::to_string(LockWait.count()) + " seconds)");
+        std::this_thread::sleep_for(LockRetry);
+    }
+    fd_ = fd.Release();
+}
+
+HiveLock::~HiveLock() {
+    if (fd_ >= 0)
+        ::close(fd_); // closing the last descriptor releases the flock
+}
+
+std::string CopyAside(const std::string &path, std::string_view bytes) {
+    for (int number = 1; number <= MaxAsideCopies; ++number) {
+        const std::string name = AsideName(path, number);
+        if (::access(name.c_str(), F_OK) == 0) {
+            if (HoldsBytes(name, bytes))
+                return std::string();
+            continue;
+        }
+        // Whole or not at all, so that a kill in the middle leaves no half copy to mislead.
+        const std::string temporaryName = name + ".tmp";
+        WriteNewPrivateFile(temporaryName, bytes, path);
+        TemporaryFile temporary(temporaryName);
+        if (::rename(temporaryName.c_str(), name.c_str()) != 0)
+            FailSave(path, "set a copy aside as " + name, errno);
+        temporary.Release();
+        return name;
+    }
+    throw RegistryError("Cannot write the registry file " + path + " (this save would drop part of "
+                        "it, and " + AsideName(path, 1) + " to " + AsideName(path, MaxAsideCopies) +
+                        ", where it would be copied first, all hold earlier copies)");
+}
+
+void WriteHiveFile(const std::string &path, const Hive &hive) {
+    const std::string text = FormatRegFile(hive);
+    const std::string temporaryName = path + ".tmp";
+    WriteNewPrivateFile(temporaryName, text, path);
     TemporaryFile temporary(temporaryName);
-    // It holds a password: only the user may read it, whatever the umask.
-    if (::fchmod(fd.Get(), S_IRUSR | S_IWUSR) != 0)
-        FailSave(path, "chmod", errno);
-    WriteAll(fd.Get(), text, path);
-    if (::fsync(fd.Get()) != 0)
-        FailSave(path, "fsync", errno);
-    if (fd.Close() != 0)
-        FailSave(path, "close", errno);
-    if (::rename(temporaryName.c_str(), path.c_str()) != 0)
+    if (TheReplaceStep()(temporaryName, path) != 0)
         FailSave(path, "rename", errno);
     temporary.Release();
-    SyncFolder(folder.empty() ? std::filesystem::path(".") : folder);
+    SyncFolder(FolderOf(path));
+}
+
+ReplaceFileStep SetReplaceFileStep(ReplaceFileStep step) {
+    ReplaceFileStep previous = std::move(TheReplaceStep());
+    TheReplaceStep() = std::move(step);
+    return previous;
+}
+
+void CreateFoldersFor(const std::string &path) {
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (folder.empty())
+        return;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec)
+        throw RegistryError("Cannot write the registry file " + path + " (create folder " +
+                            folder.string() + ": " + ec.message() + ")");
 }
 
 } // namespace regfile

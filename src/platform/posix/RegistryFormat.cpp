@@ -33,20 +33,33 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && SameRegistryName(s.substr(0, prefix.size()), prefix);
 }
 
-[[noreturn]] void Fail(size_t lineNumber, const std::string &reason) {
-    throw RegistryError("line " + std::to_string(lineNumber) + ": " + reason);
+// Why one line cannot be read; the parser skips that line and goes on.
+struct LineError {
+    std::string reason;
+};
+
+[[noreturn]] void Fail(const std::string &reason) { throw LineError{reason}; }
+
+// A piece of the file quoted in a message: short, and on one line of the terminal.
+std::string Excerpt(std::string_view text) {
+    std::string out;
+    for (char c : text.substr(0, 40))
+        out.push_back(static_cast<unsigned char>(c) < 0x20 ? '?' : c);
+    return out;
 }
 
 // Hands out logical lines: physical lines without their line ends, joined where a line ends in a
-// backslash (regedit continues long hex lists that way, indenting the next line).
+// backslash (regedit continues long hex lists that way, indenting the next line). A logical line
+// longer than MaxLineLength is consumed whole, kept only up to that bound, and says so.
 class LineReader {
 public:
     explicit LineReader(std::string_view text) : text_(text) {}
 
-    bool Next(std::string &line, size_t &lineNumber) {
+    bool Next(std::string &line, size_t &lineNumber, bool &tooLong) {
         if (pos_ >= text_.size())
             return false;
         line.clear();
+        tooLong = false;
         lineNumber = number_ + 1;
         bool first = true;
         while (pos_ < text_.size()) {
@@ -55,13 +68,15 @@ public:
             std::string_view trimmed = TrimRight(part);
             bool comment = first && !TrimLeft(trimmed).empty() && TrimLeft(trimmed).front() == ';';
             first = false;
-            if (!comment && !trimmed.empty() && trimmed.back() == '\\') {
-                trimmed.remove_suffix(1);
-                line.append(trimmed);
-                continue;
-            }
-            line.append(part);
-            break;
+            bool continued = !comment && !trimmed.empty() && trimmed.back() == '\\';
+            if (continued)
+                part = trimmed.substr(0, trimmed.size() - 1);
+            size_t room = MaxLineLength - line.size(); // line never grows past the bound
+            if (part.size() > room)
+                tooLong = true;
+            line.append(part.substr(0, room));
+            if (!continued)
+                break;
         }
         return true;
     }
@@ -86,7 +101,7 @@ private:
 
 // Reads a quoted text starting at s[pos] == '"'; pos ends after the closing quote. Only \\ and \"
 // are escapes; a backslash before anything else is kept as it is, as regedit does.
-std::string ReadQuoted(std::string_view s, size_t &pos, size_t lineNumber) {
+std::string ReadQuoted(std::string_view s, size_t &pos) {
     std::string out;
     for (++pos; pos < s.size(); ++pos) {
         char c = s[pos];
@@ -98,7 +113,7 @@ std::string ReadQuoted(std::string_view s, size_t &pos, size_t lineNumber) {
             c = s[++pos];
         out.push_back(c);
     }
-    Fail(lineNumber, "a quoted text has no closing quote");
+    Fail("a quoted text has no closing quote");
 }
 
 template <typename Number>
@@ -109,7 +124,7 @@ bool ParseHex(std::string_view digits, size_t maxDigits, Number &value) {
     return ec == std::errc() && end == digits.data() + digits.size();
 }
 
-std::vector<uint8_t> ParseHexList(std::string_view list, size_t lineNumber) {
+std::vector<uint8_t> ParseHexList(std::string_view list) {
     std::vector<uint8_t> bytes;
     list = Trim(list);
     while (!list.empty()) {
@@ -117,7 +132,7 @@ std::vector<uint8_t> ParseHexList(std::string_view list, size_t lineNumber) {
         std::string_view token = Trim(list.substr(0, comma));
         uint8_t byte = 0;
         if (!ParseHex(token, 2, byte))
-            Fail(lineNumber, "\"" + std::string(token) + "\" is not a hex byte");
+            Fail("\"" + Excerpt(token) + "\" is not a hex byte");
         bytes.push_back(byte);
         if (comma == std::string_view::npos)
             break;
@@ -126,13 +141,13 @@ std::vector<uint8_t> ParseHexList(std::string_view list, size_t lineNumber) {
     return bytes;
 }
 
-RegValue ParseValueData(std::string_view data, size_t lineNumber) {
+RegValue ParseValueData(std::string_view data) {
     RegValue value;
     if (!data.empty() && data.front() == '"') {
         size_t pos = 0;
-        std::string text = ReadQuoted(data, pos, lineNumber);
+        std::string text = ReadQuoted(data, pos);
         if (!Trim(data.substr(pos)).empty())
-            Fail(lineNumber, "unexpected text after a string value");
+            Fail("unexpected text after a string value");
         value.type = RegType::String;
         value.data.assign(text.begin(), text.end());
         value.data.push_back(0);
@@ -142,7 +157,7 @@ RegValue ParseValueData(std::string_view data, size_t lineNumber) {
     if (StartsWithNoCase(data, "dword:")) {
         uint32_t number = 0;
         if (!ParseHex(data.substr(6), 8, number))
-            Fail(lineNumber, "a dword value needs one to eight hex digits");
+            Fail("a dword value needs one to eight hex digits");
         value.type = RegType::Dword;
         value.data = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
                       static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
@@ -150,48 +165,48 @@ RegValue ParseValueData(std::string_view data, size_t lineNumber) {
     }
     if (StartsWithNoCase(data, "hex:")) {
         value.type = RegType::Binary;
-        value.data = ParseHexList(data.substr(4), lineNumber);
+        value.data = ParseHexList(data.substr(4));
         return value;
     }
     if (StartsWithNoCase(data, "hex(")) {
         size_t close = data.find("):");
         uint32_t type = 0;
         if (close == std::string_view::npos || !ParseHex(data.substr(4, close - 4), 8, type))
-            Fail(lineNumber, "a hex(n): value needs its type in hex digits");
+            Fail("a hex(n): value needs its type in hex digits");
         value.type = static_cast<RegType>(type);
-        value.data = ParseHexList(data.substr(close + 2), lineNumber);
+        value.data = ParseHexList(data.substr(close + 2));
         return value;
     }
     if (data == "-")
-        Fail(lineNumber, "deleting a value is not supported here");
-    Fail(lineNumber, "unknown value data \"" + std::string(data.substr(0, 40)) + "\"");
+        Fail("deleting a value is not supported here");
+    Fail("unknown value data \"" + Excerpt(data) + "\"");
 }
 
-RegValue ParseValueLine(std::string_view line, size_t lineNumber) {
+RegValue ParseValueLine(std::string_view line) {
     std::string name;
     size_t pos = 0;
     if (line.front() == '@') {
         pos = 1; // the key's default value, whose name is empty
     } else {
-        name = ReadQuoted(line, pos, lineNumber);
+        name = ReadQuoted(line, pos);
     }
     std::string_view rest = TrimLeft(line.substr(pos));
     if (rest.empty() || rest.front() != '=')
-        Fail(lineNumber, "a value name must be followed by '='");
-    RegValue value = ParseValueData(TrimLeft(rest.substr(1)), lineNumber);
+        Fail("a value name must be followed by '='");
+    RegValue value = ParseValueData(TrimLeft(rest.substr(1)));
     value.name = std::move(name);
     return value;
 }
 
-std::string ParseSectionPath(std::string_view line, size_t lineNumber) {
+std::string ParseSectionPath(std::string_view line) {
     if (line.back() != ']')
-        Fail(lineNumber, "a key line must end with ']'");
+        Fail("a key line must end with ']'");
     std::string_view inner = line.substr(1, line.size() - 2);
     if (!inner.empty() && inner.front() == '-')
-        Fail(lineNumber, "deleting a key is not supported here");
+        Fail("deleting a key is not supported here");
     if (!StartsWithNoCase(inner, RootName) ||
         (inner.size() > RootName.size() && inner[RootName.size()] != '\\'))
-        Fail(lineNumber, "only keys below HKEY_CURRENT_USER belong in this file");
+        Fail("only keys below HKEY_CURRENT_USER belong in this file");
     return NormalizeKeyPath(inner.substr(RootName.size()));
 }
 
@@ -317,42 +332,77 @@ bool RemoveValue(HiveKey &key, std::string_view name) {
     return true;
 }
 
-Hive ParseRegFile(std::string_view text) {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3); // a byte order mark left by an editor
-    Hive hive;
-    LineReader reader(text);
-    std::string line;
-    size_t lineNumber = 0;
-    bool headerSeen = false;
-    size_t currentKey = 0;
-    bool inKey = false;
-    while (reader.Next(line, lineNumber)) {
-        std::string_view trimmed = Trim(line);
-        if (trimmed.empty() || trimmed.front() == ';')
-            continue;
-        if (!headerSeen) {
-            if (trimmed != Header)
-                Fail(lineNumber, "the file does not start with \"" + std::string(Header) + "\"");
-            headerSeen = true;
-        } else if (trimmed.front() == '[') {
-            std::string path = ParseSectionPath(trimmed, lineNumber);
-            hive.Key(path);
-            currentKey = static_cast<size_t>(hive.FindKey(path) - hive.keys.data());
-            inKey = true;
+const RegValue *FindValue(const Hive &hive, std::string_view keyPath, std::string_view name) {
+    const HiveKey *key = hive.FindKey(keyPath);
+    return key ? FindValue(*key, name) : nullptr;
+}
+
+namespace {
+
+// Reads logical lines into a hive, skipping those it cannot read.
+class Parser {
+public:
+    ParsedRegFile Run(std::string_view text) {
+        if (text.substr(0, 3) == "\xEF\xBB\xBF")
+            text.remove_prefix(3); // a byte order mark left by an editor
+        LineReader reader(text);
+        std::string line;
+        bool tooLong = false;
+        while (reader.Next(line, lineNumber_, tooLong)) {
+            std::string_view trimmed = Trim(line);
+            if (trimmed.empty() || trimmed.front() == ';')
+                continue;
+            try {
+                Take(trimmed, tooLong);
+            } catch (const LineError &error) {
+                Skip(error.reason);
+                if (trimmed.front() == '[')
+                    skippedSection_ = lineNumber_; // its values have no key to go to
+            }
+            firstLine_ = false;
+        }
+        return std::move(result_);
+    }
+
+private:
+    void Take(std::string_view trimmed, bool tooLong) {
+        if (tooLong)
+            Fail("longer than " + std::to_string(MaxLineLength) + " bytes");
+        if (trimmed.find('\0') != std::string_view::npos)
+            Fail("it holds a zero character, which no text line of the file has");
+        if (trimmed == Header)
+            return;
+        if (trimmed.front() == '[') {
+            std::string path = ParseSectionPath(trimmed);
+            currentKey_ = &result_.hive.Key(path) - result_.hive.keys.data();
+            inKey_ = true;
+            skippedSection_ = 0;
         } else if (trimmed.front() == '"' || trimmed.front() == '@') {
-            if (!inKey)
-                Fail(lineNumber, "a value comes before any key");
-            PutValue(hive.keys[currentKey], ParseValueLine(trimmed, lineNumber));
+            if (skippedSection_ != 0)
+                Fail("its key, on line " + std::to_string(skippedSection_) + ", was skipped");
+            if (!inKey_)
+                Fail("a value comes before any key");
+            PutValue(result_.hive.keys[static_cast<size_t>(currentKey_)], ParseValueLine(trimmed));
+        } else if (firstLine_) {
+            Fail("\"" + Excerpt(trimmed) + "\" is not the header \"" + std::string(Header) + "\"");
         } else {
-            Fail(lineNumber, "unexpected text \"" + std::string(trimmed.substr(0, 40)) + "\"");
+            Fail("unexpected text \"" + Excerpt(trimmed) + "\"");
         }
     }
-    // A file with nothing in it holds nothing to lose: it reads as an empty registry.
-    if (!headerSeen && text.find_first_not_of(" \t\r\n") != std::string_view::npos)
-        Fail(lineNumber, "the file does not start with \"" + std::string(Header) + "\"");
-    return hive;
-}
+
+    void Skip(std::string reason) { result_.skipped.push_back({lineNumber_, std::move(reason)}); }
+
+    ParsedRegFile result_;
+    size_t lineNumber_ = 0;
+    bool firstLine_ = true;
+    bool inKey_ = false;
+    std::ptrdiff_t currentKey_ = 0; // an index: the key list grows
+    size_t skippedSection_ = 0;     // line of the section line that was skipped, or 0
+};
+
+} // namespace
+
+ParsedRegFile ParseRegFile(std::string_view text) { return Parser().Run(text); }
 
 std::string FormatRegFile(const Hive &hive) {
     std::string out(Header);

@@ -1,7 +1,9 @@
-// RegKey over the one in-memory hive of the process, read from its file on first use and written
-// back after every change.
+// RegKey and RegBatch over the one in-memory hive of the process: the file as this program last
+// read or wrote it. It is read on first use; every commit merges into the file and keeps what the
+// file then holds.
 #include "platform/posix/RegistryHive.h"
 
+#include <iostream>
 #include <mutex>
 
 namespace platform {
@@ -12,7 +14,7 @@ struct Store {
     std::mutex mutex;
     bool loaded = false;
     std::string path;
-    regfile::LoadedHive file;
+    regfile::Hive hive;
 };
 
 Store &TheStore() {
@@ -20,45 +22,48 @@ Store &TheStore() {
     return store;
 }
 
+void Load(Store &store) {
+    store.path = RegistryFilePath();
+    regfile::HiveFile file = regfile::ReadHiveFile(store.path);
+    if (file.state == regfile::HiveFile::State::Unreadable)
+        std::cerr << "Tarnwick: the registry file " << store.path << " cannot be read ("
+                  << file.problem << "); the defaults are used, and nothing will be saved over it "
+                  << "while it cannot be read\n";
+    regfile::WarnAboutSkippedLines(std::cerr, store.path, file.skipped);
+    store.hive = std::move(file.hive);
+    store.loaded = true;
+}
+
 // Runs fn on the hive with the store locked and loaded.
 template <typename Fn> auto WithHive(Fn &&fn) {
     Store &store = TheStore();
     std::lock_guard<std::mutex> lock(store.mutex);
-    if (!store.loaded) {
-        store.path = RegistryFilePath();
-        store.file = regfile::LoadHiveFile(store.path);
-        store.loaded = true;
-    }
+    if (!store.loaded)
+        Load(store);
     return fn(store);
-}
-
-// Applies a change to a copy of the hive and keeps it only once the file holds it, so memory never
-// claims a value the file does not have.
-template <typename Change> auto ChangeHive(const std::string &keyPath, Change &&change) {
-    return WithHive([&](Store &store) {
-        regfile::Hive changed = store.file.hive;
-        auto result = change(changed.Key(keyPath));
-        if (result) {
-            if (!store.file.writable)
-                throw RegistryError("Cannot write the registry: " + store.file.blockReason);
-            regfile::SaveHiveFile(store.path, changed);
-            store.file.hive = std::move(changed);
-        }
-        return result;
-    });
 }
 
 } // namespace
 
+void RegBatch::Commit() {
+    if (writes_.empty())
+        return;
+    WithHive([&](Store &store) {
+        // Memory changes only once the file holds the result, so it never claims a value the
+        // file does not have.
+        store.hive = regfile::SaveWrites(store.path, store.hive, writes_);
+        return true;
+    });
+}
+
 RegKey::RegKey(const std::string &path) : path_(regfile::NormalizeKeyPath(path)) {
     // Creating a key alone writes nothing: reading settings must never touch the file.
-    WithHive([&](Store &store) { return &store.file.hive.Key(path_); });
+    WithHive([&](Store &store) { return &store.hive.Key(path_); });
 }
 
 std::optional<RegValue> RegKey::Query(const std::string &name) const {
     return WithHive([&](Store &store) -> std::optional<RegValue> {
-        const regfile::HiveKey *key = store.file.hive.FindKey(path_);
-        const RegValue *value = key ? regfile::FindValue(*key, name) : nullptr;
+        const RegValue *value = regfile::FindValue(store.hive, path_, name);
         if (!value)
             return std::nullopt;
         return *value;
@@ -68,7 +73,7 @@ std::optional<RegValue> RegKey::Query(const std::string &name) const {
 std::vector<std::string> RegKey::ValueNames() const {
     return WithHive([&](Store &store) {
         std::vector<std::string> names;
-        if (const regfile::HiveKey *key = store.file.hive.FindKey(path_))
+        if (const regfile::HiveKey *key = store.hive.FindKey(path_))
             for (const RegValue &value : key->values)
                 names.push_back(value.name);
         return names;
@@ -76,33 +81,37 @@ std::vector<std::string> RegKey::ValueNames() const {
 }
 
 void RegKey::SetDword(const std::string &name, uint32_t value) {
-    SetRaw(name, RegType::Dword,
-           {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
+    RegBatch batch;
+    batch.Set(path_, DwordValue(name, value));
+    batch.Commit();
 }
 
 void RegKey::SetString(const std::string &name, const std::string &text) {
-    std::vector<uint8_t> data(text.begin(), text.end());
-    data.push_back(0);
-    SetRaw(name, RegType::String, data);
+    RegBatch batch;
+    batch.Set(path_, StringValue(name, text));
+    batch.Commit();
 }
 
 void RegKey::SetRaw(const std::string &name, RegType type, const std::vector<uint8_t> &data) {
-    ChangeHive(path_, [&](regfile::HiveKey &key) {
-        regfile::PutValue(key, RegValue{name, type, data});
-        return true;
-    });
+    RegBatch batch;
+    batch.Set(path_, RegValue{name, type, data});
+    batch.Commit();
 }
 
 bool RegKey::DeleteValue(const std::string &name) {
-    return ChangeHive(path_, [&](regfile::HiveKey &key) { return regfile::RemoveValue(key, name); });
+    if (!Query(name))
+        return false;
+    RegBatch batch;
+    batch.Erase(path_, name);
+    batch.Commit();
+    return true;
 }
 
 void ReloadRegistry() {
     Store &store = TheStore();
     std::lock_guard<std::mutex> lock(store.mutex);
     store.loaded = false;
-    store.file = {};
+    store.hive = {};
 }
 
 } // namespace platform
