@@ -15,16 +15,11 @@ namespace {
 
 constexpr int ExitInterrupted = 130; // 128 + SIGINT, what shells report for an interrupt
 
-TerminalDisplay *activeDisplay = nullptr; // the UI thread's, while a load runs
-
 platform::LRESULT LoadWindowProc(platform::HWND, platform::UINT msg, platform::WPARAM,
                                  platform::LPARAM) {
     if (msg == UM_CANCEL_LOAD) {
-        // Ends a request that is waiting for the board; a cancel between two requests is taken
-        // by the display at the next progress step.
+        // Ends the request waiting for the board, or the next one when none waits yet.
         TheLoaderEngine().CancelTransfer();
-        if (activeDisplay != nullptr)
-            activeDisplay->RequestCancel();
     }
     return 0;
 }
@@ -83,11 +78,9 @@ int RunCliLoad(const std::string &programPath, const std::string &fileName,
     int status = 0;
     {
         TerminalDisplay display(window, stderr, isatty(STDERR_FILENO) != 0);
-        activeDisplay = &display;
         CancelOnSignals cancelOnSignals(window);
         LoadSession session(fileName, Env(), TheLoaderEngine(), display, std::move(passphrase));
         session.RunLoad();
-        activeDisplay = nullptr;
         status = session.Result < 0 ? 1 : session.Result;
     }
     platform::DestroyWindow(window);

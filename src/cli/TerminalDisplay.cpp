@@ -1,6 +1,5 @@
 #include "cli/TerminalDisplay.h"
 
-#include "loader/LoaderErrors.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,11 +31,6 @@ TerminalDisplay::TerminalDisplay(platform::HWND window, std::FILE *out, bool int
 
 double TerminalDisplay::ElapsedSeconds() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-}
-
-void TerminalDisplay::ThrowIfCancelled() const {
-    if (cancelRequested_)
-        throw TargetCommException(LoaderErrorCancelled);
 }
 
 std::string TerminalDisplay::BarLine(uint32_t position, uint32_t maximum, double elapsedSeconds,
@@ -83,7 +77,6 @@ void TerminalDisplay::EndBarLine() {
 }
 
 void TerminalDisplay::SetStage(const std::string &text) {
-    ThrowIfCancelled();
     EndBarLine();
     std::fprintf(out_, "%s\n", text.c_str());
     std::fflush(out_);
@@ -95,7 +88,6 @@ void TerminalDisplay::SetProgressMax(uint32_t maximum) {
 }
 
 void TerminalDisplay::StepProgress(uint32_t step) {
-    ThrowIfCancelled();
     position_ = static_cast<uint32_t>(std::min<uint64_t>(uint64_t(position_) + step, maximum_));
     DrawBar(position_ == maximum_);
 }

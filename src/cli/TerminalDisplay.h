@@ -5,7 +5,6 @@
 
 #include "load/LoadDisplay.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -25,15 +24,10 @@ public:
     void ShowMessage(const std::string &caption, const std::string &text) override;
     void Finish() override;
 
-    // Set from the signal thread: the next progress step ends the load as cancelled, so that a
-    // Ctrl-C between two engine requests is not lost.
-    void RequestCancel() { cancelRequested_ = true; }
-
     // One line of the bar, without the carriage return (for tests).
     static std::string BarLine(uint32_t position, uint32_t maximum, double elapsedSeconds, int width);
 
 private:
-    void ThrowIfCancelled() const;
     void DrawBar(bool force);
     void EndBarLine();
     double ElapsedSeconds() const;
@@ -41,7 +35,6 @@ private:
     platform::HWND window_;
     std::FILE *out_;
     const bool interactive_;
-    std::atomic<bool> cancelRequested_{false};
     uint32_t maximum_ = 0;
     uint32_t position_ = 0;
     int lastReportedTenth_ = -1;

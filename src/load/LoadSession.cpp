@@ -315,6 +315,7 @@ void LoadSession::EndLoad() {
         if (Result == 0)
             ReportFailure(failure.Code());
     }
+    engine_.EndSession();
     imageFile_.reset();
     userProgram_.reset();
     display_.SetBusyCursor(false);

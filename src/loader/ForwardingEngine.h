@@ -20,6 +20,7 @@ public:
     void Disconnect() override { inner_.Disconnect(); }
     void CancelTransfer() override { inner_.CancelTransfer(); }
     void StartSession() override { inner_.StartSession(); }
+    void EndSession() override { inner_.EndSession(); }
     int32_t GetRetryCount() override { return inner_.GetRetryCount(); }
     void SetRetryCount(int32_t count) override { inner_.SetRetryCount(count); }
     int32_t GetResponseTimeout() override { return inner_.GetResponseTimeout(); }

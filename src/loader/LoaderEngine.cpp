@@ -275,7 +275,7 @@ int32_t LoaderEngine::StageDisconnect() {
 }
 
 void LoaderEngine::CancelTransfer() {
-    if (busyDepth_ <= 0)
+    if (busyDepth_ <= 0 && !sessionRunning_)
         return;
     cancel_.Cancel();
 }
@@ -283,6 +283,12 @@ void LoaderEngine::CancelTransfer() {
 void LoaderEngine::StartSession() {
     cancel_.Clear();
     logStartedThisLoad_ = false;
+    sessionRunning_ = true;
+}
+
+void LoaderEngine::EndSession() {
+    sessionRunning_ = false;
+    cancel_.Clear();
 }
 
 // ---- connection settings ----

@@ -74,6 +74,7 @@ public:
     // nothing when no stage runs, so a click between two engine calls is ignored.
     void CancelTransfer() override;
     void StartSession() override;
+    void EndSession() override;
     // The load session's cancel token, which every connection of this engine watches.
     platform::CancelToken &CancelRequest() { return cancel_; }
 
@@ -242,6 +243,9 @@ private:
     // Set once this load has created its communication log: a later connect of the same load
     // (after a disconnect in between) adds to it instead of emptying it.
     bool logStartedThisLoad_ = false;
+    // Between StartSession and EndSession a Cancel counts even while no stage runs: a click the
+    // session's own pump handles between two blocks ends the load at its next wait.
+    bool sessionRunning_ = false;
     std::vector<uint8_t> writeBlockPayload_;
     // Windowed download state, for the length of one download (UI thread only: the handler runs
     // there too).

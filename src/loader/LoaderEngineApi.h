@@ -45,6 +45,8 @@ public:
     // A load session begins: the cancel request of the last one is forgotten. The one place
     // the request is cleared; the session calls it before anything else.
     virtual void StartSession() {}
+    // The session has ended: a Cancel from now on has nothing to end.
+    virtual void EndSession() {}
 
     virtual int32_t GetRetryCount() = 0; // 0 without a connection
     virtual void SetRetryCount(int32_t count) = 0;

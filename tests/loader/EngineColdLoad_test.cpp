@@ -97,10 +97,15 @@ TEST_F(ColdLoadTest, CancelDuringTheLoadEndsWithTwenty) {
     EXPECT_EQ(RunColdLoad(Concat({Bytes(600, 0x01), EndTriplet}), 0), LoaderErrorCancelled);
     EXPECT_TRUE(window.ActionRan());
     EXPECT_FALSE(board->WaitReceived(2, 100));
-    // A new session starts quiet: a cancel between engine calls does nothing, a new stage runs.
-    engine->StartSession();
+    // Outside a session a cancel between engine calls has nothing to end.
+    engine->EndSession();
     engine->CancelTransfer();
     EXPECT_EQ(RunColdLoad(EndTriplet, 0), 0);
+    // Inside one it is not lost: the next stage ends at once.
+    engine->StartSession();
+    engine->CancelTransfer();
+    EXPECT_EQ(RunColdLoad(EndTriplet, 0), LoaderErrorCancelled);
+    engine->EndSession();
 }
 
 TEST_F(ColdLoadTest, ResetAndEndTripletWakeARunningBoard) {

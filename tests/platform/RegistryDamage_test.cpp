@@ -129,6 +129,17 @@ TEST_F(RegistryDamageTest, UnreadableLinesAreSkippedWithAWarningAndTheRestIsKept
     }
 }
 
+TEST_F(RegistryDamageTest, ADamagedValueIsNotQuotedInItsWarning) {
+    // A password whose quotes were lost: the warning names the line, never the text.
+    WriteText(file_, InT({"\"CorvixSys Password\"=hunter2-secret", "\"B\"=dword:00000002"}));
+    platform::ReloadRegistry();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RegKey("T").ValueNames(), std::vector<std::string>{"B"});
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(" line 4: "), std::string::npos) << err;
+    EXPECT_EQ(err.find("hunter2"), std::string::npos) << err;
+}
+
 TEST_F(RegistryDamageTest, ValuesOfAUtf16ExportReadAsUtf8Text) {
     WriteText(file_, Utf16Le(Utf16Header + u"\"Name\"=\"caf\u00e9 \U0001F600\"\r\n"
                                            u"\"Number\"=dword:0000002a\r\n"

@@ -179,7 +179,8 @@ RegValue ParseValueData(std::string_view data) {
     }
     if (data == "-")
         Fail("deleting a value is not supported here");
-    Fail("unknown value data \"" + Excerpt(data) + "\"");
+    // Not quoted back: the damaged data may be a password the user typed.
+    Fail("the value's data is of no known form");
 }
 
 RegValue ParseValueLine(std::string_view line) {
