@@ -75,7 +75,12 @@ void TConnection::RecordReceiveError(uint8_t kind, uint32_t type, uint32_t subty
 
 void TConnection::Send(uint8_t type, uint8_t subtype, uint8_t *data, uint32_t length,
                        size_t replyCapacity) {
-    if (!readerRunning_) throw xConnectionErr(ConnCode::ReaderNotRunning);
+    if (!readerRunning_) {
+        // A reader that ended because the line or the peer went away says so; only a reader
+        // that was never started is the connection's own fault.
+        if (readerLost_) throw xConnectionErr(ReaderLostCode());
+        throw xConnectionErr(ConnCode::ReaderNotRunning);
+    }
     if (!ValidType(type)) throw xConnectionErr(ConnCode::UnregisteredEntry);
     bool copyReply = false;
     bool waitForReply = false;

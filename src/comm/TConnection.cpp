@@ -284,13 +284,13 @@ void TConnection::ReaderMain() {
         code = ConnCode::NoReply;
     }
     readerExitCode_ = code;
+    // Nothing more can arrive: every wait on this connection must end now, not at its time-out.
+    // The lost flag comes before the reader is seen as stopped, so that a send in between
+    // reports the reader's reason; then the message that wakes a wait to look at it.
+    const bool lost = !stop_;
+    if (lost) readerLost_ = true;
     readerRunning_ = false;
-    if (!stop_) {
-        // Nothing more can arrive: every wait on this connection must end now, not at its
-        // time-out. The flag first, then the message that wakes the wait to look at it.
-        readerLost_ = true;
-        PostMessage(window_, UM_READER_ENDED, 0, 0);
-    }
+    if (lost) PostMessage(window_, UM_READER_ENDED, 0, 0);
     readerEnded_.Set();
 }
 
