@@ -139,7 +139,8 @@ uint32_t TEthernetConnection::ReadAvailable() {
             EndReader(ConnCode::ReaderStopped);
         }
     } else {
-        count = static_cast<uint32_t>(got.count > static_cast<long>(ChunkSize) ? ChunkSize : got.count);
+        count = got.count > static_cast<long>(ChunkSize) ? static_cast<uint32_t>(ChunkSize)
+                                                         : static_cast<uint32_t>(got.count);
     }
     chunkAvailable_ = count;
     chunkPosition_ = 0;

@@ -126,7 +126,7 @@ uint32_t LoaderEngine::SendDownloadPackets(std::FILE *file, uint32_t startOffset
     auto wanted = [&](uint32_t offset) { return !proceed || proceed(offset, blockSize); };
     uint32_t total = 0;
     for (uint64_t step = 0; step < byteCount; step += blockSize)
-        total += wanted(static_cast<uint32_t>(startOffset + step)) ? 1 : 0;
+        total += wanted(static_cast<uint32_t>(startOffset + step)) ? 1u : 0u;
 
     // Both buffers are sized once for the whole download.
     std::vector<uint8_t> chunk(blockSize);

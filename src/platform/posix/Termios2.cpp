@@ -25,7 +25,7 @@ int ApplyTermios2(int fd, const Termios2Settings &settings) {
     if (int error = GetTermios2(fd, &tio))
         return error;
     tio.c_iflag &= ~RawInputOff;
-    tio.c_oflag &= ~OPOST;
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~RawLocalOff;
     tio.c_cflag &=
         ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD | (CBAUD << IBSHIFT));
