@@ -103,10 +103,12 @@ bool OptionParser::Parse(const std::vector<std::string> &options, std::string *e
                                               options.begin() + long(i + 1 + option->valueCount));
         i += option->valueCount;
         if (!option->apply(values)) {
-            std::string shown;
-            for (size_t k = 0; k < values.size(); ++k)
-                shown += (k == 0 ? "" : " ") + values[k];
-            return fail("bad value for " + name + ": " + shown);
+            std::string why = "bad value for " + name + ":";
+            for (const std::string &value : values) {
+                why += ' ';
+                why += value;
+            }
+            return fail(why);
         }
     }
     return true;

@@ -13,7 +13,7 @@ namespace sim {
 
 namespace {
 
-constexpr size_t MaxPendingOut = 64 * 1024;
+constexpr size_t MaxPendingOut = size_t{64} * 1024;
 
 } // namespace
 

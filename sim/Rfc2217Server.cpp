@@ -18,7 +18,7 @@ namespace telnet = platform::telnet;
 namespace {
 
 // Host-bound bytes held while the host does not read; the peer's side waits beyond this.
-constexpr size_t MaxPendingOut = 64 * 1024;
+constexpr size_t MaxPendingOut = size_t{64} * 1024;
 const char ServerSignature[] = "corvix-sim";
 // Until the host sets a mask, every modem line is reported (RFC 2217's initial mask).
 constexpr uint8_t InitialModemMask = 0xFF;

@@ -9,7 +9,7 @@ namespace {
 std::string FormatDuration(double seconds) {
     if (!std::isfinite(seconds) || seconds < 0)
         return "--:--";
-    const auto total = static_cast<long>(seconds + 0.5);
+    const long total = std::lround(seconds);
     char text[32];
     std::snprintf(text, sizeof text, "%02ld:%02ld", total / 60, total % 60);
     return text;

@@ -254,6 +254,16 @@ void WarnAboutSkippedLines(std::ostream &out, const std::string &path,
             << " more lines are skipped\n";
 }
 
+namespace {
+
+[[noreturn]] void FailLockHeld(const std::string &path, const std::string &lockName) {
+    throw RegistryError("Cannot write the registry file " + path +
+                        " (another program has held its lock " + lockName + " for " +
+                        std::to_string(LockWait.count()) + " seconds)");
+}
+
+} // namespace
+
 HiveLock::HiveLock(const std::string &path) {
     const std::string name = path + ".lock";
     FileDescriptor fd(::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR));
@@ -266,10 +276,7 @@ HiveLock::HiveLock(const std::string &path) {
             continue;
         if (error != EWOULDBLOCK)
             FailSave(path, "lock " + name, error);
-        if (std::chrono::steady_clock::now() >= giveUp)
-            throw RegistryError("Cannot write the registry file " + path +
-                                " (another program has held its lock " + name + " for " +
-                                std::to_string(LockWait.count()) + " seconds)");
+        if (std::chrono::steady_clock::now() >= giveUp) FailLockHeld(path, name);
         std::this_thread::sleep_for(LockRetry);
     }
     fd_ = fd.Release();
@@ -282,7 +289,7 @@ HiveLock::~HiveLock() {
 
 std::string CopyAside(const std::string &path, std::string_view bytes) {
     for (int number = 1; number <= MaxAsideCopies; ++number) {
-        const std::string name = AsideName(path, number);
+        std::string name = AsideName(path, number);
         if (::access(name.c_str(), F_OK) == 0) {
             if (HoldsBytes(name, bytes))
                 return std::string();
