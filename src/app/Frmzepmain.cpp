@@ -311,7 +311,7 @@ void TfrmZEP::ShowRecentFiles(QMenu *menu, size_t firstSlot) {
     const QList<QAction *> items = menu->actions();
     // A list stored by an older version may be longer than the ten slots: show its first ten.
     for (size_t i = 0; i < list.size() && i < recentfiles::MenuSlots; ++i) {
-        QAction *item = items.at(static_cast<qsizetype>(firstSlot + i));
+        QAction *item = items.at(static_cast<qsizetype>(firstSlot) + static_cast<qsizetype>(i));
         item->setText(MenuText(recentfiles::EntryCaption(i, list[i])));
         item->setVisible(true);
     }
