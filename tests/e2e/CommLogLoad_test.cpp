@@ -49,6 +49,24 @@ protected:
         return session.Result;
     }
 
+    // A bootstrap board on a pseudo-terminal, with COM1 pointed at it.
+    struct PtyBoard {
+        sim::BoardPeer board{NoModemLines()};
+        sim::PtyFrontEnd front{board};
+        static sim::BoardOptions NoModemLines() {
+            sim::BoardOptions options;
+            options.hasModemLines = false;
+            return options;
+        }
+    };
+    std::unique_ptr<PtyBoard> StartPtyBoard() {
+        auto target = std::make_unique<PtyBoard>();
+        EXPECT_TRUE(target->front.Start());
+        UseSerialDevice(target->front.SlavePath());
+        Env().Comm.DetectProcessor = 0;
+        return target;
+    }
+
     void UseSerialDevice(const std::string &device) {
         platform::RegKey("Software\\Vexlon\\ZEP\\Ports").SetString("COM1", device);
         Env().Comm.UseTCP = 0;
@@ -99,13 +117,7 @@ protected:
 
 TEST_F(CommLogLoadTest, SerialLoadShowsEveryPacketAndTheFirstWriteAt0x80000) {
     std::ofstream(log->Path()) << "an earlier load's log\r\n";
-    sim::BoardOptions options;
-    options.hasModemLines = false;
-    sim::BoardPeer board(options);
-    sim::PtyFrontEnd front(board);
-    ASSERT_TRUE(front.Start());
-    UseSerialDevice(front.SlavePath());
-    Env().Comm.DetectProcessor = 0;
+    const auto target = StartPtyBoard();
 
     ASSERT_EQ(Load(Image(300)), 0);
     const std::string text = log->Read().value_or("");
@@ -135,13 +147,7 @@ TEST_F(CommLogLoadTest, SerialLoadShowsEveryPacketAndTheFirstWriteAt0x80000) {
 
 TEST_F(CommLogLoadTest, LoggingOffLeavesNoFileBehind) {
     LogSwitches().EnableTcLogging = 0;
-    sim::BoardOptions options;
-    options.hasModemLines = false;
-    sim::BoardPeer board(options);
-    sim::PtyFrontEnd front(board);
-    ASSERT_TRUE(front.Start());
-    UseSerialDevice(front.SlavePath());
-    Env().Comm.DetectProcessor = 0;
+    const auto target = StartPtyBoard();
     ASSERT_EQ(Load(Image(200)), 0);
     EXPECT_FALSE(log->Exists());
 }
@@ -170,13 +176,7 @@ TEST_F(CommLogLoadTest, ConsoleLoadLogsThePassthroughButNotTheLogin) {
     options.password = "Tr0ub4dor-9";
     auto console = StartConsole(options);
     Env().LoadThroughCorvixSys = 1;
-    Env().Comm.UseTCP = 1;
-    Env().Comm.UseCorvixLink = 0;
-    Env().Comm.UseCorvixSys = 1;
-    SetField(Env().Comm.CorvixSysAddress, "127.0.0.1");
-    SetField(Env().Comm.CorvixSysUserName, options.user.c_str());
-    SetField(Env().Comm.CorvixSysPassword, options.password.c_str());
-    Env().Comm.CorvixSysTcpPort = console->Port();
+    UseConsole(*console, options.user.c_str(), options.password.c_str());
 
     ASSERT_EQ(Load(Program()), 0);
     const auto traffic = TrafficEntries();

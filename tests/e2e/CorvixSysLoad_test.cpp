@@ -45,12 +45,6 @@ protected:
     void SetUp() override {
         WholeLoadTest::SetUp();
         Env().LoadThroughCorvixSys = 1;
-        Env().Comm.UseTCP = 1;
-        Env().Comm.UseCorvixLink = 0;
-        Env().Comm.UseCorvixSys = 1;
-        SetField(Env().Comm.CorvixSysAddress, "127.0.0.1");
-        SetField(Env().Comm.CorvixSysUserName, sim::ConsoleOptions::DefaultUser);
-        SetField(Env().Comm.CorvixSysPassword, sim::ConsoleOptions::DefaultPassword);
     }
     void TearDown() override {
         ProcessLoaderEngine().SetConsoleWait(0);
@@ -60,7 +54,7 @@ protected:
     // A console, with the settings pointed at it.
     std::unique_ptr<sim::ConsoleServer> StartConsole(const char *fault = "") {
         auto console = ::StartConsole(fault);
-        Env().Comm.CorvixSysTcpPort = console->Port();
+        UseConsole(*console);
         return console;
     }
 

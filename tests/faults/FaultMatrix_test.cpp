@@ -201,13 +201,7 @@ class ConsoleTarget : public Target {
 public:
     explicit ConsoleTarget(const char *fault) : console_(StartConsole(fault)) {}
     std::string Prepare(const fs::path &folder) override {
-        Env().Comm.UseTCP = 1;
-        Env().Comm.UseCorvixLink = 0;
-        Env().Comm.UseCorvixSys = 1;
-        SetField(Env().Comm.CorvixSysAddress, "127.0.0.1");
-        SetField(Env().Comm.CorvixSysUserName, sim::ConsoleOptions::DefaultUser);
-        SetField(Env().Comm.CorvixSysPassword, sim::ConsoleOptions::DefaultPassword);
-        Env().Comm.CorvixSysTcpPort = console_->Port();
+        UseConsole(*console_);
         return WriteProgram(folder);
     }
     bool HoldsTheFile() const override { return HoldsTheProgram(console_->Board()); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ConsoleServer.h"
+#include "settings/Zepenvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -25,4 +26,17 @@ inline std::unique_ptr<sim::ConsoleServer> StartConsole(const char *fault = "") 
             options.fault = *parsed;
     }
     return StartConsole(options);
+}
+
+// Points the settings at console: the CorvixSys road over TCP, with the given login.
+inline void UseConsole(const sim::ConsoleServer &console,
+                       const char *user = sim::ConsoleOptions::DefaultUser,
+                       const char *password = sim::ConsoleOptions::DefaultPassword) {
+    Env().Comm.UseTCP = 1;
+    Env().Comm.UseCorvixLink = 0;
+    Env().Comm.UseCorvixSys = 1;
+    SetField(Env().Comm.CorvixSysAddress, "127.0.0.1");
+    SetField(Env().Comm.CorvixSysUserName, user);
+    SetField(Env().Comm.CorvixSysPassword, password);
+    Env().Comm.CorvixSysTcpPort = console.Port();
 }
