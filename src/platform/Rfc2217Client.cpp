@@ -142,6 +142,11 @@ std::unique_ptr<Rfc2217Client> Rfc2217Client::Connect(const std::string &url, Se
         SetSerialError(error, code, url);
         return nullptr;
     }
+    return Attach(url, std::move(socket), error);
+}
+
+std::unique_ptr<Rfc2217Client> Rfc2217Client::Attach(const std::string &url, UniqueFd socket,
+                                                     SerialError *error) {
     std::unique_ptr<Rfc2217Client> client(new Rfc2217Client(url, std::move(socket)));
     if (!client->stop_.Valid()) {
         SetSerialError(error, EMFILE, url);
