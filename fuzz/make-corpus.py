@@ -3,7 +3,8 @@
 
 A handful of valid inputs per target, the same on every run (standard library only). The
 layouts are those of the targets' own comments: the packet targets take two bytes for their
-handler table first, the console target one byte for its choices, and so on.
+handler table first, the console target one byte for its choices, and so on. Run it again after
+changing a layout; it only adds and overwrites the files it names.
 """
 import hashlib
 import pathlib
@@ -16,6 +17,7 @@ SYS, DBG = 0, 1
 ACK, NAK = 0x80, 0x40
 IAC, DONT, DO, WONT, WILL, SB, SE = 255, 254, 253, 252, 251, 250, 240
 COM_PORT = 44
+COLD_LOADER_END = bytes([0x80, 0x24, 0x80])
 
 
 def checksum(data, state=0):
@@ -156,6 +158,7 @@ CORPUS = {
         "tiny-buffer": b"\x02" + b"01a4\nflash size\n" + FLASH_TABLE,
         "no-section": b"\xff" + b"beef\nkey\n" + FLASH_TABLE,
         "bom-and-keys": b"\x10" + b"S\nk\n" + b"\xef\xbb\xbf[s]\nk = 0x1F\nlone\n;c=1\n[t]\nk=2\n",
+        "list-fills-buffer": b"\x05" + b"s\na\n" + b"[s]\na=1\n",
     },
     "FlashTable": {
         "known-chip": b"\xbf\x00" + FLASH_TABLE,
@@ -184,6 +187,12 @@ CORPUS = {
         "full-name": discovery_reply(b"N" * 40, 255),
         "short": discovery_reply(b"short", 1)[:30],
         "request": bytes([1, 0, 0, 1]) + b"myname\0" + bytes(84 - 11),
+    },
+    "SupportFiles": {
+        "cold-loader": bytes([0x20, 0x00, 0x41, 0x20, 0x01, 0x42, 0x80, 0x0E, 0x20]) + COLD_LOADER_END + b"tail",
+        "two-end-triplets": COLD_LOADER_END + b"\x00\x00\x00" + COLD_LOADER_END,
+        "pilot-bios": b"pilot BIOS\r\n\x1a" + bytes([0xCC]) + bytes(range(200)),
+        "image": bytes(range(256)) * 2 + b"end",
     },
     "CommLog": {
         "infoprobe-ack": b"\x01" + stuffed(SYS, ACK | 4, INFOPROBE_REPLY),
