@@ -142,9 +142,14 @@ std::unique_ptr<Rfc2217Client> Rfc2217Client::Connect(const std::string &url, Se
         SetSerialError(error, code, url);
         return nullptr;
     }
-    std::unique_ptr<Rfc2217Client> client(new Rfc2217Client(url, std::move(socket)));
+    return Attach(url, std::move(socket), error);
+}
+
+std::unique_ptr<Rfc2217Client> Rfc2217Client::Attach(const std::string &name, UniqueFd socket,
+                                                     SerialError *error) {
+    std::unique_ptr<Rfc2217Client> client(new Rfc2217Client(name, std::move(socket)));
     if (!client->stop_.Valid()) {
-        SetSerialError(error, EMFILE, url);
+        SetSerialError(error, EMFILE, name);
         return nullptr;
     }
     {
@@ -162,7 +167,7 @@ std::unique_ptr<Rfc2217Client> Rfc2217Client::Connect(const std::string &url, Se
     // Ask for every modem line, so that DSR changes arrive on their own.
     client->QueueComPortCommand(rfc2217::SetModemStateMask, 0xFF);
     if (!client->FlushAll()) {
-        SetSerialError(error, ECONNRESET, url);
+        SetSerialError(error, ECONNRESET, name);
         return nullptr;
     }
     return client;

@@ -39,6 +39,12 @@ public:
 
     // Connects (bounded wait) and negotiates. Null on failure, with error filled.
     static std::unique_ptr<Rfc2217Client> Connect(const std::string &url, SerialError *error);
+    // Negotiates over a stream already connected to a server (name stands for it in messages)
+    // and starts the reader. Null on failure, with error filled. Connect ends here; a harness
+    // that plays the server itself comes in here with one end of a socket pair (non-blocking,
+    // as Connect's socket is).
+    static std::unique_ptr<Rfc2217Client> Attach(const std::string &name, UniqueFd socket,
+                                                 SerialError *error);
 
     bool Configure(const SerialSettings &settings) override;
     bool Write(const uint8_t *data, size_t count) override;
