@@ -294,42 +294,55 @@ std::string NormalizeKeyPath(std::string_view path) {
     return std::string(path);
 }
 
+namespace {
+
+// Registry names match without regard to ASCII letter case: the index holds them folded.
+std::string Folded(std::string_view name) {
+    std::string folded(name);
+    for (char &c : folded)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+}
+
+} // namespace
+
 const HiveKey *Hive::FindKey(std::string_view path) const {
-    std::string wanted = NormalizeKeyPath(path);
-    auto it = std::find_if(keys.begin(), keys.end(),
-                           [&](const HiveKey &key) { return SameRegistryName(key.path, wanted); });
-    return it == keys.end() ? nullptr : &*it;
+    const auto it = keyIndex.find(Folded(NormalizeKeyPath(path)));
+    return it == keyIndex.end() ? nullptr : &keys[it->second];
 }
 
 HiveKey &Hive::Key(std::string_view path) {
-    if (const HiveKey *found = FindKey(path))
-        return const_cast<HiveKey &>(*found);
-    keys.push_back(HiveKey{NormalizeKeyPath(path), {}});
-    return keys.back();
+    std::string normalized = NormalizeKeyPath(path);
+    const auto [it, added] = keyIndex.try_emplace(Folded(normalized), keys.size());
+    if (added) keys.push_back(HiveKey{std::move(normalized), {}, {}});
+    return keys[it->second];
 }
 
 const RegValue *FindValue(const HiveKey &key, std::string_view name) {
-    auto it = std::find_if(key.values.begin(), key.values.end(),
-                           [&](const RegValue &value) { return SameRegistryName(value.name, name); });
-    return it == key.values.end() ? nullptr : &*it;
+    const auto it = key.valueIndex.find(Folded(name));
+    return it == key.valueIndex.end() ? nullptr : &key.values[it->second];
 }
 
 void PutValue(HiveKey &key, RegValue value) {
-    if (const RegValue *found = FindValue(key, value.name)) {
-        auto &existing = const_cast<RegValue &>(*found);
-        existing.type = value.type;
-        existing.data = std::move(value.data);
+    const auto [it, added] = key.valueIndex.try_emplace(Folded(value.name), key.values.size());
+    if (added) {
+        key.values.push_back(std::move(value));
         return;
     }
-    key.values.push_back(std::move(value));
+    RegValue &existing = key.values[it->second];
+    existing.type = value.type;
+    existing.data = std::move(value.data);
 }
 
 bool RemoveValue(HiveKey &key, std::string_view name) {
-    auto it = std::find_if(key.values.begin(), key.values.end(),
-                           [&](const RegValue &value) { return SameRegistryName(value.name, name); });
-    if (it == key.values.end())
+    const auto it = key.valueIndex.find(Folded(name));
+    if (it == key.valueIndex.end())
         return false;
-    key.values.erase(it);
+    const size_t removed = it->second;
+    key.values.erase(key.values.begin() + static_cast<std::ptrdiff_t>(removed));
+    key.valueIndex.erase(it);
+    for (auto &entry : key.valueIndex)
+        if (entry.second > removed) --entry.second;
     return true;
 }
 
