@@ -43,16 +43,13 @@ constexpr int Rounds = 3;
 constexpr size_t SerialProgramSize = 256 * 1024;
 constexpr uint32_t SerialRate = 460800;
 
-
 void PutLe32(std::vector<uint8_t> &out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(uint8_t(value >> shift));
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(uint8_t(value >> shift));
 }
 
 std::vector<uint8_t> ProgramData(size_t size = ProgramSize) {
     std::vector<uint8_t> data(size);
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = uint8_t(i * 131 + 17);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 131 + 17);
     return data;
 }
 
@@ -67,19 +64,18 @@ std::vector<uint8_t> ProgramFile(const std::vector<uint8_t> &data) {
     for (size_t offset = 0; offset < data.size(); offset += RecordData) {
         PutLe32(file, LoadAddress + uint32_t(offset));
         PutLe32(file, RecordData + 8);
-        file.insert(file.end(), data.begin() + long(offset), data.begin() + long(offset + RecordData));
+        file.insert(file.end(), data.begin() + long(offset),
+                    data.begin() + long(offset + RecordData));
     }
     return file;
 }
-
 
 // Times the blocks: from the start of the first write to the end of the last.
 class TimingEngine : public ForwardingEngine {
 public:
     using ForwardingEngine::ForwardingEngine;
     void WriteBlock(uint32_t address, uint16_t length, const uint8_t *data) override {
-        if (writes_++ == 0)
-            first_ = Clock::now();
+        if (writes_++ == 0) first_ = Clock::now();
         ForwardingEngine::WriteBlock(address, length, data);
         last_ = Clock::now();
     }
@@ -94,8 +90,7 @@ private:
 // Seconds for the program's blocks through the product; -1 on failure.
 double ThroughConsole(const std::string &programPath) {
     sim::ConsoleServer console;
-    if (!console.Start())
-        return -1;
+    if (!console.Start()) return -1;
     Environment env;
     env.LoadThroughCorvixSys = 1;
     env.BiosBaudRate = 115200;
@@ -120,7 +115,8 @@ double ThroughConsole(const std::string &programPath) {
     HWND window = CreateWindow(&QuietDisplay::QuietProc);
     QuietDisplay display(window);
     TimingEngine engine(ProcessLoaderEngine());
-    LoadSession session(programPath, env, engine, display, [] { return std::array<uint8_t, 16>{}; });
+    LoadSession session(programPath, env, engine, display,
+                        [] { return std::array<uint8_t, 16>{}; });
     session.RunLoad();
     DestroyWindow(window);
     const bool whole = session.Result == 0 && engine.Writes() == ProgramSize / Block &&
@@ -132,7 +128,8 @@ std::string WriteProgramFile(const std::vector<uint8_t> &data, const char *name)
     const std::filesystem::path path = std::filesystem::temp_directory_path() /
                                        ("tarnwick-bench-" + std::to_string(::getpid()) + name);
     const std::vector<uint8_t> file = ProgramFile(data);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(file.data()), long(file.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(file.data()), long(file.size()));
     return path.string();
 }
 
@@ -142,10 +139,10 @@ std::string WriteProgramFile(const std::vector<uint8_t> &data, const char *name)
 double ThroughSerialOsBoard(const std::vector<uint8_t> &data, double &ideal) {
     sim::OsBoardPeer board({true, false, SerialRate});
     sim::Rfc2217Server server(board, {0, true, true});
-    if (!server.Start())
-        return -1;
-    const std::filesystem::path registry = std::filesystem::temp_directory_path() /
-                                           ("tarnwick-bench-" + std::to_string(::getpid()) + ".reg");
+    if (!server.Start()) return -1;
+    const std::filesystem::path registry =
+        std::filesystem::temp_directory_path() /
+        ("tarnwick-bench-" + std::to_string(::getpid()) + ".reg");
     ::setenv("TARNWICK_REGISTRY", registry.c_str(), 1);
     ReloadRegistry();
     RegKey("Software\\Vexlon\\ZEP\\Ports").SetString("COM1", server.Url());
@@ -161,7 +158,8 @@ double ThroughSerialOsBoard(const std::vector<uint8_t> &data, double &ideal) {
     HWND window = CreateWindow(&QuietDisplay::QuietProc);
     QuietDisplay display(window);
     TimingEngine engine(ProcessLoaderEngine());
-    LoadSession session(programPath, env, engine, display, [] { return std::array<uint8_t, 16>{}; });
+    LoadSession session(programPath, env, engine, display,
+                        [] { return std::array<uint8_t, 16>{}; });
     session.RunLoad();
     DestroyWindow(window);
     server.Stop();
@@ -171,10 +169,17 @@ double ThroughSerialOsBoard(const std::vector<uint8_t> &data, double &ideal) {
     const sim::Frame ack{0, 0x83, {}};
     for (size_t i = 0; i < data.size() / Block; ++i) {
         const uint32_t address = LoadAddress + uint32_t(i * Block);
-        std::vector<uint8_t> payload{0, uint8_t(Block), uint8_t(Block >> 8), uint8_t(address),
-                                     uint8_t(address >> 8), uint8_t(address >> 16), uint8_t(address >> 24)};
-        payload.insert(payload.end(), data.begin() + long(i * Block), data.begin() + long((i + 1) * Block));
-        ideal += double(sim::EncodeFrame(sim::Frame{0, 3, std::move(payload)}).size() + sim::EncodeFrame(ack).size());
+        std::vector<uint8_t> payload{0,
+                                     uint8_t(Block),
+                                     uint8_t(Block >> 8),
+                                     uint8_t(address),
+                                     uint8_t(address >> 8),
+                                     uint8_t(address >> 16),
+                                     uint8_t(address >> 24)};
+        payload.insert(payload.end(), data.begin() + long(i * Block),
+                       data.begin() + long((i + 1) * Block));
+        ideal += double(sim::EncodeFrame(sim::Frame{0, 3, std::move(payload)}).size() +
+                        sim::EncodeFrame(ack).size());
     }
     ideal = ideal * 10.0 / SerialRate;
     const bool whole = session.Result == 0 && engine.Writes() == data.size() / Block &&
@@ -188,16 +193,21 @@ double BareTcp(const std::vector<uint8_t> &data) {
     listener.Bind(Ipv4Loopback(), 0);
     listener.Listen(1);
     Socket client = Socket::Tcp();
-    if (client.Connect(Ipv4Loopback(), listener.LocalPort()) != 0)
-        return -1;
+    if (client.Connect(Ipv4Loopback(), listener.LocalPort()) != 0) return -1;
     Socket server = listener.Accept();
     const size_t frames = data.size() / Block;
     std::vector<std::vector<uint8_t>> wire;
     for (size_t i = 0; i < frames; ++i) {
         const uint32_t address = LoadAddress + uint32_t(i * Block);
-        std::vector<uint8_t> payload{0, uint8_t(Block), uint8_t(Block >> 8), uint8_t(address),
-                                     uint8_t(address >> 8), uint8_t(address >> 16), uint8_t(address >> 24)};
-        payload.insert(payload.end(), data.begin() + long(i * Block), data.begin() + long((i + 1) * Block));
+        std::vector<uint8_t> payload{0,
+                                     uint8_t(Block),
+                                     uint8_t(Block >> 8),
+                                     uint8_t(address),
+                                     uint8_t(address >> 8),
+                                     uint8_t(address >> 16),
+                                     uint8_t(address >> 24)};
+        payload.insert(payload.end(), data.begin() + long(i * Block),
+                       data.begin() + long((i + 1) * Block));
         wire.push_back(sim::EncodeFrame(sim::Frame{0, 3, std::move(payload)}));
     }
     const std::vector<uint8_t> ack = sim::EncodeFrame(sim::Frame{0, 0x83, {}});
@@ -207,11 +217,9 @@ double BareTcp(const std::vector<uint8_t> &data) {
         uint8_t buffer[4096];
         for (size_t answered = 0; answered < frames;) {
             const IoResult read = server.Recv(buffer, sizeof buffer);
-            if (read.error || read.count == 0)
-                return;
+            if (read.error || read.count == 0) return;
             decoder.Feed(buffer, size_t(read.count), got);
-            for (; answered < got.size(); ++answered)
-                server.SendAll(ack.data(), ack.size());
+            for (; answered < got.size(); ++answered) server.SendAll(ack.data(), ack.size());
         }
     });
     sim::FrameDecoder decoder;
@@ -223,12 +231,10 @@ double BareTcp(const std::vector<uint8_t> &data) {
         const size_t want = acks.size() + 1;
         while (acks.size() < want) {
             const IoResult read = client.Recv(buffer, sizeof buffer);
-            if (read.error || read.count == 0)
-                break;
+            if (read.error || read.count == 0) break;
             decoder.Feed(buffer, size_t(read.count), acks);
         }
-        if (acks.size() < want)
-            break;
+        if (acks.size() < want) break;
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     client.Close();
@@ -253,11 +259,14 @@ int main() {
         bare = std::min(bare, b);
     }
     std::filesystem::remove(path);
-    std::printf("ConsoleLoad: 1 MiB user program as %zu SYS/WRITE blocks, each acknowledged (best of %d)\n",
-                ProgramSize / Block, Rounds);
-    std::printf("  through the session and TCorvixSysConnection to corvix-sim's console: %.1f ms (%.2f MiB/s)\n",
+    std::printf(
+        "ConsoleLoad: 1 MiB user program as %zu SYS/WRITE blocks, each acknowledged (best of %d)\n",
+        ProgramSize / Block, Rounds);
+    std::printf("  through the session and TCorvixSysConnection to corvix-sim's console: %.1f ms "
+                "(%.2f MiB/s)\n",
                 console * 1e3, 1 / console);
-    std::printf("  bare TCP, same frames, one at a time:                                 %.1f ms (%.2f MiB/s)\n",
+    std::printf("  bare TCP, same frames, one at a time:                                 %.1f ms "
+                "(%.2f MiB/s)\n",
                 bare * 1e3, 1 / bare);
     std::printf("  ratio console / bare: %.2f (goal 1.5 or less)\n", console / bare);
 
@@ -267,8 +276,11 @@ int main() {
         std::fprintf(stderr, "ConsoleLoad: the serial transfer failed\n");
         return 1;
     }
-    std::printf("SerialOsLoad: 256 KiB user program to an OS board over RFC 2217, paced at %u baud\n", SerialRate);
-    std::printf("  program blocks: %.3f s measured, %.3f s wire-limited ideal, ratio %.3f (goal 1.05 or less)\n",
+    std::printf(
+        "SerialOsLoad: 256 KiB user program to an OS board over RFC 2217, paced at %u baud\n",
+        SerialRate);
+    std::printf("  program blocks: %.3f s measured, %.3f s wire-limited ideal, ratio %.3f (goal "
+                "1.05 or less)\n",
                 serial, ideal, serial / ideal);
     return 0;
 }

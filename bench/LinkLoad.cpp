@@ -29,8 +29,13 @@ constexpr int Rounds = 3;
 LRESULT QuietProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 std::vector<uint8_t> WritePayload(uint32_t address, const uint8_t *data, size_t count) {
-    std::vector<uint8_t> payload{0, uint8_t(count), uint8_t(count >> 8), uint8_t(address),
-                                 uint8_t(address >> 8), uint8_t(address >> 16), uint8_t(address >> 24)};
+    std::vector<uint8_t> payload{0,
+                                 uint8_t(count),
+                                 uint8_t(count >> 8),
+                                 uint8_t(address),
+                                 uint8_t(address >> 8),
+                                 uint8_t(address >> 16),
+                                 uint8_t(address >> 24)};
     payload.insert(payload.end(), data, data + count);
     return payload;
 }
@@ -60,7 +65,8 @@ double ThroughLink(const std::vector<uint8_t> &image) {
         const int total = int((image.size() + Block - 1) / Block);
         const auto start = Clock::now();
         for (size_t offset = 0; offset < image.size(); offset += Block) {
-            auto payload = WritePayload(uint32_t(offset), image.data() + offset, std::min(Block, image.size() - offset));
+            auto payload = WritePayload(uint32_t(offset), image.data() + offset,
+                                        std::min(Block, image.size() - offset));
             link.Send(0, 3, payload.data(), uint32_t(payload.size()));
         }
         const auto limit = Clock::now() + std::chrono::seconds(60);
@@ -79,8 +85,10 @@ double ThroughLink(const std::vector<uint8_t> &image) {
 double BareTcp(const std::vector<uint8_t> &image) {
     std::vector<uint8_t> wire;
     for (size_t offset = 0; offset < image.size(); offset += Block) {
-        auto frame = sim::EncodeLinkFrame(
-            sim::Frame{0, 3, WritePayload(uint32_t(offset), image.data() + offset, std::min(Block, image.size() - offset))});
+        auto frame =
+            sim::EncodeLinkFrame(sim::Frame{0, 3,
+                                            WritePayload(uint32_t(offset), image.data() + offset,
+                                                         std::min(Block, image.size() - offset))});
         wire.insert(wire.end(), frame.begin(), frame.end());
     }
     Socket listener = Socket::Tcp();
@@ -101,9 +109,11 @@ double BareTcp(const std::vector<uint8_t> &image) {
     });
     // One send per frame, as the connection does it.
     for (size_t offset = 0; offset < wire.size(); offset += 10 + 7 + Block)
-        client.SendAll(wire.data() + offset, std::min<size_t>(10 + 7 + Block, wire.size() - offset));
+        client.SendAll(wire.data() + offset,
+                       std::min<size_t>(10 + 7 + Block, wire.size() - offset));
     reader.join();
-    return received == wire.size() ? std::chrono::duration<double>(Clock::now() - start).count() : -1;
+    return received == wire.size() ? std::chrono::duration<double>(Clock::now() - start).count()
+                                   : -1;
 }
 
 } // namespace
@@ -121,9 +131,12 @@ int main() {
         link = std::min(link, l);
         bare = std::min(bare, b);
     }
-    std::printf("LinkLoad: 1 MiB as %zu SYS/WRITE frames (best of %d)\n", ImageSize / Block, Rounds);
-    std::printf("  through TCorvixLinkConnection to corvix-sim, windowed: %.1f ms (%.1f MiB/s)\n", link * 1e3, 1 / link);
-    std::printf("  bare TCP, same frame bytes:                          %.1f ms (%.1f MiB/s)\n", bare * 1e3, 1 / bare);
+    std::printf("LinkLoad: 1 MiB as %zu SYS/WRITE frames (best of %d)\n", ImageSize / Block,
+                Rounds);
+    std::printf("  through TCorvixLinkConnection to corvix-sim, windowed: %.1f ms (%.1f MiB/s)\n",
+                link * 1e3, 1 / link);
+    std::printf("  bare TCP, same frame bytes:                          %.1f ms (%.1f MiB/s)\n",
+                bare * 1e3, 1 / bare);
     std::printf("  ratio link / bare: %.1f\n", link / bare);
     return 0;
 }

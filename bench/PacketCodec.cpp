@@ -21,7 +21,9 @@ constexpr size_t DataBytes = 128;
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double Seconds(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 // A connection that reads from memory: the parser and dispatch without any transport.
 class TMemoryConnection : public TConnection {
@@ -60,7 +62,9 @@ private:
     size_t position_ = 0;
 };
 
-void CountPacket(const uint8_t *, uint16_t length, void *context) { *static_cast<size_t *>(context) += length; }
+void CountPacket(const uint8_t *, uint16_t length, void *context) {
+    *static_cast<size_t *>(context) += length;
+}
 
 std::vector<uint8_t> WritePayload(std::mt19937 &random, uint32_t address) {
     std::vector<uint8_t> payload(7 + DataBytes);
@@ -76,7 +80,8 @@ std::vector<uint8_t> WritePayload(std::mt19937 &random, uint32_t address) {
 int main() {
     std::mt19937 random(1);
     std::vector<std::vector<uint8_t>> payloads;
-    for (int i = 0; i < Frames; ++i) payloads.push_back(WritePayload(random, 0x80000 + 128u * static_cast<uint32_t>(i)));
+    for (int i = 0; i < Frames; ++i)
+        payloads.push_back(WritePayload(random, 0x80000 + 128u * static_cast<uint32_t>(i)));
 
     // Encode.
     std::vector<uint8_t> out(packet::EncodeBufferSize);
@@ -91,7 +96,8 @@ int main() {
         for (const auto &payload : payloads) {
             packet::BuildHeader(header, 0, 3, static_cast<uint16_t>(payload.size()));
             packet::StoreLe16(sum, packet::PacketChecksum(header, payload.data(), payload.size()));
-            const size_t n = packet::EncodeStuffed(header, payload.data(), payload.size(), sum, out.data(), out.size());
+            const size_t n = packet::EncodeStuffed(header, payload.data(), payload.size(), sum,
+                                                   out.data(), out.size());
             wire.insert(wire.end(), out.begin(), out.begin() + static_cast<long>(n));
         }
         encodeBest = std::min(encodeBest, Seconds(start));
@@ -107,7 +113,8 @@ int main() {
         copyBest = std::min(copyBest, Seconds(start));
     }
     const double mb = static_cast<double>(encodedBytes) / 1e6;
-    std::printf("encode: %d frames, %.2f MB on the wire: %.1f MB/s; memcpy %.1f MB/s; ratio encode/memcpy %.3f\n",
+    std::printf("encode: %d frames, %.2f MB on the wire: %.1f MB/s; memcpy %.1f MB/s; ratio "
+                "encode/memcpy %.3f\n",
                 Frames, mb, mb / encodeBest, mb / copyBest, copyBest / encodeBest);
 
     // Parse.
@@ -129,12 +136,15 @@ int main() {
             std::vector<uint8_t> copy(wire.size());
             start = Clock::now();
             for (size_t at = 0; at < wire.size(); at += TConnection::ChunkSize)
-                std::memcpy(copy.data() + at, wire.data() + at, std::min<size_t>(TConnection::ChunkSize, wire.size() - at));
+                std::memcpy(copy.data() + at, wire.data() + at,
+                            std::min<size_t>(TConnection::ChunkSize, wire.size() - at));
             parseCopyBest = std::min(parseCopyBest, Seconds(start));
         }
     }
     platform::DestroyWindow(window);
-    std::printf("parse:  %d frames, %.2f MB: %.1f MB/s (%.0f frames/s); memcpy %.1f MB/s; ratio parse/memcpy %.4f\n",
-                Frames, mb, mb / parseBest, Frames / parseBest, mb / parseCopyBest, parseCopyBest / parseBest);
+    std::printf("parse:  %d frames, %.2f MB: %.1f MB/s (%.0f frames/s); memcpy %.1f MB/s; ratio "
+                "parse/memcpy %.4f\n",
+                Frames, mb, mb / parseBest, Frames / parseBest, mb / parseCopyBest,
+                parseCopyBest / parseBest);
     return 0;
 }

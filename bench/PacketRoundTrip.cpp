@@ -25,14 +25,17 @@ namespace {
 constexpr int Packets = 2000;
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double Seconds(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 class Pty {
 public:
     Pty() {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         char name[128];
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 || ::ptsname_r(master_, name, sizeof name) != 0)
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
+            ::ptsname_r(master_, name, sizeof name) != 0)
             throw std::runtime_error("no pseudo-terminal");
         slave_ = name;
     }
@@ -66,10 +69,14 @@ private:
             for (size_t at = 0; at < static_cast<size_t>(n);) {
                 size_t used = 0;
                 packet::DecodedFrame frame;
-                const bool got = scanner.Feed(buffer + at, static_cast<size_t>(n) - at, &used, &frame);
+                const bool got =
+                    scanner.Feed(buffer + at, static_cast<size_t>(n) - at, &used, &frame);
                 at += used;
                 if (!got) continue;
-                const auto ack = packet::MakeFrame(frame.type, static_cast<uint8_t>(packet::AckBit | (frame.subtype & packet::CodeMask)), nullptr, 0);
+                const auto ack = packet::MakeFrame(
+                    frame.type,
+                    static_cast<uint8_t>(packet::AckBit | (frame.subtype & packet::CodeMask)),
+                    nullptr, 0);
                 for (size_t done = 0; done < ack.size();) {
                     const ssize_t w = ::write(fd_, ack.data() + done, ack.size() - done);
                     if (w > 0) done += static_cast<size_t>(w);
@@ -84,7 +91,8 @@ private:
 
 class TPtySerialConnection : public TSerialConnection {
 public:
-    TPtySerialConnection(platform::HWND window, std::string device) : TSerialConnection(window), device_(std::move(device)) {}
+    TPtySerialConnection(platform::HWND window, std::string device)
+        : TSerialConnection(window), device_(std::move(device)) {}
     ~TPtySerialConnection() override { StopReader(); }
 
 protected:
@@ -134,7 +142,8 @@ double BareEcho(const std::string &device) {
     auto port = platform::OpenSerialDevice(device, &error);
     platform::SerialSettings settings;
     settings.baudRate = 115200;
-    if (!port || !port->Configure(settings)) throw std::runtime_error("cannot open the pseudo-terminal");
+    if (!port || !port->Configure(settings))
+        throw std::runtime_error("cannot open the pseudo-terminal");
     const std::vector<uint8_t> payload = WritePayload();
     const auto frame = packet::MakeFrame(0, 3, payload.data(), payload.size());
     const size_t ackSize = packet::MakeFrame(0, 0x83, nullptr, 0).size();
@@ -156,17 +165,22 @@ double BareEcho(const std::string &device) {
 }
 
 void Report(const char *transport, double connection, double bare) {
-    std::printf("%s: SYS/WRITE 128 data bytes + ACK through reader thread and UI wait: %.0f packets/s\n",
-                transport, Packets / connection);
-    std::printf("%s: bare write/read of the same frame and ACK:                       %.0f round trips/s\n",
-                transport, Packets / bare);
-    std::printf("%s: round-trip time ratio, connection / bare: %.3f\n", transport, connection / bare);
+    std::printf(
+        "%s: SYS/WRITE 128 data bytes + ACK through reader thread and UI wait: %.0f packets/s\n",
+        transport, Packets / connection);
+    std::printf(
+        "%s: bare write/read of the same frame and ACK:                       %.0f round trips/s\n",
+        transport, Packets / bare);
+    std::printf("%s: round-trip time ratio, connection / bare: %.3f\n", transport,
+                connection / bare);
 }
 
 } // namespace
 
 int main() {
-    platform::HWND window = platform::CreateWindow([](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) -> platform::LRESULT { return 0; });
+    platform::HWND window =
+        platform::CreateWindow([](platform::HWND, platform::UINT, platform::WPARAM,
+                                  platform::LPARAM) -> platform::LRESULT { return 0; });
     try {
         Pty pty;
         AckPeer peer(pty.Master());
@@ -181,8 +195,7 @@ int main() {
         sim::PacketPeer peer;
         peer.SetRule({0, 3, sim::ReplyKind::Ack, {}});
         sim::Rfc2217Server server(peer);
-        if (!server.Start())
-            throw std::runtime_error("corvix-sim's RFC 2217 server did not start");
+        if (!server.Start()) throw std::runtime_error("corvix-sim's RFC 2217 server did not start");
         const double bare = BareEcho(server.Url());
         const double connection = ThroughConnection(server.Url(), window);
         Report("rfc2217", connection, bare);

@@ -57,8 +57,7 @@ public:
     }
 
     void WriteBlock(uint32_t address, uint16_t length, const uint8_t *data) override {
-        if (firstWrite == Clock::time_point{})
-            firstWrite = Clock::now();
+        if (firstWrite == Clock::time_point{}) firstWrite = Clock::now();
         std::vector<uint8_t> payload(7 + length);
         payload[0] = 0;
         packet::StoreLe16(&payload[1], length);
@@ -70,8 +69,6 @@ public:
         lastWriteDone = Clock::now();
     }
 };
-
-
 
 // One whole load into a fresh simulated board, with the communication log fully on or off.
 struct LoadRun {
@@ -95,7 +92,8 @@ LoadRun RunLoad(const fs::path &imagePath, const std::vector<uint8_t> &image, bo
     TimingEngine engine(TheLoaderEngine());
     const auto start = Clock::now();
     const double cpuAtStart = ThreadCpuSeconds();
-    LoadSession session(imagePath.string(), Env(), engine, display, [] { return std::array<uint8_t, 16>{}; });
+    LoadSession session(imagePath.string(), Env(), engine, display,
+                        [] { return std::array<uint8_t, 16>{}; });
     session.RunLoad();
     run.whole = std::chrono::duration<double>(Clock::now() - start).count();
     run.wholeCpu = ThreadCpuSeconds() - cpuAtStart;
@@ -119,7 +117,8 @@ LoadRun RunLoad(const fs::path &imagePath, const std::vector<uint8_t> &image, bo
 } // namespace
 
 int main() {
-    const fs::path dir = fs::temp_directory_path() / ("tarnwick-bench-" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("tarnwick-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir / "prog");
     fs::current_path(dir); // the communication log is written to the current directory
     ::setenv("TARNWICK_REGISTRY", (dir / "registry.reg").c_str(), 1);
@@ -132,24 +131,25 @@ int main() {
 
     std::vector<uint8_t> image(ImageBytes);
     std::mt19937 random(7);
-    for (auto &byte : image)
-        byte = static_cast<uint8_t>(random());
+    for (auto &byte : image) byte = static_cast<uint8_t>(random());
     const fs::path imagePath = dir / "image.bin";
-    std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char *>(image.data()), image.size());
+    std::ofstream(imagePath, std::ios::binary)
+        .write(reinterpret_cast<const char *>(image.data()), image.size());
 
     const LoadRun plain = RunLoad(imagePath, image, false);
     const LoadRun logged = RunLoad(imagePath, image, true);
     fs::current_path(fs::temp_directory_path());
     fs::remove_all(dir);
-    if (!plain.loaded || !logged.loaded)
-        return 1;
-    std::printf("serial load of %u bytes at %u baud over RFC 2217 (paced): flash %s\n", ImageBytes, LineRate,
-                plain.intact && logged.intact ? "matches" : "DIFFERS");
-    std::printf("  program blocks: %.3f s measured, %.3f s wire-limited ideal, ratio %.3f\n", plain.measured,
-                plain.ideal, plain.measured / plain.ideal);
-    std::printf("  whole load (cold loader, pilot BIOS, negotiation included): %.3f s, UI thread CPU %.3f s\n",
+    if (!plain.loaded || !logged.loaded) return 1;
+    std::printf("serial load of %u bytes at %u baud over RFC 2217 (paced): flash %s\n", ImageBytes,
+                LineRate, plain.intact && logged.intact ? "matches" : "DIFFERS");
+    std::printf("  program blocks: %.3f s measured, %.3f s wire-limited ideal, ratio %.3f\n",
+                plain.measured, plain.ideal, plain.measured / plain.ideal);
+    std::printf("  whole load (cold loader, pilot BIOS, negotiation included): %.3f s, UI thread "
+                "CPU %.3f s\n",
                 plain.whole, plain.wholeCpu);
-    std::printf("  cold loader stage (reset pulse and settle pauses): %.3f s, UI thread CPU %.1f ms (%.2f%% of a core)\n",
+    std::printf("  cold loader stage (reset pulse and settle pauses): %.3f s, UI thread CPU %.1f "
+                "ms (%.2f%% of a core)\n",
                 plain.coldWall, plain.coldCpu * 1e3, 100.0 * plain.coldCpu / plain.coldWall);
     std::printf("  communication log fully on: program blocks %.3f s, ratio to logging off %.3f; "
                 "whole load ratio %.3f; UI thread CPU %.3f s\n",

@@ -26,7 +26,8 @@ constexpr int64_t ReaderEndWaitMs = 5000;
 CommOptions OptionsFor(uint8_t profile, uint16_t port) {
     Environment env;
     for (const Setting &setting : CommunicationsSettings())
-        if (setting.Kind == SettingKind::Text && setting.DefaultText != nullptr && setting.StoreText)
+        if (setting.Kind == SettingKind::Text && setting.DefaultText != nullptr &&
+            setting.StoreText)
             setting.StoreText(env, setting.DefaultText);
     CommOptions options = env.Comm;
     SetField(options.CorvixSysAddress, "127.0.0.1");
@@ -38,15 +39,16 @@ CommOptions OptionsFor(uint8_t profile, uint16_t port) {
         SetField(options.ConsoleBadUserNameMessage, "530 No");
         break;
     case 2: // texts as long as the receive buffer takes, an empty password
-        SetField(options.ConsoleGreetingMessage, std::string(TCorvixSysConnection::ReceiveBufferSize - 3, 'G'));
-        SetField(options.ConsoleLoggedInMessage, std::string(TCorvixSysConnection::ReceiveBufferSize - 3, 'L'));
+        SetField(options.ConsoleGreetingMessage,
+                 std::string(TCorvixSysConnection::ReceiveBufferSize - 3, 'G'));
+        SetField(options.ConsoleLoggedInMessage,
+                 std::string(TCorvixSysConnection::ReceiveBufferSize - 3, 'L'));
         SetField(options.CorvixSysPassword, "");
         break;
     case 3: // no newline at all
         SetField(options.ConsoleNewline, "");
         break;
-    default:
-        break;
+    default: break;
     }
     return options;
 }

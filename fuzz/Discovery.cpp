@@ -11,9 +11,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const DiscoveryReply reply = DecodeDiscoveryReply(bytes);
     fuzz::Check(reply.name.size() <= 40, "a name longer than its field");
     fuzz::Check(reply.name.find('\0') == std::string::npos, "a name that runs past its terminator");
-    fuzz::Check(reply.ip.size() >= 7 && reply.ip.size() <= 15, "an address that is not dotted decimal");
+    fuzz::Check(reply.ip.size() >= 7 && reply.ip.size() <= 15,
+                "an address that is not dotted decimal");
     fuzz::Check(reply.mac.size() == 17, "a MAC address of another length");
-    fuzz::Check(!reply.port.empty() && reply.port.size() <= 5, "a port that is not a 16-bit number");
+    fuzz::Check(!reply.port.empty() && reply.port.size() <= 5,
+                "a port that is not a 16-bit number");
     (void)DeviceLine(reply);
     (void)IsDiscoveryRequest(data, size);
     return 0;

@@ -84,7 +84,9 @@ Window::~Window() { DestroyWindow(hwnd_); }
 
 namespace {
 
-std::array<uint8_t, 16> FixedKey() { return {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}; }
+std::array<uint8_t, 16> FixedKey() {
+    return {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+}
 
 // The challenge read as the engine's handler reads it, without the answer it would send.
 void AnswerChallenge(const uint8_t *payload, uint16_t length, void *) {
@@ -102,7 +104,8 @@ void ReceiveProbe(const uint8_t *payload, uint16_t length, void *context) {
     probe->payload.assign(payload, payload + length);
 }
 
-const std::vector<uint8_t> ProbePayload = {'p', 'r', 'o', 'b', 'e', packet::Flag, packet::Escape, 0x02};
+const std::vector<uint8_t> ProbePayload = {'p', 'r', 'o', 'b', 'e', packet::Flag, packet::Escape,
+                                           0x02};
 
 } // namespace
 
@@ -113,17 +116,21 @@ void HandlerSetup::Apply(TConnection &connection, uint8_t pattern, uint8_t capac
         static const bool quiet = (SetMessageFunction(&IgnoreMessage), true);
         (void)quiet;
         for (const PacketKind &kind : EnginePacketKinds()) {
-            connection.RegisterHandler(kind.type, kind.subtype, kind.handler, nullptr, kind.waits, kind.copy);
-            if (kind.copy) connection.SetReplyBuffer(kind.type, kind.subtype, true, buffer_.data(), room);
+            connection.RegisterHandler(kind.type, kind.subtype, kind.handler, nullptr, kind.waits,
+                                       kind.copy);
+            if (kind.copy)
+                connection.SetReplyBuffer(kind.type, kind.subtype, true, buffer_.data(), room);
         }
-        connection.RegisterHandler(packet::TypeDbg, DbgChallenge, &AnswerChallenge, nullptr, false, false);
+        connection.RegisterHandler(packet::TypeDbg, DbgChallenge, &AnswerChallenge, nullptr, false,
+                                   false);
         return;
     }
     for (uint8_t type = packet::TypeSys; type <= packet::TypeDbg; ++type) {
         if ((pattern & (1u << type)) == 0) continue;
         const bool copy = (pattern & (4u << type)) != 0;
         for (uint8_t code = 0; code <= packet::CodeMask; ++code) {
-            connection.RegisterHandler(type, code, copy ? nullptr : &TouchPayload, nullptr, true, copy);
+            connection.RegisterHandler(type, code, copy ? nullptr : &TouchPayload, nullptr, true,
+                                       copy);
             if (copy) connection.SetReplyBuffer(type, code, true, buffer_.data(), room);
         }
     }
@@ -157,7 +164,8 @@ void DecodeForLog(const uint8_t *bytes, uint32_t count) {
 
 void InstallDecodingLogHook(bool stuffed) {
     logStuffed = stuffed;
-    TConnection::SetLogHooks(nullptr, nullptr, &DecodeForLog, nullptr, nullptr, nullptr, false, false);
+    TConnection::SetLogHooks(nullptr, nullptr, &DecodeForLog, nullptr, nullptr, nullptr, false,
+                             false);
 }
 
 // ---- loopback peer ----
@@ -171,7 +179,8 @@ constexpr int PeerWaitMs = 5000;
 using Clock = std::chrono::steady_clock;
 
 int MsLeft(Clock::time_point end) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
 

@@ -139,7 +139,8 @@ template <class Kind> int RunPacketInput(const uint8_t *data, size_t size, bool 
     HandlerSetup handlers;
     handlers.Apply(*connection, data[0], data[1]);
     const int32_t code = connection->Receive(data + 2, size - 2);
-    Check(code == 0 || code == ConnCode::UnregisteredEntry, "the parser ended with an unexpected code");
+    Check(code == 0 || code == ConnCode::UnregisteredEntry,
+          "the parser ended with an unexpected code");
     connection->TakeReceiveError();
     // On the serial framing a flag always starts afresh: whatever came before, a whole frame
     // behind it arrives.

@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string_view input(reinterpret_cast<const char *>(data + 1), size - 1);
     const std::string section = TakeLine(input);
     const std::string key = TakeLine(input);
-    const std::string &path = file.Write(reinterpret_cast<const uint8_t *>(input.data()), input.size());
+    const std::string &path =
+        file.Write(reinterpret_cast<const uint8_t *>(input.data()), input.size());
 
     uint32_t fullLength = 0;
     uint32_t cutLength = 0;

@@ -22,7 +22,9 @@ constexpr int DrainWaitMs = 10;
 class DataOnly final : public telnet::TelnetSink {
 public:
     std::vector<uint8_t> data;
-    void OnData(const uint8_t *bytes, size_t count) override { data.insert(data.end(), bytes, bytes + count); }
+    void OnData(const uint8_t *bytes, size_t count) override {
+        data.insert(data.end(), bytes, bytes + count);
+    }
     void OnNegotiation(uint8_t, uint8_t) override {}
     void OnSubnegotiation(uint8_t, const uint8_t *, size_t) override {}
 };
@@ -42,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ::shutdown(server.Get(), SHUT_WR);
 
     SerialError error;
-    std::unique_ptr<Rfc2217Client> client = Rfc2217Client::Attach("rfc2217://fuzz", std::move(ours), &error);
+    std::unique_ptr<Rfc2217Client> client =
+        Rfc2217Client::Attach("rfc2217://fuzz", std::move(ours), &error);
     if (!client) return 0;
 
     std::vector<uint8_t> received;

@@ -14,7 +14,8 @@ namespace {
 constexpr int32_t ImageChunk = 128;
 
 bool EndTripletAt(const uint8_t *data, size_t size, size_t group) {
-    return 3 * group + 3 <= size && std::equal(data + 3 * group, data + 3 * group + 3, ColdLoaderEndTriplet);
+    return 3 * group + 3 <= size &&
+           std::equal(data + 3 * group, data + 3 * group + 3, ColdLoaderEndTriplet);
 }
 
 void CheckColdLoader(const uint8_t *data, size_t size, const std::string &path) {
@@ -25,7 +26,8 @@ void CheckColdLoader(const uint8_t *data, size_t size, const std::string &path) 
     const int32_t code = ReadColdLoaderTriplets(path, triplets);
     if (end) {
         fuzz::Check(code == 0, "a cold loader with its end triplet was refused");
-        fuzz::Check(triplets == std::vector<uint8_t>(data, data + 3 * *end), "the triplets are not those before the end");
+        fuzz::Check(triplets == std::vector<uint8_t>(data, data + 3 * *end),
+                    "the triplets are not those before the end");
     } else {
         fuzz::Check(code == SupportFileCode::ColdLoaderMalformed && triplets.empty(),
                     "a cold loader without an end triplet was taken");
@@ -33,7 +35,8 @@ void CheckColdLoader(const uint8_t *data, size_t size, const std::string &path) 
     uint32_t weight = 0;
     for (uint32_t group = 0; group < ColdLoaderMeasuredTriplets; ++group)
         if (EndTripletAt(data, size, group)) weight = (group + 1) * 3;
-    fuzz::Check(MeasureColdLoader(path) == std::min(weight, ColdLoaderMaxWeight), "the cold loader's weight is wrong");
+    fuzz::Check(MeasureColdLoader(path) == std::min(weight, ColdLoaderMaxWeight),
+                "the cold loader's weight is wrong");
 }
 
 void CheckPilotBios(const uint8_t *data, size_t size, const std::string &path) {
@@ -44,7 +47,8 @@ void CheckPilotBios(const uint8_t *data, size_t size, const std::string &path) {
         fuzz::Check(marker != data + size && fromMarker <= 0xFFFF && length == fromMarker,
                     "the pilot BIOS's length is not the bytes from its marker");
     } catch (const TargetCommException &error) {
-        const int32_t expected = marker == data + size ? LoaderErrorPilotBiosSendOpen : LoaderErrorPilotBiosTooLarge;
+        const int32_t expected =
+            marker == data + size ? LoaderErrorPilotBiosSendOpen : LoaderErrorPilotBiosTooLarge;
         fuzz::Check(error.Code() == expected, "the pilot BIOS failed with another code");
     }
 }
@@ -60,17 +64,20 @@ void CheckImage(const uint8_t *data, size_t size, const std::string &path) {
     SendBinImage(
         image.get(), chunk, ImageChunk, address, lastRead, [](uint32_t, uint32_t) {},
         [&](uint32_t physical, uint16_t length, const uint8_t *block) {
-            fuzz::Check(physical == ImageBase + sent.size() && length <= ImageChunk, "a block out of place");
+            fuzz::Check(physical == ImageBase + sent.size() && length <= ImageChunk,
+                        "a block out of place");
             sent.insert(sent.end(), block, block + length);
         });
-    fuzz::Check(sent == std::vector<uint8_t>(data, data + size), "the blocks do not make up the image");
+    fuzz::Check(sent == std::vector<uint8_t>(data, data + size),
+                "the blocks do not make up the image");
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static fuzz::ScratchFile file;
-    static const bool quiet = (SetMessageFunction([](const std::string &, const std::string &) {}), true);
+    static const bool quiet =
+        (SetMessageFunction([](const std::string &, const std::string &) {}), true);
     (void)quiet;
     const std::string &path = file.Write(data, size);
     CheckColdLoader(data, size, path);

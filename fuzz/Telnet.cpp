@@ -29,7 +29,8 @@ public:
             events.push_back({Event::Data, 0, 0, {data, data + count}});
     }
     void OnNegotiation(uint8_t verb, uint8_t option) override {
-        fuzz::Check(verb == Will || verb == Wont || verb == Do || verb == Dont, "a negotiation with another verb");
+        fuzz::Check(verb == Will || verb == Wont || verb == Do || verb == Dont,
+                    "a negotiation with another verb");
         events.push_back({Event::Negotiation, verb, option, {}});
     }
     void OnSubnegotiation(uint8_t option, const uint8_t *value, size_t count) override {
@@ -60,9 +61,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Recorder plain;
     TelnetDecoder plainDecoder;
     plainDecoder.Feed(escaped.data(), escaped.size(), plain);
-    const bool same = size == 0 ? plain.events.empty()
-                                : plain.events.size() == 1 &&
-                                      plain.events[0].bytes == std::vector<uint8_t>(data, data + size);
+    const bool same = size == 0
+                          ? plain.events.empty()
+                          : plain.events.size() == 1 &&
+                                plain.events[0].bytes == std::vector<uint8_t>(data, data + size);
     fuzz::Check(same, "escaped data does not decode to itself");
     return 0;
 }

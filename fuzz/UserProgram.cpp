@@ -20,7 +20,8 @@ void SendAll(const std::string &path) {
     SendUserProgram(
         file, [&](uint32_t bytes) { announced += bytes; },
         [](uint32_t, uint16_t length, const uint8_t *block) {
-            fuzz::Check(length == UplBlockSize && block != nullptr, "a block that is not a whole block");
+            fuzz::Check(length == UplBlockSize && block != nullptr,
+                        "a block that is not a whole block");
             volatile uint8_t sum = 0;
             for (uint16_t i = 0; i < length; ++i) sum = static_cast<uint8_t>(sum + block[i]);
         },

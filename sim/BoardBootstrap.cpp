@@ -7,27 +7,22 @@
 namespace sim {
 
 TripletKind Triplet::Kind() const {
-    if (bytes == StartTriplet)
-        return TripletKind::Start;
-    if (bytes == AboutToEndTriplet)
-        return TripletKind::AboutToEnd;
-    if (bytes == EndTriplet)
-        return TripletKind::End;
+    if (bytes == StartTriplet) return TripletKind::Start;
+    if (bytes == AboutToEndTriplet) return TripletKind::AboutToEnd;
+    if (bytes == EndTriplet) return TripletKind::End;
     return bytes[0] & 0x80 ? TripletKind::UnknownControl : TripletKind::Data;
 }
 
 std::optional<Triplet> TripletReader::Take(uint8_t byte) {
     pending_.bytes[filled_++] = byte;
-    if (filled_ < pending_.bytes.size())
-        return std::nullopt;
+    if (filled_ < pending_.bytes.size()) return std::nullopt;
     filled_ = 0;
     return pending_;
 }
 
 bool TripletScanner::Take(uint8_t byte) {
     window_ = {window_[1], window_[2], byte};
-    if (window_ != wanted_)
-        return false;
+    if (window_ != wanted_) return false;
     window_ = {};
     return true;
 }
@@ -38,8 +33,7 @@ void BootstrapRam::Store(const Triplet &triplet) {
 }
 
 std::vector<uint8_t> BootstrapRam::Read(uint16_t address, size_t count) const {
-    if (address >= Size)
-        return {};
+    if (address >= Size) return {};
     const size_t available = std::min(count, Size - address);
     return {bytes_.begin() + address, bytes_.begin() + long(address + available)};
 }
@@ -60,8 +54,7 @@ void PilotUpload::Reset() {
 
 PilotUpload::Step PilotUpload::Take(uint8_t byte) {
     switch (phase_) {
-    case Phase::Header:
-        return TakeHeaderByte(byte);
+    case Phase::Header: return TakeHeaderByte(byte);
     case Phase::Marker:
         if (byte != Marker) {
             Reset();
@@ -78,16 +71,14 @@ PilotUpload::Step PilotUpload::Take(uint8_t byte) {
 
 PilotUpload::Step PilotUpload::TakeHeaderByte(uint8_t byte) {
     headerBytes_.push_back(byte);
-    if (headerBytes_.size() < 7)
-        return Step::Busy;
+    if (headerBytes_.size() < 7) return Step::Busy;
     const auto &h = headerBytes_;
     header_.address =
         uint32_t(h[0]) | uint32_t(h[1]) << 8 | uint32_t(h[2]) << 16 | uint32_t(h[3]) << 24;
     header_.length = uint16_t(h[4] | h[5] << 8);
     header_.checksum = h[6];
     unsigned sum = 0;
-    for (size_t i = 0; i < 6; ++i)
-        sum += h[i];
+    for (size_t i = 0; i < 6; ++i) sum += h[i];
     header_.computed = uint8_t(sum);
     headerBytes_.clear();
     if (header_.checksum != header_.computed) {

@@ -42,20 +42,19 @@ const char BoardUsage[] =
 namespace {
 
 // Writes one result when a path is given; false (reported) when it could not be written.
-template <typename Writer> bool SaveResult(const char *what, const std::string &path, Writer write) {
+template <typename Writer>
+bool SaveResult(const char *what, const std::string &path, Writer write) {
     std::string error;
-    if (path.empty() || write(path, &error))
-        return true;
+    if (path.empty() || write(path, &error)) return true;
     std::fprintf(stderr, "corvix-sim: %s: %s\n", what, error.c_str());
     return false;
 }
 
 // Writes the transcript and the flash window; false if either could not be written.
 bool SaveResults(const BoardPeer &board, const BoardArguments &arguments) {
-    const bool transcript = SaveResult("transcript", arguments.transcriptPath,
-                                       [&](auto &path, auto *error) {
-                                           return board.SaveTranscript(path, error);
-                                       });
+    const bool transcript =
+        SaveResult("transcript", arguments.transcriptPath,
+                   [&](auto &path, auto *error) { return board.SaveTranscript(path, error); });
     const bool flash = SaveResult("flash", arguments.flashPath, [&](auto &path, auto *error) {
         return board.SaveFlashWindow(path, error);
     });
@@ -64,10 +63,9 @@ bool SaveResults(const BoardPeer &board, const BoardArguments &arguments) {
 
 // The transcript and the stored memory of a board running CorvixSys.
 bool SaveResults(const OsBoard &board, const BoardArguments &arguments) {
-    const bool transcript = SaveResult("transcript", arguments.transcriptPath,
-                                       [&](auto &path, auto *error) {
-                                           return board.SaveTranscript(path, error);
-                                       });
+    const bool transcript =
+        SaveResult("transcript", arguments.transcriptPath,
+                   [&](auto &path, auto *error) { return board.SaveTranscript(path, error); });
     const bool memory = SaveResult("memory", arguments.memoryPath, [&](auto &path, auto *error) {
         return board.SaveMemory(path, error);
     });
@@ -110,8 +108,7 @@ std::optional<BoardArguments> ParseBoardArguments(const std::vector<std::string>
         .Value("--baud-rates",
                [&](const std::string &value) {
                    auto rates = ParseBaudRates(value);
-                   if (rates)
-                       arguments.board.baudRates = *rates;
+                   if (rates) arguments.board.baudRates = *rates;
                    return rates.has_value();
                })
         .Value("--fault",
@@ -137,15 +134,12 @@ std::optional<BoardArguments> ParseBoardArguments(const std::vector<std::string>
         .Path("--transcript", arguments.transcriptPath)
         .Path("--flash-out", arguments.flashPath)
         .Path("--memory-out", arguments.memoryPath);
-    if (!parser.Parse(options, error))
-        return std::nullopt;
+    if (!parser.Parse(options, error)) return std::nullopt;
     auto refuse = [error](const char *why) {
-        if (error)
-            *error = why;
+        if (error) *error = why;
         return std::nullopt;
     };
-    if (arguments.pty && portGiven)
-        return refuse("--pty and --rfc2217-port exclude each other");
+    if (arguments.pty && portGiven) return refuse("--pty and --rfc2217-port exclude each other");
     const bool osOptions = arguments.osSerial.needsWake ||
                            arguments.osSerial.rate != OsSerialOptions{}.rate ||
                            !arguments.memoryPath.empty();
@@ -196,24 +190,20 @@ int RunBoard(const BoardArguments &arguments, std::FILE *out,
              const std::function<void()> &waitForStop) {
     if (arguments.os) {
         OsBoardPeer board(arguments.osSerial);
-        if (!ServePeer(board, arguments, out, waitForStop))
-            return 1;
+        if (!ServePeer(board, arguments, out, waitForStop)) return 1;
         return SaveResults(board.Board(), arguments) ? 0 : 1;
     }
     BoardPeer board(arguments.board);
-    if (!ServePeer(board, arguments, out, waitForStop))
-        return 1;
+    if (!ServePeer(board, arguments, out, waitForStop)) return 1;
     return SaveResults(board, arguments) ? 0 : 1;
 }
 
 int RunBoardCommand(int argc, char **argv) {
     std::string error;
     const std::vector<std::string> options = CommandOptions(argc, argv, "board");
-    if (WantsHelp(options))
-        return ShowUsage(BoardUsage);
+    if (WantsHelp(options)) return ShowUsage(BoardUsage);
     auto arguments = ParseBoardArguments(options, &error);
-    if (!arguments)
-        return UsageError(error, BoardUsage);
+    if (!arguments) return UsageError(error, BoardUsage);
     const TerminationSignals signals; // before RunBoard starts the front end's threads
     return RunBoard(*arguments, stdout, [&] { signals.Wait(); });
 }

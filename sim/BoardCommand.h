@@ -33,11 +33,11 @@ struct BoardArguments {
     bool pace = false;
     uint16_t port = 0; // 0: an ephemeral port
     BoardOptions board;
-    bool os = false;         // a board running CorvixSys instead of one in bootstrap mode
+    bool os = false; // a board running CorvixSys instead of one in bootstrap mode
     OsSerialOptions osSerial;
     std::string transcriptPath;
-    std::string flashPath;   // bootstrap board only
-    std::string memoryPath;  // --os only
+    std::string flashPath;  // bootstrap board only
+    std::string memoryPath; // --os only
 };
 
 extern const char BoardUsage[];

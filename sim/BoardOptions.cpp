@@ -20,14 +20,11 @@ constexpr std::array<FaultSpelling<BoardFaultKind>, 6> FaultNames{{
 
 std::optional<BoardFault> ParseBoardFault(std::string_view text) {
     const auto fault = ParseFaultSpelling(text, FaultNames);
-    if (!fault)
-        return std::nullopt;
+    if (!fault) return std::nullopt;
     return BoardFault{fault->first, fault->second};
 }
 
-const char *BoardFaultName(BoardFaultKind kind) {
-    return FaultSpellingName(kind, FaultNames);
-}
+const char *BoardFaultName(BoardFaultKind kind) { return FaultSpellingName(kind, FaultNames); }
 
 std::optional<BoardTextMessage> ParseBoardTextMessage(std::string_view count,
                                                       std::string_view text) {
@@ -47,11 +44,9 @@ std::optional<std::vector<uint32_t>> ParseBaudRates(std::string_view text) {
         auto rate = ParseDecimal(
             text.substr(start, comma == std::string_view::npos ? comma : comma - start),
             UINT32_MAX);
-        if (!rate || *rate == 0)
-            return std::nullopt;
+        if (!rate || *rate == 0) return std::nullopt;
         rates.push_back(*rate);
-        if (comma == std::string_view::npos)
-            return rates;
+        if (comma == std::string_view::npos) return rates;
         start = comma + 1;
     }
 }

@@ -9,22 +9,14 @@ namespace {
 
 const char *LineKindName(LineEventKind kind) {
     switch (kind) {
-    case LineEventKind::BaudRate:
-        return "baud";
-    case LineEventKind::DataSize:
-        return "data-size";
-    case LineEventKind::Parity:
-        return "parity";
-    case LineEventKind::StopSize:
-        return "stop-size";
-    case LineEventKind::FlowControl:
-        return "flow-control";
-    case LineEventKind::Dtr:
-        return "dtr";
-    case LineEventKind::Rts:
-        return "rts";
-    case LineEventKind::Break:
-        return "break";
+    case LineEventKind::BaudRate: return "baud";
+    case LineEventKind::DataSize: return "data-size";
+    case LineEventKind::Parity: return "parity";
+    case LineEventKind::StopSize: return "stop-size";
+    case LineEventKind::FlowControl: return "flow-control";
+    case LineEventKind::Dtr: return "dtr";
+    case LineEventKind::Rts: return "rts";
+    case LineEventKind::Break: return "break";
     }
     return "?";
 }
@@ -33,8 +25,7 @@ std::string HexBytes(const uint8_t *data, size_t count) {
     static const char Digits[] = "0123456789ABCDEF";
     std::string text;
     for (size_t i = 0; i < count; ++i) {
-        if (i)
-            text += ' ';
+        if (i) text += ' ';
         text += Digits[data[i] >> 4];
         text += Digits[data[i] & 0x0F];
     }
@@ -45,20 +36,13 @@ std::string HexBytes(const uint8_t *data, size_t count) {
 
 const char *BoardStateName(BoardState state) {
     switch (state) {
-    case BoardState::Idle:
-        return "idle";
-    case BoardState::Reset:
-        return "reset";
-    case BoardState::Bootstrap:
-        return "bootstrap";
-    case BoardState::ColdLoading:
-        return "cold-loading";
-    case BoardState::PilotUpload:
-        return "pilot-upload";
-    case BoardState::PilotBios:
-        return "pilot-bios";
-    case BoardState::BiosRunning:
-        return "bios-running";
+    case BoardState::Idle: return "idle";
+    case BoardState::Reset: return "reset";
+    case BoardState::Bootstrap: return "bootstrap";
+    case BoardState::ColdLoading: return "cold-loading";
+    case BoardState::PilotUpload: return "pilot-upload";
+    case BoardState::PilotBios: return "pilot-bios";
+    case BoardState::BiosRunning: return "bios-running";
     }
     return "?";
 }
@@ -72,24 +56,18 @@ BoardPeer::BoardPeer(BoardOptions options)
     event.Add("state", BoardStateName(state_)).AddHex("flashId", options_.flashId, 4);
     event.Add("modemLines", options_.hasModemLines).Add("noProcessor", options_.noProcessor);
     event.Add("fault", BoardFaultName(options_.fault.kind));
-    if (options_.fault.n)
-        event.Add("faultN", int64_t(options_.fault.n));
+    if (options_.fault.n) event.Add("faultN", int64_t(options_.fault.n));
     if (options_.textMessage.afterWrites)
         event.Add("textAfterWrites", int64_t(options_.textMessage.afterWrites));
     transcript_.Record(std::move(event));
 }
 
-void BoardPeer::OnAttach(HostLink &link) {
-    link_ = &link;
-}
+void BoardPeer::OnAttach(HostLink &link) { link_ = &link; }
 
-void BoardPeer::Record(TranscriptEvent event) {
-    transcript_.Record(std::move(event));
-}
+void BoardPeer::Record(TranscriptEvent event) { transcript_.Record(std::move(event)); }
 
 void BoardPeer::Enter(BoardState state) {
-    if (state == state_)
-        return;
+    if (state == state_) return;
     state_ = state;
     Record(TranscriptEvent("state").Add("state", BoardStateName(state)));
 }
@@ -135,22 +113,19 @@ void BoardPeer::OnHostBytes(const uint8_t *data, size_t count) {
     Output out;
     {
         std::lock_guard lock(mutex_);
-        for (size_t i = 0; i < count && !closing_; ++i)
-            Take(data[i], out);
+        for (size_t i = 0; i < count && !closing_; ++i) Take(data[i], out);
     }
     Perform(out);
 }
 
 void BoardPeer::Perform(Output &out) {
     if (link_) {
-        if (!out.bytes.empty())
-            link_->SendToHost(out.bytes.data(), out.bytes.size());
+        if (!out.bytes.empty()) link_->SendToHost(out.bytes.data(), out.bytes.size());
         if (out.dsr) {
             const uint8_t lines = link_->ModemLines();
             link_->SetModemLines(*out.dsr ? uint8_t(lines | ModemDsr) : uint8_t(lines & ~ModemDsr));
         }
-        if (out.disconnect)
-            link_->Disconnect();
+        if (out.disconnect) link_->Disconnect();
     }
     changed_.notify_all();
 }
@@ -158,21 +133,12 @@ void BoardPeer::Perform(Output &out) {
 void BoardPeer::Take(uint8_t byte, Output &out) {
     switch (state_) {
     case BoardState::Idle:
-    case BoardState::Reset:
-        break; // nothing on the board listens
+    case BoardState::Reset: break; // nothing on the board listens
     case BoardState::Bootstrap:
-    case BoardState::BiosRunning:
-        TakeWaiting(byte);
-        break;
-    case BoardState::ColdLoading:
-        TakeColdLoad(byte, out);
-        break;
-    case BoardState::PilotUpload:
-        TakePilotUpload(byte, out);
-        break;
-    case BoardState::PilotBios:
-        TakePacketByte(byte, out);
-        break;
+    case BoardState::BiosRunning: TakeWaiting(byte); break;
+    case BoardState::ColdLoading: TakeColdLoad(byte, out); break;
+    case BoardState::PilotUpload: TakePilotUpload(byte, out); break;
+    case BoardState::PilotBios: TakePacketByte(byte, out); break;
     }
 }
 
@@ -190,12 +156,9 @@ void BoardPeer::BeginBootstrap(const char *why) {
 
 void BoardPeer::TakeWaiting(uint8_t byte) {
     // A running BIOS only hears a start triplet where no DTR line can reset the board.
-    if (state_ == BoardState::BiosRunning && !RestartsOnStartTriplet())
-        return;
-    if (!scanner_.Take(byte))
-        return;
-    if (state_ == BoardState::BiosRunning)
-        BeginBootstrap("start triplet");
+    if (state_ == BoardState::BiosRunning && !RestartsOnStartTriplet()) return;
+    if (!scanner_.Take(byte)) return;
+    if (state_ == BoardState::BiosRunning) BeginBootstrap("start triplet");
     Record(TranscriptEvent("triplet").Add("kind", "start"));
     triplets_.Reset();
     Enter(BoardState::ColdLoading);
@@ -210,8 +173,7 @@ void BoardPeer::ToggleDsr(const char *why, Output &out) {
 
 void BoardPeer::TakeColdLoad(uint8_t byte, Output &out) {
     const auto triplet = triplets_.Take(byte);
-    if (!triplet)
-        return;
+    if (!triplet) return;
     switch (triplet->Kind()) {
     case TripletKind::Data:
         ram_.Store(*triplet);
@@ -225,16 +187,14 @@ void BoardPeer::TakeColdLoad(uint8_t byte, Output &out) {
         Record(TranscriptEvent("triplet")
                    .Add("kind", "about-to-end")
                    .Add("dataTriplets", int64_t(dataTriplets_)));
-        if (!dsrToggledThisLoad_)
-            ToggleDsr("cold loader about to end", out);
+        if (!dsrToggledThisLoad_) ToggleDsr("cold loader about to end", out);
         break;
     case TripletKind::End:
         Record(TranscriptEvent("triplet")
                    .Add("kind", "end")
                    .Add("dataTriplets", int64_t(dataTriplets_)));
         // A restart with the end triplet alone still shows the host a processor.
-        if (!dsrToggledThisLoad_)
-            ToggleDsr("cold loader started", out);
+        if (!dsrToggledThisLoad_) ToggleDsr("cold loader started", out);
         upload_.Reset();
         Enter(BoardState::PilotUpload);
         break;
@@ -312,8 +272,7 @@ void BoardPeer::TakePacketByte(uint8_t byte, Output &out) {
         Record(
             TranscriptEvent("bad-frame").Add("count", int64_t(decoder_.BadFrames() - badBefore)));
     for (const Frame &frame : frames) {
-        if (state_ != BoardState::PilotBios || closing_)
-            break;
+        if (state_ != BoardState::PilotBios || closing_) break;
         Serve(frame, out);
     }
 }
@@ -327,8 +286,7 @@ void BoardPeer::Serve(const Frame &request, Output &out) {
     }
     if (answer.reply) {
         std::vector<uint8_t> built = BuildFrame(*answer.reply);
-        if (answer.corruptChecksum)
-            built[built.size() - 2] ^= 0x01;
+        if (answer.corruptChecksum) built[built.size() - 2] ^= 0x01;
         Send(StuffFrame(built), out);
         // A broken acknowledgement is none to the host: it writes again and the board counts that.
         if (!answer.corruptChecksum)
@@ -396,8 +354,7 @@ std::optional<uint8_t> BoardPeer::StartedBios() const {
 std::vector<TranscriptEvent> BoardPeer::Events() const {
     std::lock_guard lock(mutex_);
     std::vector<TranscriptEvent> events;
-    for (const auto &stamped : transcript_.Events())
-        events.push_back(stamped.event);
+    for (const auto &stamped : transcript_.Events()) events.push_back(stamped.event);
     return events;
 }
 

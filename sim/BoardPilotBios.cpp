@@ -28,8 +28,7 @@ void PilotBiosService::Start(uint32_t pilotAddress) {
 void PilotBiosService::RecordFault(BoardFaultKind kind, unsigned n) {
     TranscriptEvent event("fault");
     event.Add("fault", BoardFaultName(kind));
-    if (n)
-        event.Add("n", int64_t(n));
+    if (n) event.Add("n", int64_t(n));
     transcript_.Record(std::move(event));
 }
 
@@ -64,30 +63,17 @@ PilotBiosAnswer PilotBiosService::Handle(const Frame &request) {
     Verdict verdict = "unknown request";
     if (request.type == 0) {
         switch (code) {
-        case sys::Noop:
-            verdict = std::nullopt;
-            break;
-        case sys::InfoProbe:
-            verdict = InfoProbe(request, payload, event);
-            break;
-        case sys::SetBaudRate:
-            verdict = SetBaudRate(request, answer, event);
-            break;
-        case sys::FlashData:
-            verdict = FlashData(request, event);
-            break;
-        case sys::EraseFlash:
-            verdict = EraseFlash(request, event);
-            break;
-        case sys::Write:
-            verdict = Write(request, event);
-            break;
+        case sys::Noop: verdict = std::nullopt; break;
+        case sys::InfoProbe: verdict = InfoProbe(request, payload, event); break;
+        case sys::SetBaudRate: verdict = SetBaudRate(request, answer, event); break;
+        case sys::FlashData: verdict = FlashData(request, event); break;
+        case sys::EraseFlash: verdict = EraseFlash(request, event); break;
+        case sys::Write: verdict = Write(request, event); break;
         case sys::StartBios:
             StartBios(request, answer, event);
             transcript_.Record(std::move(event));
             return answer; // the host does not wait for this one
-        default:
-            break;
+        default: break;
         }
     }
     transcript_.Record(std::move(event));
@@ -102,8 +88,7 @@ void PilotBiosService::Reply(const Frame &request, const Verdict &verdict,
     TranscriptEvent event("reply");
     event.Add("type", int64_t(request.type)).AddHex("subtype", subtype, 2).Add("ack", !verdict);
     event.Add("length", int64_t(payload.size()));
-    if (verdict)
-        event.Add("reason", *verdict);
+    if (verdict) event.Add("reason", *verdict);
     ++replies_;
     const BoardFault &fault = options_.fault;
     const bool faultNow = fault.n == replies_;
@@ -116,8 +101,7 @@ void PilotBiosService::Reply(const Frame &request, const Verdict &verdict,
     }
     answer.corruptChecksum = faultNow && fault.kind == BoardFaultKind::CorruptReply;
     transcript_.Record(std::move(event));
-    if (answer.corruptChecksum)
-        RecordFault(fault.kind, fault.n);
+    if (answer.corruptChecksum) RecordFault(fault.kind, fault.n);
     answer.reply = Frame{request.type, subtype, std::move(payload)};
 }
 
@@ -131,21 +115,18 @@ PilotBiosService::Verdict PilotBiosService::InfoProbe(const Frame &, std::vector
 PilotBiosService::Verdict PilotBiosService::SetBaudRate(const Frame &request,
                                                         PilotBiosAnswer &answer,
                                                         TranscriptEvent &event) {
-    if (request.payload.size() != 4)
-        return "payload is not 4 bytes";
+    if (request.payload.size() != 4) return "payload is not 4 bytes";
     const uint32_t rate = Le32(request.payload, 0);
     event.Add("rate", int64_t(rate));
     const auto &rates = options_.baudRates;
-    if (std::find(rates.begin(), rates.end(), rate) == rates.end())
-        return "rate not supported";
+    if (std::find(rates.begin(), rates.end(), rate) == rates.end()) return "rate not supported";
     answer.switchRate = rate;
     return std::nullopt;
 }
 
 PilotBiosService::Verdict PilotBiosService::FlashData(const Frame &request,
                                                       TranscriptEvent &event) {
-    if (request.payload.size() != 8)
-        return "payload is not 8 bytes";
+    if (request.payload.size() != 8) return "payload is not 8 bytes";
     const FlashGeometry geometry{Le16(request.payload, 0), Le16(request.payload, 2),
                                  Le16(request.payload, 4), Le16(request.payload, 6)};
     event.Add("sectorSize", int64_t(geometry.sectorSize)).Add("sectors", int64_t(geometry.sectors));
@@ -157,8 +138,7 @@ PilotBiosService::Verdict PilotBiosService::FlashData(const Frame &request,
 
 PilotBiosService::Verdict PilotBiosService::EraseFlash(const Frame &request,
                                                        TranscriptEvent &event) {
-    if (request.payload.size() != 4)
-        return "payload is not 4 bytes";
+    if (request.payload.size() != 4) return "payload is not 4 bytes";
     const uint32_t end = Le32(request.payload, 0);
     // The value is where the image ends; the flash is erased from the window's start up to it,
     // and no further than the flash goes.
@@ -170,17 +150,13 @@ PilotBiosService::Verdict PilotBiosService::EraseFlash(const Frame &request,
 PilotBiosService::Verdict PilotBiosService::Write(const Frame &request, TranscriptEvent &event) {
     ++writes_;
     const auto write = WriteRequest::Read(request.payload);
-    if (!write)
-        return "payload shorter than its header";
+    if (!write) return "payload shorter than its header";
     const uint16_t count = write->count;
     const uint32_t address = write->address;
     event.AddHex("address", address, 5).Add("count", int64_t(count));
-    if (write->mode != 0)
-        return "address mode is not physical";
-    if (!write->LengthMatches(request.payload))
-        return "length does not match the payload";
-    if (uint64_t(address) + count > FlashImage::Size)
-        return "beyond the end of the flash";
+    if (write->mode != 0) return "address mode is not physical";
+    if (!write->LengthMatches(request.payload)) return "length does not match the payload";
+    if (uint64_t(address) + count > FlashImage::Size) return "beyond the end of the flash";
     const BoardFault &fault = options_.fault;
     if (fault.kind == BoardFaultKind::NakWrite && fault.n == writes_) {
         RecordFault(fault.kind, fault.n);

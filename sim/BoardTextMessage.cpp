@@ -21,10 +21,8 @@ std::optional<Frame> BoardTextTrigger::AfterReply(const Frame &reply) {
                                    (reply.subtype & sys::CodeMask) == sys::Write &&
                                    (reply.subtype & sys::AckBit) != 0;
     // The count stops at the n-th, so the message goes out once per pilot BIOS.
-    if (!writeAcknowledged || acknowledgedWrites_ >= message_.afterWrites)
-        return std::nullopt;
-    if (++acknowledgedWrites_ != message_.afterWrites)
-        return std::nullopt;
+    if (!writeAcknowledged || acknowledgedWrites_ >= message_.afterWrites) return std::nullopt;
+    if (++acknowledgedWrites_ != message_.afterWrites) return std::nullopt;
     return BoardTextPacket(message_.text);
 }
 

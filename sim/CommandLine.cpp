@@ -19,22 +19,20 @@ std::optional<uint16_t> ParseHex16(const std::string &text) {
 
 std::optional<uint32_t> ParseDecimal(std::string_view text, uint32_t max) {
     // Ten digits hold any 32-bit value; more can only overflow.
-    if (text.empty() || text.size() > 10)
-        return std::nullopt;
+    if (text.empty() || text.size() > 10) return std::nullopt;
     uint64_t value = 0;
     for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
+        if (c < '0' || c > '9') return std::nullopt;
         value = value * 10 + uint64_t(c - '0');
     }
-    if (value > max)
-        return std::nullopt;
+    if (value > max) return std::nullopt;
     return uint32_t(value);
 }
 
 bool WantsHelp(const std::vector<std::string> &options) {
-    return std::any_of(options.begin(), options.end(),
-                       [](const std::string &option) { return option == "--help" || option == "-h"; });
+    return std::any_of(options.begin(), options.end(), [](const std::string &option) {
+        return option == "--help" || option == "-h";
+    });
 }
 
 int ShowUsage(const char *usage) {
@@ -44,8 +42,7 @@ int ShowUsage(const char *usage) {
 
 std::vector<std::string> CommandOptions(int argc, char **argv, std::string_view verb) {
     std::vector<std::string> options(argv + std::min(argc, 1), argv + argc);
-    if (!options.empty() && options.front() == verb)
-        options.erase(options.begin());
+    if (!options.empty() && options.front() == verb) options.erase(options.begin());
     return options;
 }
 
@@ -86,15 +83,13 @@ const OptionParser::Option *OptionParser::Find(const std::string &name) const {
 
 bool OptionParser::Parse(const std::vector<std::string> &options, std::string *error) const {
     auto fail = [error](const std::string &why) {
-        if (error)
-            *error = why;
+        if (error) *error = why;
         return false;
     };
     for (size_t i = 0; i < options.size(); ++i) {
         const std::string &name = options[i];
         const Option *option = Find(name);
-        if (!option)
-            return fail("unknown option " + name);
+        if (!option) return fail("unknown option " + name);
         if (options.size() - i - 1 < option->valueCount)
             return fail(name + " needs " +
                         (option->valueCount == 1 ? std::string("a value")

@@ -38,17 +38,14 @@ ParseFaultSpelling(std::string_view text, const std::array<FaultSpelling<Kind>, 
     const size_t colon = text.find(':');
     const std::string_view name = text.substr(0, colon);
     for (const auto &entry : table) {
-        if (name != entry.name)
-            continue;
+        if (name != entry.name) continue;
         if (!entry.counted)
             return colon == std::string_view::npos
                        ? std::optional(std::pair<Kind, unsigned>{entry.kind, 0})
                        : std::nullopt;
-        if (colon == std::string_view::npos)
-            return std::nullopt;
+        if (colon == std::string_view::npos) return std::nullopt;
         const auto n = ParseDecimal(text.substr(colon + 1), UINT32_MAX);
-        if (!n || *n == 0)
-            return std::nullopt;
+        if (!n || *n == 0) return std::nullopt;
         return std::pair<Kind, unsigned>{entry.kind, *n};
     }
     return std::nullopt;
@@ -58,8 +55,7 @@ ParseFaultSpelling(std::string_view text, const std::array<FaultSpelling<Kind>, 
 template <typename Kind, size_t Count>
 const char *FaultSpellingName(Kind kind, const std::array<FaultSpelling<Kind>, Count> &table) {
     for (const auto &entry : table)
-        if (entry.kind == kind)
-            return entry.name;
+        if (entry.kind == kind) return entry.name;
     return "none";
 }
 

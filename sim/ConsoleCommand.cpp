@@ -53,8 +53,7 @@ std::optional<ConsoleArguments> ParseConsoleArguments(const std::vector<std::str
                })
         .Path("--transcript", arguments.transcriptPath)
         .Path("--memory-out", arguments.memoryPath);
-    if (!parser.Parse(options, error))
-        return std::nullopt;
+    if (!parser.Parse(options, error)) return std::nullopt;
     return arguments;
 }
 
@@ -62,8 +61,7 @@ int RunConsole(const ConsoleArguments &arguments, std::FILE *out,
                const std::function<void()> &waitForStop) {
     ConsoleServer server(arguments.console);
     std::string error;
-    if (!server.Start(&error))
-        return CommandFailed(error);
+    if (!server.Start(&error)) return CommandFailed(error);
     std::fprintf(out, "%s\n", server.Address().c_str());
     std::fflush(out);
     waitForStop();
@@ -84,12 +82,10 @@ int RunConsole(const ConsoleArguments &arguments, std::FILE *out,
 
 int RunConsoleCommand(int argc, char **argv) {
     const std::vector<std::string> options = CommandOptions(argc, argv, "console");
-    if (WantsHelp(options))
-        return ShowUsage(ConsoleUsage);
+    if (WantsHelp(options)) return ShowUsage(ConsoleUsage);
     std::string error;
     const auto arguments = ParseConsoleArguments(options, &error);
-    if (!arguments)
-        return UsageError(error, ConsoleUsage);
+    if (!arguments) return UsageError(error, ConsoleUsage);
     const TerminationSignals signals; // before the console's thread starts
     return RunConsole(*arguments, stdout, [&] { signals.Wait(); });
 }

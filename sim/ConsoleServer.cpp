@@ -49,14 +49,11 @@ std::string GreetingOneOff() {
 
 std::optional<ConsoleFault> ParseConsoleFault(std::string_view text) {
     const auto fault = ParseFaultSpelling(text, FaultNames);
-    if (!fault)
-        return std::nullopt;
+    if (!fault) return std::nullopt;
     return ConsoleFault{fault->first, fault->second};
 }
 
-const char *ConsoleFaultName(ConsoleFaultKind kind) {
-    return FaultSpellingName(kind, FaultNames);
-}
+const char *ConsoleFaultName(ConsoleFaultKind kind) { return FaultSpellingName(kind, FaultNames); }
 
 // One host's connection: what it sent and not yet used, and waits that a Stop ends.
 class ConsoleServer::Session {
@@ -77,19 +74,15 @@ public:
         for (;;) {
             pollfd fds[2] = {{host_.Handle(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR)
-                    continue;
+                if (errno == EINTR) continue;
                 return false;
             }
             // Stop leaves the wake signalled until the thread is gone, so it is never drained here.
-            if (stop_ || fds[1].revents)
-                return false;
+            if (stop_ || fds[1].revents) return false;
             uint8_t buffer[ReceiveChunk];
             const platform::IoResult got = host_.Recv(buffer, sizeof buffer);
-            if (got.error != 0 && platform::IsWouldBlock(got.error))
-                continue;
-            if (got.error != 0 || got.count == 0)
-                return false;
+            if (got.error != 0 && platform::IsWouldBlock(got.error)) continue;
+            if (got.error != 0 || got.count == 0) return false;
             pending_.insert(pending_.end(), buffer, buffer + got.count);
             return true;
         }
@@ -97,8 +90,7 @@ public:
 
     std::optional<std::vector<uint8_t>> ReadExactly(size_t count) {
         while (pending_.size() < count)
-            if (!Fill())
-                return std::nullopt;
+            if (!Fill()) return std::nullopt;
         std::vector<uint8_t> bytes(pending_.begin(), pending_.begin() + long(count));
         pending_.erase(pending_.begin(), pending_.begin() + long(count));
         return bytes;
@@ -110,16 +102,13 @@ public:
         for (;;) {
             const auto end = std::find(pending_.begin(), pending_.end(), uint8_t('\n'));
             if (end != pending_.end()) {
-                if (size_t(end - pending_.begin()) + 1 > MaxLine)
-                    return std::nullopt;
+                if (size_t(end - pending_.begin()) + 1 > MaxLine) return std::nullopt;
                 std::string line(pending_.begin(), end);
                 pending_.erase(pending_.begin(), end + 1);
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
+                if (!line.empty() && line.back() == '\r') line.pop_back();
                 return line;
             }
-            if (pending_.size() >= MaxLine || !Fill())
-                return std::nullopt;
+            if (pending_.size() >= MaxLine || !Fill()) return std::nullopt;
         }
     }
 
@@ -137,8 +126,7 @@ ConsoleServer::ConsoleServer(ConsoleOptions options)
     : options_(std::move(options)), board_(BoardOptionsFor(options_.fault)) {
     TranscriptEvent event("console");
     event.Add("user", options_.user).Add("fault", ConsoleFaultName(options_.fault.kind));
-    if (options_.fault.n)
-        event.Add("faultN", int64_t(options_.fault.n));
+    if (options_.fault.n) event.Add("faultN", int64_t(options_.fault.n));
     board_.Record(std::move(event));
 }
 
@@ -148,17 +136,14 @@ std::string ConsoleServer::Address() const { return "127.0.0.1:" + std::to_strin
 
 bool ConsoleServer::Start(std::string *error) {
     auto fail = [&](const std::string &why) {
-        if (error)
-            *error = why;
+        if (error) *error = why;
         listener_.Close();
         return false;
     };
-    if (!wake_.Valid())
-        return fail("no wake descriptor");
+    if (!wake_.Valid()) return fail("no wake descriptor");
     std::string why;
     listener_ = BindLoopbackTcp(options_.port, &why);
-    if (!listener_.Valid())
-        return fail(why);
+    if (!listener_.Valid()) return fail(why);
     port_ = listener_.LocalPort();
     if (options_.fault.kind == ConsoleFaultKind::Refuse) {
         // Bound but never listening, then let go: a connect to the port is refused.
@@ -166,16 +151,14 @@ bool ConsoleServer::Start(std::string *error) {
         board_.Record(TranscriptEvent("fault").Add("fault", "refuse").Add("port", int64_t(port_)));
         return true;
     }
-    if (!ListenForHosts(listener_, &why))
-        return fail(why);
+    if (!ListenForHosts(listener_, &why)) return fail(why);
     stop_ = false;
     thread_ = std::thread(&ConsoleServer::Run, this);
     return true;
 }
 
 void ConsoleServer::Stop() {
-    if (!thread_.joinable())
-        return;
+    if (!thread_.joinable()) return;
     stop_ = true;
     wake_.Signal();
     thread_.join();
@@ -196,17 +179,13 @@ void ConsoleServer::Run() {
     while (!stop_) {
         pollfd fds[2] = {{listener_.Handle(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return;
         }
-        if (stop_)
-            return;
-        if (!(fds[0].revents & POLLIN))
-            continue;
+        if (stop_) return;
+        if (!(fds[0].revents & POLLIN)) continue;
         platform::Socket host = listener_.Accept();
-        if (!host.Valid())
-            continue;
+        if (!host.Valid()) continue;
         // The session reads with poll and writes short texts; blocking keeps its sends whole.
         host.SetBlocking(true);
         unsigned number = 0;
@@ -225,8 +204,7 @@ void ConsoleServer::Serve(platform::Socket &host, unsigned number) {
     if (options_.fault.kind == ConsoleFaultKind::Silent) {
         board_.Record(TranscriptEvent("fault").Add("fault", "silent"));
         // Take what the host sends, say nothing, until it gives up.
-        while (session.Fill())
-            session.TakePending();
+        while (session.Fill()) session.TakePending();
         why = "host closed";
     } else {
         why = Dialogue(session, number);
@@ -252,56 +230,47 @@ const char *ConsoleServer::Dialogue(Session &session, unsigned number) {
         {{Iac, Will, OptionSuppressGoAhead}, {Iac, Do, OptionSuppressGoAhead}},
     };
     for (const auto &[offer, expected] : steps) {
-        if (!session.Send(offer))
-            return "send failed";
+        if (!session.Send(offer)) return "send failed";
         const auto answer = session.ReadExactly(expected.size());
-        if (!answer)
-            return "host closed";
+        if (!answer) return "host closed";
         if (*answer != expected) {
             board_.Record(TranscriptEvent("negotiation").Add("ok", false));
             return "unexpected negotiation";
         }
     }
     const bool greetingOff = options_.fault.kind == ConsoleFaultKind::GreetingOff;
-    if (greetingOff)
-        board_.Record(TranscriptEvent("fault").Add("fault", "greeting-off"));
+    if (greetingOff) board_.Record(TranscriptEvent("fault").Add("fault", "greeting-off"));
     const std::string greeting = greetingOff ? GreetingOneOff() : std::string(console::Greeting);
-    if (!session.Send(Line(greeting) + std::string(console::UserPrompt)))
-        return "send failed";
+    if (!session.Send(Line(greeting) + std::string(console::UserPrompt))) return "send failed";
     const auto user = session.ReadLine();
-    if (!user)
-        return "no user name";
+    if (!user) return "no user name";
     if (!session.Send(Line(console::PasswordRequired) + std::string(console::PasswordPrompt)))
         return "send failed";
     const auto password = session.ReadLine();
-    if (!password)
-        return "no password";
+    if (!password) return "no password";
     const bool refused = options_.fault.kind == ConsoleFaultKind::BadLogin;
     const bool ok = !refused && *user == options_.user && *password == options_.password;
     TranscriptEvent login("login");
     login.Add("session", int64_t(number)).Add("user", *user).Add("ok", ok);
-    if (refused)
-        login.Add("fault", "bad-login");
+    if (refused) login.Add("fault", "bad-login");
     board_.Record(std::move(login));
     if (!ok) {
         session.Send(Line(console::BadLogin));
         return "login refused";
     }
-    if (!session.Send(Line(console::LoggedIn) + std::string(console::Prompt)))
-        return "send failed";
+    if (!session.Send(Line(console::LoggedIn) + std::string(console::Prompt))) return "send failed";
     return Commands(session, number);
 }
 
 const char *ConsoleServer::Commands(Session &session, unsigned number) {
     for (;;) {
         const auto line = session.ReadLine();
-        if (!line)
-            return "host closed";
-        board_.Record(TranscriptEvent("command").Add("session", int64_t(number)).Add("line", *line));
+        if (!line) return "host closed";
+        board_.Record(
+            TranscriptEvent("command").Add("session", int64_t(number)).Add("line", *line));
         std::string answer;
         if (*line == console::TargetMode) {
-            if (!session.Send(Line(console::TargetModeReply)))
-                return "send failed";
+            if (!session.Send(Line(console::TargetModeReply))) return "send failed";
             return Passthrough(session);
         }
         if (*line == console::Logout) {
@@ -314,8 +283,7 @@ const char *ConsoleServer::Commands(Session &session, unsigned number) {
         } else if (!line->empty()) {
             answer = Line(console::UnknownCommand);
         }
-        if (!session.Send(answer + std::string(console::Prompt)))
-            return "send failed";
+        if (!session.Send(answer + std::string(console::Prompt))) return "send failed";
     }
 }
 
@@ -326,12 +294,9 @@ const char *ConsoleServer::Passthrough(Session &session) {
     for (std::vector<uint8_t> bytes = session.TakePending();; bytes = session.TakePending()) {
         const std::vector<uint8_t> replies =
             board_.TakeStream(decoder, bytes.data(), bytes.size(), close);
-        if (close)
-            return "closed on request";
-        if (!session.Send(replies))
-            return "send failed";
-        if (!session.Fill())
-            return "host closed";
+        if (close) return "closed on request";
+        if (!session.Send(replies)) return "send failed";
+        if (!session.Fill()) return "host closed";
     }
 }
 

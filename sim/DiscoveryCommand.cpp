@@ -20,8 +20,7 @@ const char DiscoveryUsage[] =
     "It prints the port on standard output and ends on SIGINT or SIGTERM.\n";
 
 std::optional<std::array<uint8_t, 6>> ParseMac(const std::string &text) {
-    if (text.size() != 17)
-        return std::nullopt;
+    if (text.size() != 17) return std::nullopt;
     std::array<uint8_t, 6> mac{};
     for (size_t i = 0; i < 6; ++i) {
         const std::string pair = text.substr(i * 3, 2);
@@ -41,8 +40,7 @@ std::optional<DiscoveryArguments> ParseDiscoveryArguments(const std::vector<std:
     auto number = [](uint16_t &field) {
         return [&field](const std::string &value) {
             const auto parsed = ParseDecimal(value, 65535);
-            if (parsed)
-                field = uint16_t(*parsed);
+            if (parsed) field = uint16_t(*parsed);
             return parsed.has_value();
         };
     };
@@ -59,29 +57,24 @@ std::optional<DiscoveryArguments> ParseDiscoveryArguments(const std::vector<std:
         .Value("--mac",
                [&](const std::string &value) {
                    const auto mac = ParseMac(value);
-                   if (mac)
-                       r.mac = *mac;
+                   if (mac) r.mac = *mac;
                    return mac.has_value();
                })
         .Path("--transcript", arguments.transcriptPath);
-    if (!parser.Parse(options, error))
-        return std::nullopt;
+    if (!parser.Parse(options, error)) return std::nullopt;
     return arguments;
 }
 
 int RunDiscoveryCommand(int argc, char **argv) {
     std::string error;
     const std::vector<std::string> options = CommandOptions(argc, argv, "discovery");
-    if (WantsHelp(options))
-        return ShowUsage(DiscoveryUsage);
+    if (WantsHelp(options)) return ShowUsage(DiscoveryUsage);
     const auto arguments = ParseDiscoveryArguments(options, &error);
-    if (!arguments)
-        return UsageError(error, DiscoveryUsage);
+    if (!arguments) return UsageError(error, DiscoveryUsage);
     const TerminationSignals signals; // before the responder's thread starts
 
     DiscoveryResponder responder(arguments->responder);
-    if (!responder.Start(&error))
-        return CommandFailed(error);
+    if (!responder.Start(&error)) return CommandFailed(error);
     std::printf("%u\n", unsigned(responder.Port()));
     std::fflush(stdout);
     signals.Wait();

@@ -32,8 +32,7 @@ bool DiscoveryResponder::Start(std::string *error) {
     int code = 0;
     socket_ = platform::Socket::Udp(&code);
     if (!socket_.Valid() || !wake_.Valid()) {
-        if (error)
-            *error = "socket: error " + std::to_string(code);
+        if (error) *error = "socket: error " + std::to_string(code);
         return false;
     }
     // Loopback only: requests from the network never reach the simulator.
@@ -56,8 +55,7 @@ bool DiscoveryResponder::Start(std::string *error) {
 }
 
 void DiscoveryResponder::Stop() {
-    if (!thread_.joinable())
-        return;
+    if (!thread_.joinable()) return;
     stop_ = true;
     wake_.Signal();
     thread_.join();
@@ -68,22 +66,18 @@ void DiscoveryResponder::Run() {
     while (!stop_) {
         pollfd fds[2] = {{socket_.Handle(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return;
         }
-        if (stop_)
-            return;
-        if (fds[0].revents & POLLIN)
-            TakeDatagram();
+        if (stop_) return;
+        if (fds[0].revents & POLLIN) TakeDatagram();
     }
 }
 
 void DiscoveryResponder::TakeDatagram() {
     uint8_t buffer[512];
     const platform::Datagram got = socket_.RecvFrom(buffer, sizeof buffer);
-    if (got.error != 0)
-        return; // would-block or a stray error: nothing was taken
+    if (got.error != 0) return; // would-block or a stray error: nothing was taken
     const bool request = IsDiscoveryRequest(buffer, size_t(got.count));
     {
         std::lock_guard lock(mutex_);
@@ -96,8 +90,7 @@ void DiscoveryResponder::TakeDatagram() {
                                .Add("length", int64_t(got.count)));
     }
     changed_.notify_all();
-    if (!request || options_.silent || port_ == 0xFFFF)
-        return;
+    if (!request || options_.silent || port_ == 0xFFFF) return;
     // Replies go to the discovery port + 1 of the requester's address, where its round listens.
     const auto reply = BuildDiscoveryReply(options_);
     socket_.SendTo(reply.data(), reply.size(), got.address, uint16_t(port_ + 1));

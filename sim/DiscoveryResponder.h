@@ -26,9 +26,9 @@
 namespace sim {
 
 struct DiscoveryOptions {
-    uint16_t port = 4242;    // 0: an ephemeral port (tests)
+    uint16_t port = 4242; // 0: an ephemeral port (tests)
     std::string name = "CorvixLink-sim";
-    uint16_t status = 0;     // 0 Running, 1 Programmed, 2 Waiting, 255 Error
+    uint16_t status = 0; // 0 Running, 1 Programmed, 2 Waiting, 255 Error
     std::array<uint8_t, 6> mac{0x02, 0x00, 0x5e, 0x10, 0x00, 0x01};
     uint16_t controlPort = 0; // the link device's TCP port
     bool silent = false;

@@ -4,9 +4,7 @@ namespace sim {
 
 namespace {
 
-uint16_t Get16(const uint8_t *p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
+uint16_t Get16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
 void Put16(uint8_t *p, uint16_t value) {
     p[0] = uint8_t(value);
     p[1] = uint8_t(value >> 8);
@@ -18,11 +16,9 @@ uint16_t Fletcher8(const uint8_t *data, size_t count, uint16_t state) {
     unsigned a = state >> 8, b = state & 0xFF;
     for (size_t i = 0; i < count; ++i) {
         a += data[i];
-        if (a > 255)
-            a -= 255;
+        if (a > 255) a -= 255;
         b += a;
-        if (b > 255)
-            b -= 255;
+        if (b > 255) b -= 255;
     }
     return uint16_t(a << 8 | b);
 }
@@ -70,8 +66,7 @@ void FrameDecoder::Feed(const uint8_t *data, size_t count, std::vector<Frame> &f
     for (size_t i = 0; i < count; ++i) {
         const uint8_t byte = data[i];
         if (byte == FrameFlag) {
-            if (state_ != State::Hunt)
-                ++bad_; // cut short by the next frame
+            if (state_ != State::Hunt) ++bad_; // cut short by the next frame
             Restart();
         } else if (state_ == State::Hunt) {
             // noise between frames
@@ -88,12 +83,10 @@ void FrameDecoder::Feed(const uint8_t *data, size_t count, std::vector<Frame> &f
 
 void FrameDecoder::Take(uint8_t byte, std::vector<Frame> &frames) {
     switch (state_) {
-    case State::Hunt:
-        break;
+    case State::Hunt: break;
     case State::Header:
         header_[headerLength_++] = byte;
-        if (headerLength_ < FrameHeaderSize)
-            break;
+        if (headerLength_ < FrameHeaderSize) break;
         payloadLength_ = Get16(&header_[5]);
         if (payloadLength_ > MaxFramePayload || Fletcher8(&header_[1], 6) != Get16(&header_[7])) {
             ++bad_;
@@ -105,13 +98,11 @@ void FrameDecoder::Take(uint8_t byte, std::vector<Frame> &frames) {
         break;
     case State::Payload:
         payload_.push_back(byte);
-        if (payload_.size() == payloadLength_)
-            state_ = State::Trailer;
+        if (payload_.size() == payloadLength_) state_ = State::Trailer;
         break;
     case State::Trailer:
         trailer_[trailerLength_++] = byte;
-        if (trailerLength_ < 2)
-            break;
+        if (trailerLength_ < 2) break;
         state_ = State::Hunt;
         if (Fletcher8(payload_.data(), payload_.size(), Fletcher8(&header_[1], 8)) !=
             Get16(trailer_)) {

@@ -19,8 +19,7 @@ void HostChannel::SendToHost(const uint8_t *data, size_t count) {
 void HostChannel::SetModemLines(uint8_t lines) {
     {
         std::lock_guard lock(mutex_);
-        if (lines == modemLines_)
-            return;
+        if (lines == modemLines_) return;
         modemLines_ = lines;
         modemChanged_ = true;
     }
@@ -71,8 +70,7 @@ void HostChannel::DeliverDue(SimClock::time_point now) {
         LineState line;
         {
             std::lock_guard lock(mutex_);
-            if (!toPeer_.TakeDue(now, CurrentByteTime(), &item))
-                break;
+            if (!toPeer_.TakeDue(now, CurrentByteTime(), &item)) break;
             if (!item.isEvent) {
                 bytes.push_back(item.byte);
                 continue;
@@ -87,8 +85,7 @@ void HostChannel::DeliverDue(SimClock::time_point now) {
         }
         peer_.OnLineEvent(item.event, line);
     }
-    if (!bytes.empty())
-        peer_.OnHostBytes(bytes.data(), bytes.size());
+    if (!bytes.empty()) peer_.OnHostBytes(bytes.data(), bytes.size());
 }
 
 void HostChannel::TakeForHost(SimClock::time_point now, size_t limit, std::vector<uint8_t> &out) {
@@ -103,8 +100,7 @@ std::optional<SimClock::time_point> HostChannel::NextDue() const {
     std::optional<SimClock::time_point> next;
     for (const PacedStream *stream : {&toPeer_, &toHost_}) {
         auto due = stream->NextDue(CurrentByteTime());
-        if (due && (!next || *due < *next))
-            next = due;
+        if (due && (!next || *due < *next)) next = due;
     }
     return next;
 }
@@ -116,8 +112,7 @@ int HostChannel::PollUntilDue(pollfd *fds, unsigned count, int capMs) const {
         wait = *next <= now ? std::chrono::nanoseconds(0) : *next - now;
     if (capMs >= 0 && (!wait || *wait > std::chrono::milliseconds(capMs)))
         wait = std::chrono::milliseconds(capMs);
-    if (!wait)
-        return ::ppoll(fds, count, nullptr, nullptr);
+    if (!wait) return ::ppoll(fds, count, nullptr, nullptr);
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(*wait);
     const timespec timeout{time_t(seconds.count()), long((*wait - seconds).count())};
     return ::ppoll(fds, count, &timeout, nullptr);
@@ -125,10 +120,8 @@ int HostChannel::PollUntilDue(pollfd *fds, unsigned count, int capMs) const {
 
 int HostChannel::MsUntilNextDue(SimClock::time_point now) const {
     const std::optional<SimClock::time_point> next = NextDue();
-    if (!next)
-        return -1;
-    if (*next <= now)
-        return 0;
+    if (!next) return -1;
+    if (*next <= now) return 0;
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - now);
     return int(std::min<int64_t>(wait.count(), 60'000));
 }
@@ -140,8 +133,7 @@ bool HostChannel::TakeDisconnectRequest() {
 
 std::optional<uint8_t> HostChannel::TakeModemChange() {
     std::lock_guard lock(mutex_);
-    if (!std::exchange(modemChanged_, false))
-        return std::nullopt;
+    if (!std::exchange(modemChanged_, false)) return std::nullopt;
     return modemLines_;
 }
 

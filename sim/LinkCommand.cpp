@@ -57,31 +57,28 @@ std::optional<LinkArguments> ParseLinkArguments(const std::vector<std::string> &
                })
         .Path("--transcript", arguments.transcriptPath)
         .Path("--flash-out", arguments.flashPath);
-    if (!parser.Parse(options, error))
-        return std::nullopt;
+    if (!parser.Parse(options, error)) return std::nullopt;
     return arguments;
 }
 
 int RunLinkCommand(int argc, char **argv) {
     std::string error;
     const std::vector<std::string> options = CommandOptions(argc, argv, "link");
-    if (WantsHelp(options))
-        return ShowUsage(LinkUsage);
+    if (WantsHelp(options)) return ShowUsage(LinkUsage);
     const auto arguments = ParseLinkArguments(options, &error);
-    if (!arguments)
-        return UsageError(error, LinkUsage);
+    if (!arguments) return UsageError(error, LinkUsage);
     const TerminationSignals signals; // before the device's thread starts
 
     LinkDevice device(arguments->link);
-    if (!device.Start(&error))
-        return CommandFailed(error);
+    if (!device.Start(&error)) return CommandFailed(error);
     std::printf("127.0.0.1:%u\n", unsigned(device.Port()));
     std::fflush(stdout);
     signals.Wait();
     device.Stop();
 
     bool ok = true;
-    if (!arguments->transcriptPath.empty() && !device.SaveTranscript(arguments->transcriptPath, &error)) {
+    if (!arguments->transcriptPath.empty() &&
+        !device.SaveTranscript(arguments->transcriptPath, &error)) {
         std::fprintf(stderr, "corvix-sim: transcript: %s\n", error.c_str());
         ok = false;
     }

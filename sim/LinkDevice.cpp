@@ -22,8 +22,7 @@ constexpr uint8_t ExchangeAnswer = 1; // what the device says to the host's exch
 std::array<uint8_t, 16> RandomChallenge() {
     std::random_device source;
     std::array<uint8_t, 16> challenge{};
-    for (auto &byte : challenge)
-        byte = uint8_t(source());
+    for (auto &byte : challenge) byte = uint8_t(source());
     return challenge;
 }
 
@@ -43,36 +42,26 @@ std::array<uint8_t, 16> ExpectedAnswer(const std::array<uint8_t, 16> &challenge,
 
 const char *LinkFaultName(LinkFaultKind kind) {
     switch (kind) {
-    case LinkFaultKind::None:
-        return "none";
-    case LinkFaultKind::Silent:
-        return "silent";
-    case LinkFaultKind::StopAcks:
-        return "stop-acks";
-    case LinkFaultKind::NakWrite:
-        return "nak-write";
-    case LinkFaultKind::Close:
-        return "close";
-    case LinkFaultKind::StopReading:
-        return "stop-reading";
+    case LinkFaultKind::None: return "none";
+    case LinkFaultKind::Silent: return "silent";
+    case LinkFaultKind::StopAcks: return "stop-acks";
+    case LinkFaultKind::NakWrite: return "nak-write";
+    case LinkFaultKind::Close: return "close";
+    case LinkFaultKind::StopReading: return "stop-reading";
     }
     return "?";
 }
 
 std::optional<LinkFault> ParseLinkFault(std::string_view text) {
-    if (text == "silent")
-        return LinkFault{LinkFaultKind::Silent, 0};
+    if (text == "silent") return LinkFault{LinkFaultKind::Silent, 0};
     const size_t colon = text.find(':');
-    if (colon == std::string_view::npos)
-        return std::nullopt;
+    if (colon == std::string_view::npos) return std::nullopt;
     const auto n = ParseDecimal(text.substr(colon + 1), 1000000);
-    if (!n || *n == 0)
-        return std::nullopt;
+    if (!n || *n == 0) return std::nullopt;
     const std::string_view name = text.substr(0, colon);
-    for (LinkFaultKind kind : {LinkFaultKind::StopAcks, LinkFaultKind::NakWrite, LinkFaultKind::Close,
-                               LinkFaultKind::StopReading})
-        if (name == LinkFaultName(kind))
-            return LinkFault{kind, *n};
+    for (LinkFaultKind kind : {LinkFaultKind::StopAcks, LinkFaultKind::NakWrite,
+                               LinkFaultKind::Close, LinkFaultKind::StopReading})
+        if (name == LinkFaultName(kind)) return LinkFault{kind, *n};
     return std::nullopt;
 }
 
@@ -89,8 +78,7 @@ LinkDevice::LinkDevice(LinkOptions options)
     TranscriptEvent event("link");
     event.Add("passphrase", options_.passphrase.has_value());
     event.Add("fault", LinkFaultName(options_.fault.kind));
-    if (options_.fault.n)
-        event.Add("faultN", int64_t(options_.fault.n));
+    if (options_.fault.n) event.Add("faultN", int64_t(options_.fault.n));
     if (options_.board.textMessage.afterWrites)
         event.Add("textAfterWrites", int64_t(options_.board.textMessage.afterWrites));
     transcript_.Record(std::move(event));
@@ -100,19 +88,16 @@ LinkDevice::~LinkDevice() { Stop(); }
 
 bool LinkDevice::Start(std::string *error) {
     auto fail = [&](const std::string &why) {
-        if (error)
-            *error = why;
+        if (error) *error = why;
         listener_.Close();
         return false;
     };
-    if (!wake_.Valid())
-        return fail("no wake descriptor");
+    if (!wake_.Valid()) return fail("no wake descriptor");
     // A device that stops reading should fill up quickly: the smallest window the system gives.
     const int receiveBuffer = options_.fault.kind == LinkFaultKind::StopReading ? 1 : 0;
     std::string why;
     listener_ = BindLoopbackTcp(options_.port, &why, receiveBuffer);
-    if (!listener_.Valid() || !ListenForHosts(listener_, &why))
-        return fail(why);
+    if (!listener_.Valid() || !ListenForHosts(listener_, &why)) return fail(why);
     port_ = listener_.LocalPort();
     stop_ = false;
     thread_ = std::thread(&LinkDevice::Run, this);
@@ -120,8 +105,7 @@ bool LinkDevice::Start(std::string *error) {
 }
 
 void LinkDevice::Stop() {
-    if (!thread_.joinable())
-        return;
+    if (!thread_.joinable()) return;
     stop_ = true;
     wake_.Signal();
     thread_.join();
@@ -132,19 +116,14 @@ void LinkDevice::Run() {
     while (!stop_) {
         pollfd fds[2] = {{listener_.Handle(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return;
         }
-        if (fds[1].revents)
-            wake_.Drain();
-        if (stop_)
-            return;
-        if (!(fds[0].revents & POLLIN))
-            continue;
+        if (fds[1].revents) wake_.Drain();
+        if (stop_) return;
+        if (!(fds[0].revents & POLLIN)) continue;
         platform::Socket host = listener_.Accept();
-        if (host.Valid())
-            Serve(host);
+        if (host.Valid()) Serve(host);
     }
 }
 
@@ -191,25 +170,22 @@ std::vector<uint8_t> LinkDevice::OpenSession(Session &session) {
 // Reads what the host sent, serves it and sends the replies. False when the session is over.
 bool LinkDevice::Pump(platform::Socket &host, Session &session) {
     // A session that stopped reading only waits for the end.
-    pollfd fds[2] = {{session.stopReading ? -1 : host.Handle(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0)
-        return errno == EINTR;
+    pollfd fds[2] = {{session.stopReading ? -1 : host.Handle(), POLLIN, 0},
+                     {wake_.Get(), POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) return errno == EINTR;
     if (stop_ || fds[1].revents)
         return false; // Stop keeps the wake signalled until the thread is gone
     uint8_t buffer[ReceiveChunk];
     const platform::IoResult got = host.Recv(buffer, sizeof buffer);
-    if (got.error != 0)
-        return platform::IsWouldBlock(got.error);
-    if (got.count == 0)
-        return false;
+    if (got.error != 0) return platform::IsWouldBlock(got.error);
+    if (got.count == 0) return false;
     std::vector<Frame> frames;
     {
         std::lock_guard lock(mutex_);
         session.out.clear();
         session.decoder.Feed(buffer, size_t(got.count), frames);
         for (const Frame &frame : frames) {
-            if (session.close)
-                break;
+            if (session.close) break;
             Take(frame, session);
         }
     }
@@ -220,7 +196,8 @@ bool LinkDevice::Pump(platform::Socket &host, Session &session) {
     return !session.close;
 }
 
-void LinkDevice::Reply(Session &session, uint8_t type, uint8_t subtype, std::vector<uint8_t> payload) {
+void LinkDevice::Reply(Session &session, uint8_t type, uint8_t subtype,
+                       std::vector<uint8_t> payload) {
     const std::vector<uint8_t> bytes = EncodeLinkFrame(Frame{type, subtype, std::move(payload)});
     session.out.insert(session.out.end(), bytes.begin(), bytes.end());
 }
@@ -229,7 +206,9 @@ void LinkDevice::Record(TranscriptEvent event) { transcript_.Record(std::move(ev
 
 void LinkDevice::Take(const Frame &frame, Session &session) {
     if (frame.subtype & (sys::AckBit | sys::NakBit)) {
-        Record(TranscriptEvent("ignored").Add("type", int64_t(frame.type)).AddHex("subtype", frame.subtype, 2));
+        Record(TranscriptEvent("ignored")
+                   .Add("type", int64_t(frame.type))
+                   .AddHex("subtype", frame.subtype, 2));
         return;
     }
     const uint8_t code = frame.subtype & sys::CodeMask;
@@ -237,7 +216,9 @@ void LinkDevice::Take(const Frame &frame, Session &session) {
         if (frame.type == 1 && code == dbg::ChallengeAnswer)
             TakeAnswer(frame, session);
         else
-            Record(TranscriptEvent("unauthenticated").Add("type", int64_t(frame.type)).Add("code", int64_t(code)));
+            Record(TranscriptEvent("unauthenticated")
+                       .Add("type", int64_t(frame.type))
+                       .Add("code", int64_t(code)));
         return;
     }
     if (frame.type == 1)
@@ -248,8 +229,7 @@ void LinkDevice::Take(const Frame &frame, Session &session) {
 
 void LinkDevice::TakeAnswer(const Frame &frame, Session &session) {
     std::array<uint8_t, 16> expected{};
-    if (session.passphraseAsked)
-        expected = ExpectedAnswer(session.challenge, *options_.passphrase);
+    if (session.passphraseAsked) expected = ExpectedAnswer(session.challenge, *options_.passphrase);
     const bool right = frame.payload.size() == expected.size() &&
                        std::equal(expected.begin(), expected.end(), frame.payload.begin());
     Record(TranscriptEvent("answer").Add("ok", right));
@@ -270,17 +250,14 @@ void LinkDevice::TakeDbg(const Frame &frame, Session &session) {
     case dbg::ColdLoader: {
         // The host does not wait here, so a refusal could only be recorded.
         const bool whole = p.size() >= 2 && Le16(p, 0) == p.size() - 2;
-        Record(TranscriptEvent("cold-loader").Add("length", int64_t(p.size() < 2 ? 0 : Le16(p, 0))).Add("ok", whole));
-        if (whole)
-            coldLoader_.assign(p.begin() + 2, p.end());
+        Record(TranscriptEvent("cold-loader")
+                   .Add("length", int64_t(p.size() < 2 ? 0 : Le16(p, 0)))
+                   .Add("ok", whole));
+        if (whole) coldLoader_.assign(p.begin() + 2, p.end());
         return;
     }
-    case dbg::PilotHeader:
-        TakePilotHeader(frame, session);
-        return;
-    case dbg::PilotData:
-        TakePilotData(frame, session);
-        return;
+    case dbg::PilotHeader: TakePilotHeader(frame, session); return;
+    case dbg::PilotData: TakePilotData(frame, session); return;
     case dbg::EndDownload: {
         const bool start = p.size() == 1 && p[0] == EndDownloadStart;
         Record(TranscriptEvent("end-download").Add("start", start));
@@ -305,16 +282,15 @@ void LinkDevice::TakePilotHeader(const Frame &frame, Session &session) {
     std::array<uint8_t, 7> header{};
     std::copy(p.begin() + 6, p.begin() + 13, header.begin());
     unsigned sum = 0;
-    for (size_t i = 0; i < 6; ++i)
-        sum += header[i];
+    for (size_t i = 0; i < 6; ++i) sum += header[i];
     const bool ok = uint8_t(sum) == header[6] && Le16(p, 4) == 7;
     TranscriptEvent event("pilot-header");
     event.Add("rate", int64_t(Le32(p, 0))).Add("ok", ok);
-    event.AddHex("address", uint32_t(header[0] | header[1] << 8 | header[2] << 16 | header[3] << 24), 5);
+    event.AddHex("address",
+                 uint32_t(header[0] | header[1] << 8 | header[2] << 16 | header[3] << 24), 5);
     event.Add("length", int64_t(header[4] | header[5] << 8));
     Record(std::move(event));
-    if (ok)
-        pilotHeader_ = header;
+    if (ok) pilotHeader_ = header;
     Reply(session, 1, uint8_t((ok ? sys::AckBit : sys::NakBit) | code));
 }
 
@@ -340,8 +316,7 @@ void LinkDevice::TakePilotData(const Frame &frame, Session &session) {
     }
     TranscriptEvent event("pilot-data");
     event.Add("length", int64_t(p.size())).Add("ok", problem == nullptr);
-    if (problem)
-        event.Add("reason", problem);
+    if (problem) event.Add("reason", problem);
     Record(std::move(event));
     if (!problem) {
         pilotBios_.Start(address);
@@ -363,7 +338,8 @@ void LinkDevice::TakeSys(const Frame &frame, Session &session) {
             return;
         }
         if (fault.kind == LinkFaultKind::StopReading && nth) {
-            Record(TranscriptEvent("fault").Add("fault", "stop-reading").Add("n", int64_t(writes_)));
+            Record(
+                TranscriptEvent("fault").Add("fault", "stop-reading").Add("n", int64_t(writes_)));
             session.stopReading = true;
         }
         if (fault.kind == LinkFaultKind::NakWrite && nth) {
@@ -378,8 +354,7 @@ void LinkDevice::TakeSys(const Frame &frame, Session &session) {
         session.close = true;
         return;
     }
-    if (!answer.reply || dropReply)
-        return;
+    if (!answer.reply || dropReply) return;
     Reply(session, answer.reply->type, answer.reply->subtype, answer.reply->payload);
     if (const auto text = textMessage_.AfterReply(*answer.reply)) {
         Record(textMessage_.SentEvent());
@@ -417,16 +392,14 @@ std::vector<uint8_t> LinkDevice::ReadFlash(uint32_t address, size_t count) const
 std::vector<TranscriptEvent> LinkDevice::Events() const {
     std::lock_guard lock(mutex_);
     std::vector<TranscriptEvent> events;
-    for (const auto &stamped : transcript_.Events())
-        events.push_back(stamped.event);
+    for (const auto &stamped : transcript_.Events()) events.push_back(stamped.event);
     return events;
 }
 
 size_t LinkDevice::CountEvents(const std::string &name) const {
     std::lock_guard lock(mutex_);
     size_t count = 0;
-    for (const auto &stamped : transcript_.Events())
-        count += stamped.event.Name() == name;
+    for (const auto &stamped : transcript_.Events()) count += stamped.event.Name() == name;
     return count;
 }
 
@@ -435,8 +408,7 @@ bool LinkDevice::WaitForEvents(const std::string &name, size_t count,
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] {
         size_t seen = 0;
-        for (const auto &stamped : transcript_.Events())
-            seen += stamped.event.Name() == name;
+        for (const auto &stamped : transcript_.Events()) seen += stamped.event.Name() == name;
         return seen >= count;
     });
 }

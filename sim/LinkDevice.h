@@ -63,7 +63,7 @@ std::optional<LinkFault> ParseLinkFault(std::string_view text);
 const char *LinkFaultName(LinkFaultKind kind);
 
 struct LinkOptions {
-    uint16_t port = 0; // 0: an ephemeral port
+    uint16_t port = 0;                     // 0: an ephemeral port
     std::optional<std::string> passphrase; // none: the challenge asks for 16 zero bytes
     LinkFault fault;
     BoardOptions board; // identity, rates and text message of the board behind the device
@@ -97,7 +97,8 @@ public:
     std::vector<uint8_t> ReadFlash(uint32_t address, size_t count) const;
     std::vector<TranscriptEvent> Events() const;
     size_t CountEvents(const std::string &name) const;
-    bool WaitForEvents(const std::string &name, size_t count, std::chrono::milliseconds timeout) const;
+    bool WaitForEvents(const std::string &name, size_t count,
+                       std::chrono::milliseconds timeout) const;
 
     bool SaveTranscript(const std::string &path, std::string *error = nullptr) const;
     // The flash window 0x80000-0xFFFFF, like the board's.

@@ -7,8 +7,7 @@ namespace sim {
 namespace {
 
 bool Fail(std::string *error, const std::string &why) {
-    if (error)
-        *error = why;
+    if (error) *error = why;
     return false;
 }
 
@@ -25,7 +24,8 @@ platform::Socket BindLoopbackTcp(uint16_t port, std::string *error, int receiveB
     if (receiveBuffer > 0)
         ::setsockopt(socket.Handle(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     if ((code = socket.Bind(platform::Ipv4Loopback(), port)) != 0) {
-        Fail(error, "cannot bind 127.0.0.1:" + std::to_string(port) + ": error " + std::to_string(code));
+        Fail(error,
+             "cannot bind 127.0.0.1:" + std::to_string(port) + ": error " + std::to_string(code));
         socket.Close();
     }
     return socket;

@@ -10,8 +10,7 @@ namespace sim {
 OsBoard::OsBoard(OsBoardOptions options) : options_(options) {
     TranscriptEvent event("os");
     event.Add("answersProbe", options_.answersProbe);
-    if (options_.closeAtWrite)
-        event.Add("closeAtWrite", int64_t(options_.closeAtWrite));
+    if (options_.closeAtWrite) event.Add("closeAtWrite", int64_t(options_.closeAtWrite));
     transcript_.Record(std::move(event));
 }
 
@@ -54,8 +53,8 @@ std::vector<uint8_t> OsBoard::TakeStream(FrameDecoder &decoder, const uint8_t *d
     {
         std::lock_guard lock(mutex_);
         if (decoder.BadFrames() != badBefore)
-            transcript_.Record(TranscriptEvent("bad-frame").Add(
-                "count", int64_t(decoder.BadFrames() - badBefore)));
+            transcript_.Record(TranscriptEvent("bad-frame")
+                                   .Add("count", int64_t(decoder.BadFrames() - badBefore)));
         for (const Frame &frame : frames) {
             const OsAnswer answer = ServeLocked(frame);
             if (answer.close) {
@@ -113,29 +112,22 @@ OsAnswer OsBoard::ServeLocked(const Frame &request) {
             event.Add("bytesStored", int64_t(memory_.BytesStored()));
             verdict = std::nullopt;
             break;
-        default:
-            break;
+        default: break;
         }
     }
-    if (verdict)
-        event.Add("refused", *verdict);
+    if (verdict) event.Add("refused", *verdict);
     transcript_.Record(std::move(event));
-    answer.reply =
-        Frame{request.type, uint8_t(code | (verdict ? sys::NakBit : sys::AckBit)), {}};
+    answer.reply = Frame{request.type, uint8_t(code | (verdict ? sys::NakBit : sys::AckBit)), {}};
     return answer;
 }
 
 OsBoard::Verdict OsBoard::Write(const Frame &request, TranscriptEvent &event) {
     const auto write = WriteRequest::Read(request.payload);
-    if (!write)
-        return "payload shorter than its header";
+    if (!write) return "payload shorter than its header";
     event.AddHex("address", write->address, 8).Add("count", int64_t(write->count));
-    if (write->mode != 0)
-        return "address mode is not physical";
-    if (!write->LengthMatches(request.payload))
-        return "length does not match the payload";
-    if (!memory_.Write(write->address, write->data, write->count))
-        return "no room in memory";
+    if (write->mode != 0) return "address mode is not physical";
+    if (!write->LengthMatches(request.payload)) return "length does not match the payload";
+    if (!memory_.Write(write->address, write->data, write->count)) return "no room in memory";
     ++writesStored_;
     return std::nullopt;
 }
@@ -173,8 +165,7 @@ size_t OsBoard::AppGoCount() const {
 std::vector<TranscriptEvent> OsBoard::Events() const {
     std::lock_guard lock(mutex_);
     std::vector<TranscriptEvent> events;
-    for (const auto &stamped : transcript_.Events())
-        events.push_back(stamped.event);
+    for (const auto &stamped : transcript_.Events()) events.push_back(stamped.event);
     return events;
 }
 

@@ -28,7 +28,7 @@
 namespace sim {
 
 struct OsBoardOptions {
-    bool answersProbe = true; // false: the probe goes unanswered, as if no CorvixSys ran
+    bool answersProbe = true;  // false: the probe goes unanswered, as if no CorvixSys ran
     unsigned closeAtWrite = 0; // drop the host when the n-th write arrives (1-based; 0: never)
 };
 

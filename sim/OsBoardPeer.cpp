@@ -4,14 +4,10 @@ namespace sim {
 
 const char *OsStateName(OsState state) {
     switch (state) {
-    case OsState::Asleep:
-        return "asleep";
-    case OsState::Reset:
-        return "reset";
-    case OsState::Bootstrap:
-        return "bootstrap";
-    case OsState::Running:
-        return "running";
+    case OsState::Asleep: return "asleep";
+    case OsState::Reset: return "reset";
+    case OsState::Bootstrap: return "bootstrap";
+    case OsState::Running: return "running";
     }
     return "?";
 }
@@ -26,8 +22,7 @@ OsBoardPeer::OsBoardPeer(OsSerialOptions serial, OsBoardOptions board)
 }
 
 void OsBoardPeer::Enter(OsState state, const char *why) {
-    if (state == state_)
-        return;
+    if (state == state_) return;
     state_ = state;
     // A frame cut by a reset means nothing to the program that runs afterwards.
     decoder_ = FrameDecoder();
@@ -49,8 +44,7 @@ void OsBoardPeer::OnLineEvent(const LineEvent &event, const LineState &line) {
     {
         std::lock_guard lock(mutex_);
         hostLine_ = line;
-        if (event.kind == LineEventKind::BaudRate)
-            garbling_ = false;
+        if (event.kind == LineEventKind::BaudRate) garbling_ = false;
         if (event.kind == LineEventKind::Dtr) {
             // DTR holds the processor in reset; released, it waits in its bootstrap ROM for the
             // end triplet that starts what the flash holds.
@@ -81,22 +75,18 @@ void OsBoardPeer::OnHostBytes(const uint8_t *data, size_t count) {
             const bool wakes = state_ == OsState::Bootstrap ||
                                (state_ == OsState::Asleep && !serial_.hasModemLines);
             if (wakes) {
-                if (wake_.Take(data[i]))
-                    Enter(OsState::Running, "end triplet");
+                if (wake_.Take(data[i])) Enter(OsState::Running, "end triplet");
                 continue;
             }
-            if (state_ != OsState::Running)
-                continue; // nothing on the board listens
+            if (state_ != OsState::Running) continue; // nothing on the board listens
             // Bytes cannot stop a running system, so the rest goes to the packet service whole.
             out = TakePackets(data + i, count - i, close);
             break;
         }
     }
     changed_.notify_all();
-    if (link_ && !out.empty())
-        link_->SendToHost(out.data(), out.size());
-    if (link_ && close)
-        link_->Disconnect();
+    if (link_ && !out.empty()) link_->SendToHost(out.data(), out.size());
+    if (link_ && close) link_->Disconnect();
 }
 
 std::vector<uint8_t> OsBoardPeer::TakePackets(const uint8_t *data, size_t count, bool &close) {

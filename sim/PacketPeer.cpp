@@ -70,11 +70,9 @@ PacketPeer::Action PacketPeer::Decide(const Frame &request) {
     received_.push_back({request, SimClock::now()});
     Action action;
     // Replies from the host (ACK/NAK bits set) and unknown requests are only recorded.
-    if (silent_ || (request.subtype & (AckBit | NakBit)))
-        return action;
+    if (silent_ || (request.subtype & (AckBit | NakBit))) return action;
     auto found = rules_.find(RuleKey(request.type, request.subtype));
-    if (found == rules_.end())
-        return action;
+    if (found == rules_.end()) return action;
     RuleState &state = found->second;
     const PacketRule &rule = state.rule;
     ++state.matched;
@@ -90,8 +88,7 @@ PacketPeer::Action PacketPeer::Decide(const Frame &request) {
     Frame reply{request.type, uint8_t(code | (rule.reply == ReplyKind::Ack ? AckBit : NakBit)),
                 rule.payload};
     std::vector<uint8_t> built = BuildFrame(reply);
-    if (faultNow && rule.fault == PacketFault::CorruptHeaderChecksum)
-        built[7] ^= 0x01;
+    if (faultNow && rule.fault == PacketFault::CorruptHeaderChecksum) built[7] ^= 0x01;
     if (faultNow && rule.fault == PacketFault::CorruptPacketChecksum)
         built[built.size() - 2] ^= 0x01;
     action.bytes = StuffFrame(built);

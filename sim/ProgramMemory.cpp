@@ -8,19 +8,16 @@
 namespace sim {
 
 bool ProgramMemory::Write(uint32_t address, const uint8_t *data, size_t count) {
-    if (count == 0)
-        return true;
+    if (count == 0) return true;
     // In 64 bits: the end of a run at the top of the space is 2^32.
     const uint64_t end = uint64_t(address) + count;
-    if (end > uint64_t(UINT32_MAX) + 1)
-        return false;
+    if (end > uint64_t(UINT32_MAX) + 1) return false;
     // The new run swallows every run it touches or overlaps; bytes of theirs outside it survive.
     uint64_t start = address, last = end;
     auto first = runs_.upper_bound(address);
     if (first != runs_.begin()) {
         auto before = std::prev(first);
-        if (uint64_t(before->first) + before->second.size() >= address)
-            first = before;
+        if (uint64_t(before->first) + before->second.size() >= address) first = before;
     }
     auto past = first;
     size_t swallowed = 0;
@@ -30,8 +27,7 @@ bool ProgramMemory::Write(uint32_t address, const uint8_t *data, size_t count) {
         swallowed += past->second.size();
     }
     const size_t merged = size_t(last - start);
-    if (stored_ - swallowed + merged > Capacity)
-        return false;
+    if (stored_ - swallowed + merged > Capacity) return false;
     std::vector<uint8_t> run(merged, Untouched);
     for (auto it = first; it != past; ++it)
         std::copy(it->second.begin(), it->second.end(), run.begin() + long(it->first - start));
@@ -46,8 +42,7 @@ std::vector<uint8_t> ProgramMemory::Read(uint32_t address, size_t count) const {
     std::vector<uint8_t> bytes(count, Untouched);
     const uint64_t end = uint64_t(address) + count;
     auto it = runs_.upper_bound(address);
-    if (it != runs_.begin())
-        --it;
+    if (it != runs_.begin()) --it;
     for (; it != runs_.end() && it->first < end; ++it) {
         const uint64_t runStart = it->first, runEnd = runStart + it->second.size();
         const uint64_t from = std::max<uint64_t>(runStart, address);

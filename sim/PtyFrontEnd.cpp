@@ -19,39 +19,29 @@ constexpr size_t MaxPendingOut = size_t{64} * 1024;
 
 PtyFrontEnd::PtyFrontEnd(Peer &peer, PtyFrontEndOptions options) : channel_(peer, options.pace) {}
 
-PtyFrontEnd::~PtyFrontEnd() {
-    Stop();
-}
+PtyFrontEnd::~PtyFrontEnd() { Stop(); }
 
 bool PtyFrontEnd::Start(std::string *error) {
     auto fail = [&](const char *what) {
-        if (error)
-            *error = std::string(what) + ": " + std::strerror(errno);
+        if (error) *error = std::string(what) + ": " + std::strerror(errno);
         master_.Reset();
         slaveKeeper_.Reset();
         return false;
     };
-    if (thread_.joinable())
-        return true;
-    if (!channel_.WakeReady())
-        return fail("eventfd");
+    if (thread_.joinable()) return true;
+    if (!channel_.WakeReady()) return fail("eventfd");
     master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!master_.Valid())
-        return fail("posix_openpt");
-    if (::grantpt(master_.Get()) != 0 || ::unlockpt(master_.Get()) != 0)
-        return fail("unlockpt");
+    if (!master_.Valid()) return fail("posix_openpt");
+    if (::grantpt(master_.Get()) != 0 || ::unlockpt(master_.Get()) != 0) return fail("unlockpt");
     char name[128];
-    if (::ptsname_r(master_.Get(), name, sizeof name) != 0)
-        return fail("ptsname");
+    if (::ptsname_r(master_.Get(), name, sizeof name) != 0) return fail("ptsname");
     slavePath_ = name;
     slaveKeeper_.Reset(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!slaveKeeper_.Valid())
-        return fail("open slave");
+    if (!slaveKeeper_.Valid()) return fail("open slave");
     // Raw from the start, so that nothing the board sends is translated before the host
     // configures the port itself.
     platform::Termios2State state;
-    if (platform::ReadTermios2(master_.Get(), &state) != 0)
-        return fail("termios");
+    if (platform::ReadTermios2(master_.Get(), &state) != 0) return fail("termios");
     platform::Termios2Settings raw;
     raw.baudRate = state.outputBaud ? state.outputBaud : 9600;
     if (int code = platform::ApplyTermios2(master_.Get(), raw)) {
@@ -71,8 +61,7 @@ bool PtyFrontEnd::Start(std::string *error) {
 }
 
 void PtyFrontEnd::Stop() {
-    if (!thread_.joinable())
-        return;
+    if (!thread_.joinable()) return;
     stopping_ = true;
     channel_.Disconnect(); // wakes the loop
     thread_.join();
@@ -84,18 +73,14 @@ void PtyFrontEnd::Loop() {
     while (!stopping_ && master_.Valid()) {
         pollfd fds[2] = {{master_.Get(), short(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0},
                          {channel_.WakeFd(), POLLIN, 0}};
-        if (channel_.PollUntilDue(fds, 2, PollMs) < 0 && errno != EINTR)
-            break;
+        if (channel_.PollUntilDue(fds, 2, PollMs) < 0 && errno != EINTR) break;
         channel_.DrainWake();
-        if (stopping_)
-            break;
+        if (stopping_) break;
         CheckLineRate();
-        if ((fds[0].revents & POLLIN) && !ReadMaster())
-            break;
+        if ((fds[0].revents & POLLIN) && !ReadMaster()) break;
         channel_.DeliverDue(SimClock::now());
-        if (channel_.TakeDisconnectRequest())
-            break;                        // closing the master hangs the host's side up
-        (void)channel_.TakeModemChange(); // no modem lines on a pseudo-terminal
+        if (channel_.TakeDisconnectRequest()) break; // closing the master hangs the host's side up
+        (void)channel_.TakeModemChange();            // no modem lines on a pseudo-terminal
         const size_t room = out_.size() < MaxPendingOut ? MaxPendingOut - out_.size() : 0;
         channel_.TakeForHost(SimClock::now(), room, out_);
         size_t sent = 0;
@@ -127,13 +112,11 @@ bool PtyFrontEnd::ReadMaster() {
 
 void PtyFrontEnd::CheckLineRate() {
     platform::Termios2State state;
-    if (platform::ReadTermios2(master_.Get(), &state) != 0)
-        return;
+    if (platform::ReadTermios2(master_.Get(), &state) != 0) return;
     LineEvent event{LineEventKind::BaudRate, state.outputBaud, SimClock::now()};
     {
         std::lock_guard lock(mutex_);
-        if (state.outputBaud == 0 || state.outputBaud == line_.baudRate)
-            return;
+        if (state.outputBaud == 0 || state.outputBaud == line_.baudRate) return;
         line_.Apply(event);
         events_.push_back(event);
     }

@@ -49,24 +49,18 @@ uint32_t BigEndian32(const uint8_t *p) {
 Rfc2217Server::Rfc2217Server(Peer &peer, Rfc2217ServerOptions options)
     : options_(options), channel_(peer, options.pace) {}
 
-Rfc2217Server::~Rfc2217Server() {
-    Stop();
-}
+Rfc2217Server::~Rfc2217Server() { Stop(); }
 
 bool Rfc2217Server::Start(std::string *error) {
     auto fail = [&](const char *what) {
-        if (error)
-            *error = std::string(what) + ": " + std::strerror(errno);
+        if (error) *error = std::string(what) + ": " + std::strerror(errno);
         listener_.Reset();
         return false;
     };
-    if (thread_.joinable())
-        return true;
-    if (!channel_.WakeReady())
-        return fail("eventfd");
+    if (thread_.joinable()) return true;
+    if (!channel_.WakeReady()) return fail("eventfd");
     listener_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!listener_.Valid())
-        return fail("socket");
+    if (!listener_.Valid()) return fail("socket");
     int one = 1;
     (void)::setsockopt(listener_.Get(), SOL_SOCKET, SO_REUSEADDR, &one,
                        sizeof one); // only eases restarts
@@ -76,8 +70,7 @@ bool Rfc2217Server::Start(std::string *error) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK); // the simulator serves this machine only
     if (::bind(listener_.Get(), reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
         return fail("bind 127.0.0.1");
-    if (::listen(listener_.Get(), 4) != 0)
-        return fail("listen");
+    if (::listen(listener_.Get(), 4) != 0) return fail("listen");
     socklen_t length = sizeof address;
     if (::getsockname(listener_.Get(), reinterpret_cast<sockaddr *>(&address), &length) != 0)
         return fail("getsockname");
@@ -88,8 +81,7 @@ bool Rfc2217Server::Start(std::string *error) {
 }
 
 void Rfc2217Server::Stop() {
-    if (!thread_.joinable())
-        return;
+    if (!thread_.joinable()) return;
     stopping_ = true;
     channel_.Disconnect(); // wakes the loop
     thread_.join();
@@ -97,9 +89,7 @@ void Rfc2217Server::Stop() {
     listener_.Reset();
 }
 
-std::string Rfc2217Server::Url() const {
-    return "rfc2217://127.0.0.1:" + std::to_string(port_);
-}
+std::string Rfc2217Server::Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
 
 void Rfc2217Server::Loop() {
     while (!stopping_) {
@@ -107,11 +97,9 @@ void Rfc2217Server::Loop() {
         pollfd fds[2] = {{haveConnection ? connection_.Get() : listener_.Get(),
                           short(POLLIN | (haveConnection && !out_.empty() ? POLLOUT : 0)), 0},
                          {channel_.WakeFd(), POLLIN, 0}};
-        if (channel_.PollUntilDue(fds, 2, -1) < 0 && errno != EINTR)
-            break;
+        if (channel_.PollUntilDue(fds, 2, -1) < 0 && errno != EINTR) break;
         channel_.DrainWake();
-        if (stopping_)
-            break;
+        if (stopping_) break;
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
             if (haveConnection)
                 ReadConnection();
@@ -119,13 +107,11 @@ void Rfc2217Server::Loop() {
                 Accept();
         }
         channel_.DeliverDue(SimClock::now());
-        if (channel_.TakeDisconnectRequest())
-            CloseConnection();
+        if (channel_.TakeDisconnectRequest()) CloseConnection();
         if (auto lines = channel_.TakeModemChange()) {
             const uint8_t changed = uint8_t(*lines ^ reportedLines_);
             reportedLines_ = *lines;
-            if (connection_.Valid())
-                SendModemState(*lines, changed);
+            if (connection_.Valid()) SendModemState(*lines, changed);
         }
         const size_t room = out_.size() < MaxPendingOut ? MaxPendingOut - out_.size() : 0;
         std::vector<uint8_t> data;
@@ -140,8 +126,7 @@ void Rfc2217Server::Loop() {
 void Rfc2217Server::Accept() {
     platform::UniqueFd fd(
         ::accept4(listener_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-    if (!fd.Valid())
-        return; // the host gave up before we took it; keep listening
+    if (!fd.Valid()) return; // the host gave up before we took it; keep listening
     int one = 1;
     (void)::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one,
                        sizeof one); // only latency at stake
@@ -163,8 +148,7 @@ void Rfc2217Server::Accept() {
 }
 
 void Rfc2217Server::CloseConnection() {
-    if (!connection_.Valid())
-        return;
+    if (!connection_.Valid()) return;
     connection_.Reset();
     out_.clear();
     channel_.HostConnected(false);
@@ -178,8 +162,7 @@ void Rfc2217Server::CloseConnection() {
 void Rfc2217Server::ReadConnection() {
     uint8_t chunk[4096];
     ssize_t n = ::recv(connection_.Get(), chunk, sizeof chunk, 0);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR))
-        return;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
     if (n <= 0) {
         CloseConnection();
         return;
@@ -200,21 +183,18 @@ void Rfc2217Server::OnNegotiation(uint8_t verb, uint8_t option) {
     const bool comPortBefore = telnetOptions_.RemoteEnabled(telnet::OptionComPort);
     telnetOptions_.Receive(verb, option, out_);
     // Once the option is agreed the host learns the lines as they are, as real servers do.
-    if (!comPortBefore && telnetOptions_.RemoteEnabled(telnet::OptionComPort))
-        ReportModemLines();
+    if (!comPortBefore && telnetOptions_.RemoteEnabled(telnet::OptionComPort)) ReportModemLines();
 }
 
 void Rfc2217Server::ReportModemLines() {
-    if (!options_.answerComPortCommands)
-        return;
+    if (!options_.answerComPortCommands) return;
     const uint8_t body[2] = {rfc::ServerOffset + rfc::NotifyModemState,
                              uint8_t(reportedLines_ & modemMask_ & 0xF0)};
     telnet::AppendSubnegotiation(out_, telnet::OptionComPort, body, sizeof body);
 }
 
 void Rfc2217Server::Answer(uint8_t command, const uint8_t *value, size_t count) {
-    if (!options_.answerComPortCommands)
-        return;
+    if (!options_.answerComPortCommands) return;
     std::vector<uint8_t> body{uint8_t(command + rfc::ServerOffset)};
     body.insert(body.end(), value, value + count);
     telnet::AppendSubnegotiation(out_, telnet::OptionComPort, body.data(), body.size());
@@ -233,16 +213,14 @@ void Rfc2217Server::Record(LineEventKind kind, uint32_t value, SimClock::time_po
 
 void Rfc2217Server::SendModemState(uint8_t lines, uint8_t changed) {
     const uint8_t report = uint8_t(lines | (changed >> 4)); // the delta bits sit below the lines
-    if (!options_.answerComPortCommands || ((changed | (changed >> 4)) & modemMask_) == 0)
-        return;
+    if (!options_.answerComPortCommands || ((changed | (changed >> 4)) & modemMask_) == 0) return;
     const uint8_t body[2] = {rfc::ServerOffset + rfc::NotifyModemState,
                              uint8_t(report & modemMask_)};
     telnet::AppendSubnegotiation(out_, telnet::OptionComPort, body, sizeof body);
 }
 
 void Rfc2217Server::OnSubnegotiation(uint8_t option, const uint8_t *value, size_t count) {
-    if (option != telnet::OptionComPort || count == 0)
-        return;
+    if (option != telnet::OptionComPort || count == 0) return;
     const uint8_t command = value[0];
     const uint8_t *argument = value + 1;
     const size_t length = count - 1;
@@ -256,11 +234,9 @@ void Rfc2217Server::OnSubnegotiation(uint8_t option, const uint8_t *value, size_
                    sizeof ServerSignature - 1);
         break;
     case rfc::SetBaudRate: {
-        if (length != 4)
-            break;
+        if (length != 4) break;
         uint32_t rate = BigEndian32(argument);
-        if (rate != 0 && rate != line.baudRate)
-            Record(LineEventKind::BaudRate, rate, now);
+        if (rate != 0 && rate != line.baudRate) Record(LineEventKind::BaudRate, rate, now);
         rate = rate ? rate : line.baudRate;
         const uint8_t applied[4] = {uint8_t(rate >> 24), uint8_t(rate >> 16), uint8_t(rate >> 8),
                                     uint8_t(rate)};
@@ -270,8 +246,7 @@ void Rfc2217Server::OnSubnegotiation(uint8_t option, const uint8_t *value, size_
     case rfc::SetDataSize:
     case rfc::SetParity:
     case rfc::SetStopSize: {
-        if (length != 1)
-            break;
+        if (length != 1) break;
         const uint8_t asked = argument[0];
         const LineEventKind kind = command == rfc::SetDataSize ? LineEventKind::DataSize
                                    : command == rfc::SetParity ? LineEventKind::Parity
@@ -290,52 +265,40 @@ void Rfc2217Server::OnSubnegotiation(uint8_t option, const uint8_t *value, size_
         break;
     }
     case rfc::SetControl:
-        if (length == 1)
-            HandleControl(argument[0], now);
+        if (length == 1) HandleControl(argument[0], now);
         break;
     case rfc::SetLineStateMask:
-        if (length == 1)
-            Answer(command, argument[0]);
+        if (length == 1) Answer(command, argument[0]);
         break;
     case rfc::SetModemStateMask:
-        if (length != 1)
-            break;
+        if (length != 1) break;
         modemMask_ = argument[0];
         Answer(command, modemMask_);
         ReportModemLines();
         break;
     case rfc::PurgeData:
-        if (length != 1 || argument[0] < rfc::PurgeReceive || argument[0] > rfc::PurgeBoth)
-            break;
+        if (length != 1 || argument[0] < rfc::PurgeReceive || argument[0] > rfc::PurgeBoth) break;
         // The server's receive buffer holds what came from the board; its transmit buffer what
         // goes to it.
-        if (argument[0] & rfc::PurgeReceive)
-            channel_.PurgeToHost();
-        if (argument[0] & rfc::PurgeTransmit)
-            channel_.PurgeToPeer();
+        if (argument[0] & rfc::PurgeReceive) channel_.PurgeToHost();
+        if (argument[0] & rfc::PurgeTransmit) channel_.PurgeToPeer();
         Answer(command, argument[0]);
         break;
-    default:
-        break; // flow suspend/resume and unknown commands change nothing here
+    default: break; // flow suspend/resume and unknown commands change nothing here
     }
 }
 
 void Rfc2217Server::HandleControl(uint8_t value, SimClock::time_point now) {
     const LineState line = CurrentLine();
     auto set = [&](LineEventKind kind, uint32_t current, uint32_t wanted) {
-        if (current != wanted)
-            Record(kind, wanted, now);
+        if (current != wanted) Record(kind, wanted, now);
         Answer(rfc::SetControl, value);
     };
     switch (value) {
-    case rfc::ControlAskFlow:
-        Answer(rfc::SetControl, uint8_t(line.flowControl));
-        break;
+    case rfc::ControlAskFlow: Answer(rfc::SetControl, uint8_t(line.flowControl)); break;
     case rfc::ControlFlowNone:
     case rfc::ControlFlowXonXoff:
-    case rfc::ControlFlowHardware:
-        set(LineEventKind::FlowControl, line.flowControl, value);
-        break;
+    case rfc::ControlFlowHardware: set(LineEventKind::FlowControl, line.flowControl, value); break;
     case rfc::ControlAskBreak:
         Answer(rfc::SetControl, line.breakOn ? rfc::ControlBreakOn : rfc::ControlBreakOff);
         break;
@@ -347,18 +310,13 @@ void Rfc2217Server::HandleControl(uint8_t value, SimClock::time_point now) {
         Answer(rfc::SetControl, line.dtr ? rfc::ControlDtrOn : rfc::ControlDtrOff);
         break;
     case rfc::ControlDtrOn:
-    case rfc::ControlDtrOff:
-        set(LineEventKind::Dtr, line.dtr, value == rfc::ControlDtrOn);
-        break;
+    case rfc::ControlDtrOff: set(LineEventKind::Dtr, line.dtr, value == rfc::ControlDtrOn); break;
     case rfc::ControlAskRts:
         Answer(rfc::SetControl, line.rts ? rfc::ControlRtsOn : rfc::ControlRtsOff);
         break;
     case rfc::ControlRtsOn:
-    case rfc::ControlRtsOff:
-        set(LineEventKind::Rts, line.rts, value == rfc::ControlRtsOn);
-        break;
-    default:
-        break; // inbound flow-control variants: nothing to simulate
+    case rfc::ControlRtsOff: set(LineEventKind::Rts, line.rts, value == rfc::ControlRtsOn); break;
+    default: break; // inbound flow-control variants: nothing to simulate
     }
 }
 

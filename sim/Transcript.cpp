@@ -33,29 +33,25 @@ TranscriptEvent &TranscriptEvent::AddHex(std::string key, uint32_t value, int di
 
 const TranscriptEvent::Value *TranscriptEvent::Find(const std::string &key) const {
     for (const auto &[name, value] : fields_)
-        if (name == key)
-            return &value;
+        if (name == key) return &value;
     return nullptr;
 }
 
 std::optional<int64_t> TranscriptEvent::Number(const std::string &key) const {
     const Value *value = Find(key);
-    if (!value || !std::holds_alternative<int64_t>(*value))
-        return std::nullopt;
+    if (!value || !std::holds_alternative<int64_t>(*value)) return std::nullopt;
     return std::get<int64_t>(*value);
 }
 
 std::optional<std::string> TranscriptEvent::Text(const std::string &key) const {
     const Value *value = Find(key);
-    if (!value || !std::holds_alternative<std::string>(*value))
-        return std::nullopt;
+    if (!value || !std::holds_alternative<std::string>(*value)) return std::nullopt;
     return std::get<std::string>(*value);
 }
 
 std::optional<bool> TranscriptEvent::Flag(const std::string &key) const {
     const Value *value = Find(key);
-    if (!value || !std::holds_alternative<bool>(*value))
-        return std::nullopt;
+    if (!value || !std::holds_alternative<bool>(*value)) return std::nullopt;
     return std::get<bool>(*value);
 }
 
@@ -63,21 +59,11 @@ std::string JsonString(const std::string &text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
         default:
             if (c < 0x20 || c >= 0x7F) {
                 // Bytes from the host are not known to be UTF-8; escaping keeps the file valid
@@ -97,8 +83,7 @@ Transcript::Transcript() : origin_(SimClock::now()) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     char text[32] = "";
-    if (localtime_r(&now, &local))
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    if (localtime_r(&now, &local)) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
     started_ = text;
 }
 

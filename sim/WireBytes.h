@@ -36,8 +36,7 @@ struct WriteRequest {
     // The header fields, or empty when the payload is shorter than the header. The length is
     // not checked against the payload here: each board refuses a mismatch in its own words.
     static std::optional<WriteRequest> Read(const std::vector<uint8_t> &payload) {
-        if (payload.size() < HeaderSize)
-            return std::nullopt;
+        if (payload.size() < HeaderSize) return std::nullopt;
         return WriteRequest{payload[0], Le16(payload, 1), Le32(payload, 3),
                             payload.data() + HeaderSize};
     }

@@ -52,8 +52,7 @@ std::optional<unsigned long> ParseNumber(const std::string &text, unsigned long 
         text.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
     unsigned long value = std::stoul(text);
-    if (value > max)
-        return std::nullopt;
+    if (value > max) return std::nullopt;
     return value;
 }
 
@@ -72,12 +71,10 @@ std::optional<sim::PacketRule> ParseRule(const std::string &text) {
     for (size_t colon; (colon = text.find(':', start)) != std::string::npos; start = colon + 1)
         parts.push_back(text.substr(start, colon - start));
     parts.push_back(text.substr(start));
-    if (parts.size() < 3 || parts.size() > 4)
-        return std::nullopt;
+    if (parts.size() < 3 || parts.size() > 4) return std::nullopt;
     auto type = ParseNumber(parts[0], 255);
     auto code = ParseNumber(parts[1], sim::PacketPeer::CodeMask);
-    if (!type || !code)
-        return std::nullopt;
+    if (!type || !code) return std::nullopt;
     sim::PacketRule rule;
     rule.type = uint8_t(*type);
     rule.code = uint8_t(*code);
@@ -91,16 +88,14 @@ std::optional<sim::PacketRule> ParseRule(const std::string &text) {
         return std::nullopt;
     if (parts.size() == 4) {
         auto payload = ParseHex(parts[3]);
-        if (!payload)
-            return std::nullopt;
+        if (!payload) return std::nullopt;
         rule.payload = *payload;
     }
     return rule;
 }
 
 std::optional<Arguments> ParseArguments(int argc, char **argv) {
-    if (argc < 2 || std::strcmp(argv[1], "packets") != 0)
-        return std::nullopt;
+    if (argc < 2 || std::strcmp(argv[1], "packets") != 0) return std::nullopt;
     Arguments arguments;
     bool portGiven = false;
     for (int i = 2; i < argc; ++i) {
@@ -112,31 +107,26 @@ std::optional<Arguments> ParseArguments(int argc, char **argv) {
             arguments.pace = true;
         } else if (option == "--rfc2217-port" && hasValue) {
             auto port = ParseNumber(argv[++i], 65535);
-            if (!port)
-                return std::nullopt;
+            if (!port) return std::nullopt;
             arguments.port = uint16_t(*port);
             portGiven = true;
         } else if (option == "--rule" && hasValue) {
             auto rule = ParseRule(argv[++i]);
-            if (!rule)
-                return std::nullopt;
+            if (!rule) return std::nullopt;
             arguments.rules.push_back(*rule);
         } else {
             return std::nullopt;
         }
     }
-    if (arguments.pty && portGiven)
-        return std::nullopt;
+    if (arguments.pty && portGiven) return std::nullopt;
     return arguments;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "board") == 0)
-        return sim::RunBoardCommand(argc, argv);
-    if (argc >= 2 && std::strcmp(argv[1], "link") == 0)
-        return sim::RunLinkCommand(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "board") == 0) return sim::RunBoardCommand(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "link") == 0) return sim::RunLinkCommand(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "console") == 0)
         return sim::RunConsoleCommand(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "discovery") == 0)
@@ -152,8 +142,7 @@ int main(int argc, char **argv) {
     const sim::TerminationSignals termination;
 
     sim::PacketPeer peer;
-    for (const auto &rule : arguments->rules)
-        peer.SetRule(rule);
+    for (const auto &rule : arguments->rules) peer.SetRule(rule);
     std::string error;
     if (arguments->pty) {
         sim::PtyFrontEnd frontEnd(peer, {arguments->pace});

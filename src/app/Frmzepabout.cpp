@@ -102,19 +102,16 @@ void TfrmAbout::FormShow() {
     // window comes back, and the version must never appear twice.
     txtVersion->setText(VersionCaption + QString::fromStdString(VersionText()));
     txtCopyright->setText(CopyrightCaption + QString::fromLatin1(VersionYear()));
-    if (frmZEP != nullptr)
-        frmZEP->CenterForm(this);
+    if (frmZEP != nullptr) frmZEP->CenterForm(this);
 }
 
 void TfrmAbout::FormKeyDown(int key) {
-    if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter)
-        close();
+    if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) close();
 }
 
 void TfrmAbout::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
-        FormShow();
+    if (!event->spontaneous()) FormShow();
 }
 
 void TfrmAbout::keyPressEvent(QKeyEvent *event) {

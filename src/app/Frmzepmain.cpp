@@ -47,11 +47,9 @@ std::string FileNameOf(const QString &path) { return QFile::encodeName(path).toS
 
 QStringList DroppedFiles(const QMimeData *data) {
     QStringList files;
-    if (data == nullptr || !data->hasUrls())
-        return files;
+    if (data == nullptr || !data->hasUrls()) return files;
     for (const QUrl &url : data->urls())
-        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
-            files << url.toLocalFile();
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty()) files << url.toLocalFile();
     return files;
 }
 
@@ -100,8 +98,7 @@ TfrmZEP::TfrmZEP(QWidget *parent) : QWidget(parent) {
 
 TfrmZEP::~TfrmZEP() {
     platform::DestroyWindow(handle_);
-    if (frmZEP == this)
-        frmZEP = nullptr;
+    if (frmZEP == this) frmZEP = nullptr;
 }
 
 void TfrmZEP::CreateMenus() {
@@ -162,7 +159,8 @@ QToolButton *TfrmZEP::CreateMenuButton(const QString &caption, QMenu *menu) {
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
     // A menu bar shows no drop-down arrows.
-    button->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0px; }"));
+    button->setStyleSheet(
+        QStringLiteral("QToolButton::menu-indicator { image: none; width: 0px; }"));
     tbMainMenu->layout()->addWidget(button);
     return button;
 }
@@ -187,14 +185,12 @@ void TfrmZEP::FormCreate() {
     setAcceptDrops(true);
     int width = 0;
     for (const QToolButton *button : {btnFile, btnSetup, btnHelp})
-        if (!button->isHidden())
-            width += button->sizeHint().width();
+        if (!button->isHidden()) width += button->sizeHint().width();
     tbMainMenu->setFixedWidth(width);
 }
 
 void TfrmZEP::FormResize() {
-    for (int panel = 0; panel < 2; ++panel)
-        sbStatus->SetPanelWidth(panel, sbStatus->width() / 2);
+    for (int panel = 0; panel < 2; ++panel) sbStatus->SetPanelWidth(panel, sbStatus->width() / 2);
 }
 
 void TfrmZEP::resizeEvent(QResizeEvent *event) {
@@ -204,13 +200,11 @@ void TfrmZEP::resizeEvent(QResizeEvent *event) {
 
 void TfrmZEP::closeEvent(QCloseEvent *event) {
     QWidget::closeEvent(event);
-    if (event->isAccepted() && toolkit::MainForm() == this)
-        platform::PostQuitMessage(0);
+    if (event->isAccepted() && toolkit::MainForm() == this) platform::PostQuitMessage(0);
 }
 
 void TfrmZEP::CenterForm(QWidget *form) const {
-    if (form != nullptr)
-        toolkit::CenterForm(*this, *form);
+    if (form != nullptr) toolkit::CenterForm(*this, *form);
 }
 
 platform::LRESULT TfrmZEP::WindowProc(platform::HWND hwnd, platform::UINT msg,
@@ -229,14 +223,12 @@ platform::LRESULT TfrmZEP::Dispatch(platform::UINT msg, platform::WPARAM, platfo
 }
 
 void TfrmZEP::dragEnterEvent(QDragEnterEvent *event) {
-    if (!DroppedFiles(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
+    if (!DroppedFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
 void TfrmZEP::dropEvent(QDropEvent *event) {
     const QStringList files = DroppedFiles(event->mimeData());
-    if (files.isEmpty())
-        return;
+    if (files.isEmpty()) return;
     event->acceptProposedAction();
     // The load runs from our loop once the drop has completed: a modal load inside the drop
     // would keep the program the file came from waiting for the end of the drop.
@@ -245,8 +237,7 @@ void TfrmZEP::dropEvent(QDropEvent *event) {
 }
 
 void TfrmZEP::WmDropFiles(const QStringList &files) {
-    if (files.isEmpty())
-        return;
+    if (files.isEmpty()) return;
     const std::string name = FileNameOf(files.constFirst());
     RecordRecentFile(name);
     RunLoadSession(name);
@@ -264,8 +255,7 @@ void TfrmZEP::optLoadFlashImageClick() {
     dlgOpenImageFile->Filter = Env().LoadThroughCorvixSys != 0
                                    ? QStringLiteral("CorvixSys User Programs (*.upl)|*.UPL")
                                    : QStringLiteral("Binary Image Files (*.bin)|*.BIN");
-    if (!dlgOpenImageFile->Execute())
-        return;
+    if (!dlgOpenImageFile->Execute()) return;
     const std::string name = FileNameOf(dlgOpenImageFile->FileName);
     RecordRecentFile(name);
     RunLoadSession(name);
@@ -285,11 +275,11 @@ void TfrmZEP::optContentsClick() {
     // The help is found relative to the folder the program started in.
     std::error_code error;
     const std::filesystem::path previous = std::filesystem::current_path(error);
-    std::error_code ignored; // a vanished start folder: the help layer then reports the missing file
+    std::error_code
+        ignored; // a vanished start folder: the help layer then reports the missing file
     std::filesystem::current_path(StartDir, ignored);
     toolkit::HelpCommand(toolkit::HELP_FINDER, 0);
-    if (!error)
-        std::filesystem::current_path(previous, ignored);
+    if (!error) std::filesystem::current_path(previous, ignored);
 }
 
 void TfrmZEP::optExitClick() { close(); }
@@ -302,9 +292,13 @@ void TfrmZEP::actUseCorvixSysExecute() {
     Env().Comm.UseCorvixSys = checked ? 1 : 0;
 }
 
-void TfrmZEP::actUseCorvixSysUpdate() { actUseCorvixSys->setChecked(Env().LoadThroughCorvixSys != 0); }
+void TfrmZEP::actUseCorvixSysUpdate() {
+    actUseCorvixSys->setChecked(Env().LoadThroughCorvixSys != 0);
+}
 
-void TfrmZEP::RecordRecentFile(const std::string &name) { recentfiles::Record(Env().RecentFiles, name); }
+void TfrmZEP::RecordRecentFile(const std::string &name) {
+    recentfiles::Record(Env().RecentFiles, name);
+}
 
 void TfrmZEP::ShowRecentFiles(QMenu *menu, size_t firstSlot) {
     const std::vector<std::string> &list = Env().RecentFiles;
@@ -318,32 +312,29 @@ void TfrmZEP::ShowRecentFiles(QMenu *menu, size_t firstSlot) {
 }
 
 void TfrmZEP::FileClick() {
-    if (Env().RecentFiles.empty())
-        return;
+    if (Env().RecentFiles.empty()) return;
     MRUSeperator->setVisible(true);
     ShowRecentFiles(File, static_cast<size_t>(File->actions().indexOf(MRUSeperator)) + 1);
 }
 
 void TfrmZEP::MRUClick(QAction *item) {
-    const qsizetype position = File->actions().indexOf(item) - File->actions().indexOf(MRUSeperator) - 1;
+    const qsizetype position =
+        File->actions().indexOf(item) - File->actions().indexOf(MRUSeperator) - 1;
     std::vector<std::string> &list = Env().RecentFiles;
-    if (position < 0 || static_cast<size_t>(position) >= list.size())
-        return;
+    if (position < 0 || static_cast<size_t>(position) >= list.size()) return;
     recentfiles::MoveToTop(list, static_cast<size_t>(position));
     const std::string name = list.front(); // a copy: the session may change the list
     RunLoadSession(name);
 }
 
 void TfrmZEP::mnupoZEPPopup() {
-    if (Env().RecentFiles.empty())
-        return;
+    if (Env().RecentFiles.empty()) return;
     ShowRecentFiles(mnupoZEP, 0);
 }
 
 void TfrmZEP::PopUpClick(QAction *item) {
     const qsizetype position = mnupoZEP->actions().indexOf(item);
-    if (position < 0 || static_cast<size_t>(position) >= Env().RecentFiles.size())
-        return;
+    if (position < 0 || static_cast<size_t>(position) >= Env().RecentFiles.size()) return;
     // A copy: the session may change the list while it runs.
     const std::string name = Env().RecentFiles[static_cast<size_t>(position)];
     RunLoadSession(name);

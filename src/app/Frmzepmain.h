@@ -80,7 +80,8 @@ public:
 
     void FormCreate();
     void FormResize();
-    platform::LRESULT Dispatch(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam);
+    platform::LRESULT Dispatch(platform::UINT msg, platform::WPARAM wParam,
+                               platform::LPARAM lParam);
     // The files of one drop, as the shell hands them over; only the first is loaded.
     void WmDropFiles(const QStringList &files);
     void optLoadFlashImageClick();

@@ -37,8 +37,7 @@ int main(int argc, char *argv[]) {
                                                             choice.Name, choice.ControlPort);
         SetDiscoveryDialogRunner([&](QWidget *, DiscoveredDevice &device) {
             frmDiscovery->PrepareRound();
-            if (toolkit::ShowModal(frmDiscovery.get()) != toolkit::mrOk)
-                return false;
+            if (toolkit::ShowModal(frmDiscovery.get()) != toolkit::mrOk) return false;
             device = choice;
             return true;
         });

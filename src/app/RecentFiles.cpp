@@ -13,8 +13,9 @@ bool SameFile(const std::string &a, const std::string &b) {
 }
 
 void Record(std::vector<std::string> &list, const std::string &name) {
-    const auto found = std::find_if(list.begin(), list.end(),
-                                    [&name](const std::string &entry) { return SameFile(entry, name); });
+    const auto found = std::find_if(list.begin(), list.end(), [&name](const std::string &entry) {
+        return SameFile(entry, name);
+    });
     if (found != list.end())
         list.erase(found);
     else if (list.size() >= MenuSlots)
@@ -23,8 +24,7 @@ void Record(std::vector<std::string> &list, const std::string &name) {
 }
 
 void MoveToTop(std::vector<std::string> &list, size_t position) {
-    if (position >= list.size())
-        return;
+    if (position >= list.size()) return;
     const auto entry = list.begin() + static_cast<std::ptrdiff_t>(position);
     std::rotate(list.begin(), entry, entry + 1);
 }
@@ -33,8 +33,7 @@ std::string EntryCaption(size_t position, const std::string &name) {
     std::string caption = "&" + std::to_string(position) + " ";
     for (const char c : name) {
         caption += c;
-        if (c == '&')
-            caption += '&';
+        if (c == '&') caption += '&';
     }
     return caption;
 }

@@ -41,8 +41,7 @@ TerminationSignals::TerminationSignals(QWidget *windowToClose) : window_(windowT
 }
 
 TerminationSignals::~TerminationSignals() {
-    if (pipe_[0] < 0)
-        return;
+    if (pipe_[0] < 0) return;
     for (size_t i = 0; i < HandledSignals.size(); ++i)
         sigaction(HandledSignals[i], &previous_[i], nullptr);
     writeEnd = -1;
@@ -53,8 +52,6 @@ TerminationSignals::~TerminationSignals() {
 
 void TerminationSignals::SignalArrived() {
     unsigned char bytes[16];
-    while (read(pipe_[0], bytes, sizeof bytes) > 0)
-        ++received_;
-    if (!window_.isNull())
-        window_->close();
+    while (read(pipe_[0], bytes, sizeof bytes) > 0) ++received_;
+    if (!window_.isNull()) window_->close();
 }

@@ -14,7 +14,8 @@ constexpr unsigned DefaultSeconds = 5;
 constexpr unsigned MaxSeconds = 3600;
 
 std::optional<unsigned> ParseSeconds(const std::string &text) {
-    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 4 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
     const unsigned value = static_cast<unsigned>(std::stoul(text));
     if (value == 0 || value > MaxSeconds) return std::nullopt;
@@ -28,7 +29,8 @@ int RunCliDiscover(const std::string &programPath, const std::vector<std::string
     if (args.size() == 2 && args[0] == "--seconds") {
         const auto parsed = ParseSeconds(args[1]);
         if (!parsed) {
-            std::cerr << "tarnwick-cli: --seconds takes a whole number from 1 to " << MaxSeconds << "\n";
+            std::cerr << "tarnwick-cli: --seconds takes a whole number from 1 to " << MaxSeconds
+                      << "\n";
             return 2;
         }
         seconds = *parsed;
@@ -38,12 +40,14 @@ int RunCliDiscover(const std::string &programPath, const std::vector<std::string
     }
     LoadSettings(programPath);
     try {
-        RunDiscoveryRound(seconds * 1000, DefaultDiscoveryPort,
-                          [](const DiscoveryReply &reply) { std::cout << DeviceLine(reply) << '\n' << std::flush; });
+        RunDiscoveryRound(seconds * 1000, DefaultDiscoveryPort, [](const DiscoveryReply &reply) {
+            std::cout << DeviceLine(reply) << '\n' << std::flush;
+        });
     } catch (const xConnectionErr &e) {
         const int32_t code = LoaderErrorFor(e.InternalCode);
         const char *message = ErrorMessage(code);
-        std::cerr << "Error: " << (message ? message : "discovery failed") << " (" << e.InternalCode << ")\n";
+        std::cerr << "Error: " << (message ? message : "discovery failed") << " (" << e.InternalCode
+                  << ")\n";
         return code;
     }
     return 0;

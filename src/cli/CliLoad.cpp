@@ -49,14 +49,11 @@ private:
     void Wait() {
         for (;;) {
             int signal = 0;
-            if (sigwait(&signals_, &signal) != 0 || stopping_)
-                return;
-            if (signal != SIGINT && signal != SIGTERM)
-                continue;
+            if (sigwait(&signals_, &signal) != 0 || stopping_) return;
+            if (signal != SIGINT && signal != SIGTERM) continue;
             // The second one is for a board that never answers and a user who will not wait for
             // the time-out: the process ends at once, as a shell expects of an interrupt.
-            if (++interrupts_ > 1)
-                _exit(ExitInterrupted);
+            if (++interrupts_ > 1) _exit(ExitInterrupted);
             platform::PostMessage(window_, UM_CANCEL_LOAD, 0, 0);
         }
     }

@@ -67,10 +67,8 @@ int SetOneSetting(const std::string &programPath, const std::string &name,
 }
 
 int RunSettings(const std::string &programPath, const std::vector<std::string> &args) {
-    if (args.empty())
-        return ShowSettings(programPath);
-    if (args[0] == "set" && args.size() == 3)
-        return SetOneSetting(programPath, args[1], args[2]);
+    if (args.empty()) return ShowSettings(programPath);
+    if (args[0] == "set" && args.size() == 3) return SetOneSetting(programPath, args[1], args[2]);
     PrintUsage(std::cerr);
     return ExitUsage;
 }
@@ -90,8 +88,7 @@ int main(int argc, char **argv) {
         PrintUsage(std::cout);
         return ExitOk;
     }
-    if (verb == "settings")
-        return RunSettings(programPath, args);
+    if (verb == "settings") return RunSettings(programPath, args);
     if (verb == "load") {
         if (args.size() != 1) {
             PrintUsage(std::cerr);
@@ -99,8 +96,7 @@ int main(int argc, char **argv) {
         }
         return RunCliLoad(programPath, args[0], CliPassphraseCallback());
     }
-    if (verb == "discover")
-        return RunCliDiscover(programPath, args);
+    if (verb == "discover") return RunCliDiscover(programPath, args);
     std::cerr << "tarnwick-cli: unknown command \"" << verb << "\"\n";
     PrintUsage(std::cerr);
     return ExitUsage;

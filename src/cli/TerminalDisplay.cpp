@@ -1,14 +1,12 @@
 #include "cli/TerminalDisplay.h"
 
-
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
 std::string FormatDuration(double seconds) {
-    if (!std::isfinite(seconds) || seconds < 0)
-        return "--:--";
+    if (!std::isfinite(seconds) || seconds < 0) return "--:--";
     const long total = std::lround(seconds);
     char text[32];
     std::snprintf(text, sizeof text, "%02ld:%02ld", total / 60, total % 60);
@@ -45,7 +43,8 @@ std::string TerminalDisplay::BarLine(uint32_t position, uint32_t maximum, double
     const double rate = elapsedSeconds > 0 ? position / elapsedSeconds : 0.0;
     line += "  " + FormatRate(rate);
     line += "  elapsed " + FormatDuration(elapsedSeconds);
-    line += "  left " + FormatDuration(rate > 0 ? (maximum - std::min(position, maximum)) / rate : -1);
+    line +=
+        "  left " + FormatDuration(rate > 0 ? (maximum - std::min(position, maximum)) / rate : -1);
     return line;
 }
 
@@ -53,8 +52,7 @@ void TerminalDisplay::DrawBar(bool force) {
     const auto now = std::chrono::steady_clock::now();
     if (interactive_) {
         // A redraw per 128-byte chunk would cost more than the chunk; ten a second is smooth.
-        if (!force && now - lastDraw_ < std::chrono::milliseconds(100))
-            return;
+        if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
         lastDraw_ = now;
         std::fprintf(out_, "\r%s", BarLine(position_, maximum_, ElapsedSeconds(), 30).c_str());
         std::fflush(out_);
@@ -62,8 +60,7 @@ void TerminalDisplay::DrawBar(bool force) {
         return;
     }
     const int tenth = maximum_ == 0 ? 10 : static_cast<int>(uint64_t(position_) * 10 / maximum_);
-    if (tenth == lastReportedTenth_)
-        return;
+    if (tenth == lastReportedTenth_) return;
     lastReportedTenth_ = tenth;
     std::fprintf(out_, "%s\n", BarLine(position_, maximum_, ElapsedSeconds(), 20).c_str());
     std::fflush(out_);
@@ -95,8 +92,7 @@ void TerminalDisplay::StepProgress(uint32_t step) {
 void TerminalDisplay::SetStatusPanel(int panel, const std::string &text) {
     // The byte counter is drawn by the bar; panel 0 carries the elapsed time and the network
     // download's messages, which are worth a line of their own when they are not empty.
-    if (panel != 0 || text.empty())
-        return;
+    if (panel != 0 || text.empty()) return;
     if (interactive_ && text.find(" packets ") != std::string::npos)
         return; // the bar already shows the download's progress
     EndBarLine();

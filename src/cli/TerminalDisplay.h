@@ -25,7 +25,8 @@ public:
     void Finish() override;
 
     // One line of the bar, without the carriage return (for tests).
-    static std::string BarLine(uint32_t position, uint32_t maximum, double elapsedSeconds, int width);
+    static std::string BarLine(uint32_t position, uint32_t maximum, double elapsedSeconds,
+                               int width);
 
 private:
     void DrawBar(bool force);

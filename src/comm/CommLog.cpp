@@ -137,9 +137,9 @@ void LogData(const uint8_t *bytes, uint32_t count) {
         const CommLogSwitches &switches = LogSwitches();
         const bool packetMode = caller.mode == ConnMode::Packet;
         if (packetMode && switches.LogVerbose != 0) DecodeFrame(bytes, count, caller.stuffed, text);
-        const bool dump = packetMode ? switches.LogPacketData != 0
-                                     : (switches.LogNonPacketWrites != 0 ||
-                                        switches.LogNonPacketReads != 0);
+        const bool dump =
+            packetMode ? switches.LogPacketData != 0
+                       : (switches.LogNonPacketWrites != 0 || switches.LogNonPacketReads != 0);
         if (dump) text.HexDump(bytes, count);
     });
 }

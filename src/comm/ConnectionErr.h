@@ -21,8 +21,9 @@ private:
 
 // Every code a connection raises (or ends its reader thread with).
 namespace ConnCode {
-inline constexpr int32_t ReaderStopped = 0;           // reader exit code of an ordinary stop
-inline constexpr int32_t PortEventWaitFailed = 42;    // reader exit code: waiting for port events failed
+inline constexpr int32_t ReaderStopped = 0; // reader exit code of an ordinary stop
+inline constexpr int32_t PortEventWaitFailed =
+    42; // reader exit code: waiting for port events failed
 inline constexpr int32_t SerialOpenFailed = 2000;
 inline constexpr int32_t SerialConfigRefused = 2001;
 inline constexpr int32_t SerialReadFailed = 2002;

@@ -12,9 +12,9 @@ constexpr size_t ChallengeSize = 16;
 
 } // namespace
 
-std::optional<std::array<uint8_t, 16>> DeviceAuthenticationAnswer(const uint8_t *payload,
-                                                                  uint16_t length,
-                                                                  const PassphraseCallback &passphrase) {
+std::optional<std::array<uint8_t, 16>>
+DeviceAuthenticationAnswer(const uint8_t *payload, uint16_t length,
+                           const PassphraseCallback &passphrase) {
     if (!payload || length < 1) return std::nullopt;
     if (payload[0] == NoPassphrase) return std::array<uint8_t, 16>{};
     if (payload[0] != PassphraseChallenge || length < 1 + ChallengeSize || !passphrase)
@@ -37,7 +37,8 @@ void DeviceAuthenticationHandler(const uint8_t *payload, uint16_t length, void *
         auth->outcome = DeviceAuthOutcome::Refused;
         return;
     }
-    auth->connection->RegisterHandler(packet::TypeDbg, DbgChallengeAnswer, nullptr, nullptr, false, false);
+    auth->connection->RegisterHandler(packet::TypeDbg, DbgChallengeAnswer, nullptr, nullptr, false,
+                                      false);
     auth->connection->Send(packet::TypeDbg, DbgChallengeAnswer, answer->data(),
                            static_cast<uint32_t>(answer->size()));
     auth->outcome = DeviceAuthOutcome::Answered;

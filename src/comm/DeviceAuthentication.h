@@ -25,9 +25,9 @@ enum class DeviceAuthOutcome { NotSeen, Answered, Refused };
 
 // The 16-byte answer to a challenge payload, or empty for a challenge we do not take. The
 // passphrase provider is called only for a passphrase challenge.
-std::optional<std::array<uint8_t, 16>> DeviceAuthenticationAnswer(const uint8_t *payload,
-                                                                  uint16_t length,
-                                                                  const PassphraseCallback &passphrase);
+std::optional<std::array<uint8_t, 16>>
+DeviceAuthenticationAnswer(const uint8_t *payload, uint16_t length,
+                           const PassphraseCallback &passphrase);
 
 // The context of the handler: what it needs, and what it tells the engine.
 struct DeviceAuthentication {

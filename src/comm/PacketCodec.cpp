@@ -75,7 +75,8 @@ size_t EncodePlain(const uint8_t *header, const uint8_t *payload, size_t length,
     return total - 1; // the flag at out[0] is not part of the frame on the link
 }
 
-std::vector<uint8_t> MakeFrame(uint8_t type, uint8_t subtype, const uint8_t *payload, size_t length) {
+std::vector<uint8_t> MakeFrame(uint8_t type, uint8_t subtype, const uint8_t *payload,
+                               size_t length) {
     uint8_t header[HeaderSize];
     BuildHeader(header, type, subtype, static_cast<uint16_t>(length));
     uint8_t sum[TrailerSize];
@@ -88,16 +89,15 @@ std::vector<uint8_t> MakeFrame(uint8_t type, uint8_t subtype, const uint8_t *pay
 namespace {
 
 constexpr std::array<const char *, 11> SysNames = {
-    "NAK", "NOOP", "READ", "WRITE", "INFOPROBE", "STARTBIOS", "SETBAUDRATE", "SETOPTIONS",
-    "RELOCATE", "ERASEFLASH", "FLASHDATA"};
+    "NAK",         "NOOP",       "READ",     "WRITE",      "INFOPROBE", "STARTBIOS",
+    "SETBAUDRATE", "SETOPTIONS", "RELOCATE", "ERASEFLASH", "FLASHDATA"};
 
 constexpr std::array<const char *, 26> DbgNames = {
-    nullptr,        "SINGLESTEP",  "TOGGLEBP",     "CLEARBPS",         "TOGGLEALLBPS",
-    "ATBP",         "STARTPROGRAM", "RUNPROGRAM",  "STOPPROGRAM",      "ADDWATCH",
-    "DELETEWATCH",  "DELETEALLWATCHES", "EXECWATCH", "EXECALLWATCHES", "SENDCHAR",
-    "RESET",        "SETSENDFLAGS", "REGDATA",     "WATCHDATA",        "ASMDATA",
-    "STACKDATA",    "STDIO",        "WRITEREGDATA", "CHARREADY",       "NOOP",
-    "ENABLEDOPTIONS"};
+    nullptr,        "SINGLESTEP",     "TOGGLEBP",    "CLEARBPS", "TOGGLEALLBPS", "ATBP",
+    "STARTPROGRAM", "RUNPROGRAM",     "STOPPROGRAM", "ADDWATCH", "DELETEWATCH",  "DELETEALLWATCHES",
+    "EXECWATCH",    "EXECALLWATCHES", "SENDCHAR",    "RESET",    "SETSENDFLAGS", "REGDATA",
+    "WATCHDATA",    "ASMDATA",        "STACKDATA",   "STDIO",    "WRITEREGDATA", "CHARREADY",
+    "NOOP",         "ENABLEDOPTIONS"};
 
 } // namespace
 
@@ -138,7 +138,8 @@ bool FrameScanner::Feed(const uint8_t *data, size_t count, size_t *consumed, Dec
         if (bytes_.size() < HeaderSize + length + TrailerSize) continue;
         frame->type = bytes_[OffType];
         frame->subtype = bytes_[OffSubtype];
-        frame->payload.assign(bytes_.begin() + HeaderSize, bytes_.begin() + static_cast<long>(HeaderSize + length));
+        frame->payload.assign(bytes_.begin() + HeaderSize,
+                              bytes_.begin() + static_cast<long>(HeaderSize + length));
         frame->good = PacketChecksum(bytes_.data(), bytes_.data() + HeaderSize, length) ==
                       LoadLe16(bytes_.data() + HeaderSize + length);
         Restart();

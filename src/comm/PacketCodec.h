@@ -23,7 +23,7 @@ inline constexpr size_t TrailerSize = 2;
 inline constexpr size_t MaxSendPayload = 16384;    // a longer send fails with 4100
 inline constexpr size_t MaxReceivePayload = 32768; // a longer received length is a bad frame
 inline constexpr size_t PayloadBufferSize = 32768;
-inline constexpr size_t EncodeBufferSize = 65584;  // holds the largest stuffed frame
+inline constexpr size_t EncodeBufferSize = 65584; // holds the largest stuffed frame
 
 inline constexpr uint8_t TypeSys = 0;
 inline constexpr uint8_t TypeDbg = 1;
@@ -38,9 +38,7 @@ inline void StoreLe16(uint8_t *at, uint16_t value) {
     at[0] = static_cast<uint8_t>(value & 0xFF);
     at[1] = static_cast<uint8_t>(value >> 8);
 }
-inline uint16_t LoadLe16(const uint8_t *at) {
-    return static_cast<uint16_t>(at[0] | (at[1] << 8));
-}
+inline uint16_t LoadLe16(const uint8_t *at) { return static_cast<uint16_t>(at[0] | (at[1] << 8)); }
 inline void StoreLe32(uint8_t *at, uint32_t value) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
@@ -60,7 +58,9 @@ bool HeaderValid(const uint8_t *header);
 uint16_t PacketChecksum(const uint8_t *header, const uint8_t *payload, size_t length);
 
 // Largest stuffed frame for a payload of length bytes.
-constexpr size_t StuffedFrameBound(size_t length) { return 1 + 2 * (HeaderSize - 1 + length + TrailerSize); }
+constexpr size_t StuffedFrameBound(size_t length) {
+    return 1 + 2 * (HeaderSize - 1 + length + TrailerSize);
+}
 
 // Writes flag, stuffed header (offsets 1-8), stuffed payload and stuffed checksum into out.
 // Returns the frame length, or 0 when capacity could be too small for it.
@@ -72,7 +72,8 @@ size_t EncodePlain(const uint8_t *header, const uint8_t *payload, size_t length,
                    const uint8_t *checksum, uint8_t *out, size_t capacity);
 
 // A whole stuffed frame in a fresh vector: for tests, peers and tools, not the send path.
-std::vector<uint8_t> MakeFrame(uint8_t type, uint8_t subtype, const uint8_t *payload, size_t length);
+std::vector<uint8_t> MakeFrame(uint8_t type, uint8_t subtype, const uint8_t *payload,
+                               size_t length);
 
 // The communication log's name of a code ("NOOP", "SINGLESTEP"), or nullptr when it has none.
 const char *PacketName(uint8_t type, uint8_t code);

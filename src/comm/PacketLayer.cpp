@@ -17,7 +17,8 @@ bool ValidType(uint8_t type) { return type <= packet::TypeDbg; }
 // Keeps the connection's reply-wait depth right on every way out of a wait.
 class ReplyWaitDepth {
 public:
-    explicit ReplyWaitDepth(TConnection &connection) : connection_(connection), depth_(++connection.waitDepth_) {}
+    explicit ReplyWaitDepth(TConnection &connection)
+        : connection_(connection), depth_(++connection.waitDepth_) {}
     ~ReplyWaitDepth() { --connection_.waitDepth_; }
     ReplyWaitDepth(const ReplyWaitDepth &) = delete;
     ReplyWaitDepth &operator=(const ReplyWaitDepth &) = delete;
@@ -104,8 +105,10 @@ void TConnection::SendPacket(uint8_t type, uint8_t subtype, const uint8_t *data,
     // Bounds of our own buffers, whoever calls: the send payload buffer and the encode buffer.
     if (length > packet::MaxSendPayload) throw xConnectionErr(ConnCode::PayloadTooLong);
     packet::BuildHeader(sendHeader_, type, subtype, static_cast<uint16_t>(length));
-    if (data && length > 0) std::memcpy(sendPayload_, data, length);
-    else if (length > 0) std::memset(sendPayload_, 0, length);
+    if (data && length > 0)
+        std::memcpy(sendPayload_, data, length);
+    else if (length > 0)
+        std::memset(sendPayload_, 0, length);
     packet::StoreLe16(sendChecksum_, packet::PacketChecksum(sendHeader_, sendPayload_, length));
     const uint32_t frameLength = EncodeFrame(length);
     Write(encodeBuffer_, frameLength);
@@ -158,7 +161,8 @@ void TConnection::SendAndWait(uint8_t type, uint8_t subtype, const uint8_t *data
         timer.Start();
     }
     const ReceiveError error = TakeReceiveError();
-    if (error.present && error.kind == ReceiveErrorKind::NakReply) throw xConnectionErr(ConnCode::NakReply);
+    if (error.present && error.kind == ReceiveErrorKind::NakReply)
+        throw xConnectionErr(ConnCode::NakReply);
 }
 
 // ---- receiving ----
@@ -255,7 +259,8 @@ void TConnection::ParseByte(uint8_t byte) {
     }
     if (state == ParserState::Payload) {
         if (expectedLength_ > 0) {
-            AppendByte(recvPayload_, sectionCount_, static_cast<uint32_t>(sizeof recvPayload_), byte);
+            AppendByte(recvPayload_, sectionCount_, static_cast<uint32_t>(sizeof recvPayload_),
+                       byte);
             if (sectionCount_ == expectedLength_) {
                 sectionCount_ = 0;
                 MoveParser(ParserState::Payload, ParserState::Trailer);

@@ -57,8 +57,7 @@ void Transfer(const Payload &p, LogText &out, const char *direction, uint32_t mo
         if (p.Has(mode3Address, 2))
             out.Format("%u bytes %s 0x%04x\r\n", count, direction, p.U16(mode3Address));
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -81,8 +80,9 @@ void BaudRateDetails(const Payload &p, LogText &out) {
 
 void FlashDataDetails(const Payload &p, LogText &out) {
     if (!p.Has(0, 8)) return;
-    out.Format("sectorsize = %d\r\nnumber of sectors = %d\r\nflashsize = %d\r\nwrite mode = 0x%0x\r\n",
-               p.U16(0), p.U16(2), p.U16(4), p.U16(6));
+    out.Format(
+        "sectorsize = %d\r\nnumber of sectors = %d\r\nflashsize = %d\r\nwrite mode = 0x%0x\r\n",
+        p.U16(0), p.U16(2), p.U16(4), p.U16(6));
 }
 
 // ---- DBG details ----
@@ -218,7 +218,8 @@ void DecodeFrame(const uint8_t *frame, uint32_t count, bool stuffed, LogText &ou
     out.Format("%s/%s%s\r\n", type == packet::TypeSys ? "SYS" : "DBG", name, suffix);
     const Details *details = FindDetails(type, code);
     if (details == nullptr) return;
-    if ((details->when == When::Request && !isRequest) || (details->when == When::Reply && isRequest))
+    if ((details->when == When::Request && !isRequest) ||
+        (details->when == When::Reply && isRequest))
         return;
     const uint32_t stated = packet::LoadLe16(copy + packet::OffLength);
     const uint32_t carried = decoded - packet::HeaderSize;
@@ -227,10 +228,10 @@ void DecodeFrame(const uint8_t *frame, uint32_t count, bool stuffed, LogText &ou
 
 void DumpIdBlock(const uint8_t *block, LogText &out) {
     const Payload b(block, IdBlockSize);
-    out.Format("tableVersion  = %d\r\nproductID     = 0x%04X\r\nvendorID      = %d\r\n",
-               b.U16(0), b.U16(2), b.U16(4));
-    out.Format("timestamp     = %02d/%02d/%02d%02d  %02d:%02d:%02d\r\n", b.U8(8), b.U8(9),
-               b.U8(6), b.U8(7), b.U8(10), b.U8(11), b.U8(12));
+    out.Format("tableVersion  = %d\r\nproductID     = 0x%04X\r\nvendorID      = %d\r\n", b.U16(0),
+               b.U16(2), b.U16(4));
+    out.Format("timestamp     = %02d/%02d/%02d%02d  %02d:%02d:%02d\r\n", b.U8(8), b.U8(9), b.U8(6),
+               b.U8(7), b.U8(10), b.U8(11), b.U8(12));
     out.Format("flashID       = 0x%04hX\r\nflashType     = %d\r\nflashSize     = %ld\r\n"
                "sectorSize    = %d\r\nnumSectors    = %d\r\nflashSpeed    = %d\r\n",
                static_cast<unsigned short>(b.U32(13)), b.U16(17), static_cast<long>(b.U16(19)),

@@ -153,9 +153,7 @@ LRESULT TConnection::HookProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     if (self == nullptr) return 0;
     switch (msg) {
     case WM_QUERYENDSESSION:
-    case WM_QUIT:
-        self->closing_ = true;
-        break;
+    case WM_QUIT: self->closing_ = true; break;
     case UM_PACKET: {
         auto *entry = reinterpret_cast<HandlerEntry *>(lParam);
         try {
@@ -175,10 +173,8 @@ LRESULT TConnection::HookProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     case UM_WAKE:
-    case UM_READER_ENDED:
-        return 0; // only there to end a wait, which looks at its own conditions
-    default:
-        break;
+    case UM_READER_ENDED: return 0; // only there to end a wait, which looks at its own conditions
+    default: break;
     }
     WNDPROC saved = self->savedProc_.load();
     return saved ? CallWindowProc(saved, hwnd, msg, wParam, lParam) : 0;
@@ -216,16 +212,11 @@ WaitEnd TConnection::Wait(WaitSpec spec, CallableRef<bool()> condition,
     spec.cancel = cancel_;
     if (ReaderStarted()) spec.readerEnded = &readerLost_;
     switch (PumpUntil(spec, condition, intercept)) {
-    case WaitEnd::Cancelled:
-        throw xConnectionErr(ConnCode::Cancelled);
-    case WaitEnd::ReaderEnded:
-        throw xConnectionErr(ReaderLostCode());
-    case WaitEnd::Quit:
-        throw xConnectionErr(ConnCode::QuitDuringWait);
-    case WaitEnd::Deadline:
-        return WaitEnd::Deadline;
-    default:
-        return WaitEnd::Condition;
+    case WaitEnd::Cancelled: throw xConnectionErr(ConnCode::Cancelled);
+    case WaitEnd::ReaderEnded: throw xConnectionErr(ReaderLostCode());
+    case WaitEnd::Quit: throw xConnectionErr(ConnCode::QuitDuringWait);
+    case WaitEnd::Deadline: return WaitEnd::Deadline;
+    default: return WaitEnd::Condition;
     }
 }
 

@@ -32,8 +32,8 @@ using PacketHandler = void (*)(const uint8_t *payload, uint16_t length, void *co
 struct HandlerEntry {
     PacketHandler handler = nullptr;
     void *context = nullptr;
-    uint8_t *replyBuffer = nullptr; // copy entries: where the reply's payload goes
-    size_t replyCapacity = 0;       // ... and how many bytes it may take there
+    uint8_t *replyBuffer = nullptr;   // copy entries: where the reply's payload goes
+    size_t replyCapacity = 0;         // ... and how many bytes it may take there
     const uint8_t *payload = nullptr; // callback entries: the received payload
     uint16_t length = 0;
     bool arrived = false;
@@ -63,7 +63,15 @@ inline constexpr uint8_t NotStarted = 2;
 } // namespace ConnMode
 
 // Parser states of the receive side.
-enum class ParserState : uint8_t { Hunt = 0, Header = 1, Payload = 2, Trailer = 3, Complete = 4, Bad = 5, Reset = 6 };
+enum class ParserState : uint8_t {
+    Hunt = 0,
+    Header = 1,
+    Payload = 2,
+    Trailer = 3,
+    Complete = 4,
+    Bad = 5,
+    Reset = 6
+};
 
 // The communication log's hooks. All optional; each is called only when set.
 using LogHeadingHook = void (*)();
@@ -98,7 +106,8 @@ public:
         Send(type, subtype, data, length, length);
     }
     // copyReply set: replies go to buffer, at most capacity bytes. Clear: no reply buffer.
-    void SetReplyBuffer(uint8_t type, uint8_t code, bool copyReply, uint8_t *buffer, size_t capacity);
+    void SetReplyBuffer(uint8_t type, uint8_t code, bool copyReply, uint8_t *buffer,
+                        size_t capacity);
     void RegisterHandler(uint8_t type, uint8_t code, PacketHandler handler, void *context,
                          bool waitForReply, bool copyReply);
     HandlerEntry CopyHandlerEntry(uint8_t type, uint8_t code) const;
@@ -122,7 +131,9 @@ public:
     virtual void ServiceReceive();
     // The token every wait of this connection watches: the load session's, or (until one is
     // given) the connection's own. The token must outlive the connection.
-    void SetCancelToken(platform::CancelToken *token) { cancel_ = token != nullptr ? token : &ownCancel_; }
+    void SetCancelToken(platform::CancelToken *token) {
+        cancel_ = token != nullptr ? token : &ownCancel_;
+    }
     void Cancel() { cancel_->Cancel(); }
     bool Cancelled() const { return cancel_->IsCancelled(); }
 
@@ -159,9 +170,8 @@ public:
 
     // Process-wide data shared by all connections.
     static void SetLogHooks(LogHeadingHook sendHeading, LogHeadingHook receiveHeading,
-                            LogDataHook data, LogPortEventHook portEvent,
-                            LogHeadingHook portClosed, LogHeadingHook timeStamp,
-                            bool logRawWrites, bool logRawReads);
+                            LogDataHook data, LogPortEventHook portEvent, LogHeadingHook portClosed,
+                            LogHeadingHook timeStamp, bool logRawWrites, bool logRawReads);
     static uint8_t ReaderProgress();
     // The procedure every hooked window gets while a connection is in packet mode; it finds the
     // connection through the window.
@@ -257,7 +267,9 @@ private:
     void HandleFrameEnd(bool good);
     void Dispatch(bool good);
     void RecordReceiveError(uint8_t kind, uint32_t type, uint32_t subtype);
-    HandlerEntry &Entry(uint8_t type, uint8_t subtype) { return handlers_[type][subtype & packet::CodeMask]; }
+    HandlerEntry &Entry(uint8_t type, uint8_t subtype) {
+        return handlers_[type][subtype & packet::CodeMask];
+    }
     friend class ReplyWaitDepth;
     // Moves the parser from one state to another unless the user-interface thread asked for a
     // Reset in between (only the Reset handling leaves Reset).

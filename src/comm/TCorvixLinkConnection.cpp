@@ -20,8 +20,8 @@ void TCorvixLinkConnection::Write(const uint8_t *data, uint32_t count) {
 }
 
 uint32_t TCorvixLinkConnection::EncodeFrame(uint32_t payloadLength) {
-    const size_t length = packet::EncodePlain(sendHeader_, sendPayload_, payloadLength, sendChecksum_,
-                                              encodeBuffer_, sizeof encodeBuffer_);
+    const size_t length = packet::EncodePlain(sendHeader_, sendPayload_, payloadLength,
+                                              sendChecksum_, encodeBuffer_, sizeof encodeBuffer_);
     if (length == 0) throw xConnectionErr(ConnCode::PayloadTooLong);
     return static_cast<uint32_t>(length);
 }

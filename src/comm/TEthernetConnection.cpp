@@ -27,8 +27,8 @@ void TEthernetConnection::ReadRaw(uint8_t *, uint32_t) {
 
 // ---- connecting ----
 
-TEthernetConnection::ConnectOutcome TEthernetConnection::OpenStream(const char *address, uint16_t port,
-                                                                    const ConnectCodes &codes) {
+TEthernetConnection::ConnectOutcome
+TEthernetConnection::OpenStream(const char *address, uint16_t port, const ConnectCodes &codes) {
     int error = 0;
     socket_ = Socket::Tcp(&error);
     if (!socket_.Valid()) throw xConnectionErr(ConnCode::SocketCreateFailed);
@@ -42,15 +42,10 @@ TEthernetConnection::ConnectOutcome TEthernetConnection::OpenStream(const char *
         if (error != 0 && !IsWouldBlock(error)) throw xConnectionErr(codes.refused);
 
         switch (WaitForConnect(codes.refused)) {
-        case WaitResult::Connected:
-            return ConnectOutcome::Connected;
-        case WaitResult::Quit:
-            AbandonConnect();
-            return ConnectOutcome::Quit;
-        case WaitResult::Cancelled:
-            throw xConnectionErr(ConnCode::Cancelled);
-        default:
-            throw xConnectionErr(codes.timedOut);
+        case WaitResult::Connected: return ConnectOutcome::Connected;
+        case WaitResult::Quit: AbandonConnect(); return ConnectOutcome::Quit;
+        case WaitResult::Cancelled: throw xConnectionErr(ConnCode::Cancelled);
+        default: throw xConnectionErr(codes.timedOut);
         }
     } catch (...) {
         AbandonConnect();
@@ -77,16 +72,14 @@ TEthernetConnection::WaitResult TEthernetConnection::WaitForConnect(int32_t refu
         notifiedError = SelectError(msg.lParam);
         return true;
     };
-    switch (PumpUntil(spec, [&] { return notifiedError >= 0; }, takeNotification)) {
+    switch (PumpUntil(
+        spec, [&] { return notifiedError >= 0; }, takeNotification)) {
     case WaitEnd::Condition:
         if (notifiedError != 0) throw xConnectionErr(refusedCode);
         return WaitResult::Connected;
-    case WaitEnd::Cancelled:
-        return WaitResult::Cancelled;
-    case WaitEnd::Quit:
-        return WaitResult::Quit;
-    default:
-        return WaitResult::TimedOut;
+    case WaitEnd::Cancelled: return WaitResult::Cancelled;
+    case WaitEnd::Quit: return WaitResult::Quit;
+    default: return WaitResult::TimedOut;
     }
 }
 

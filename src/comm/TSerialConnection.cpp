@@ -212,7 +212,8 @@ uint32_t TSerialConnection::GatherInto(uint32_t target, bool raw) {
         }
         if (raw && static_cast<int32_t>(GetTickCount() - deadline) >= 0)
             throw xConnectionErr(ConnCode::SerialReadFailed);
-        const int ready = port_->WaitReadable(raw ? static_cast<int>(RawCheckSpacingMs) : PacketReadPollMs);
+        const int ready =
+            port_->WaitReadable(raw ? static_cast<int>(RawCheckSpacingMs) : PacketReadPollMs);
         if (!raw && stop_) EndReader(ConnCode::ReaderStopped);
         if (ready < 0) EndReader(ConnCode::SerialReadFailed);
     }
@@ -258,7 +259,8 @@ uint32_t TSerialConnection::NowMs() {
     if (counterFrequency_ > 0 && QueryPerformanceCounter(&counter)) {
         lastCounter_ = counter;
         const long double ms =
-            static_cast<long double>(static_cast<uint64_t>(counter)) / frequencyReal_ * 1000.0L + 0.5L;
+            static_cast<long double>(static_cast<uint64_t>(counter)) / frequencyReal_ * 1000.0L +
+            0.5L;
         // Through 64 bits: the millisecond count wraps at 32 bits like the tick count.
         return static_cast<uint32_t>(static_cast<uint64_t>(ms));
     }

@@ -49,7 +49,8 @@ public:
 
 protected:
     // The port for "Com Port"; a seam for tools that reach a board some other way.
-    virtual std::unique_ptr<platform::SerialPort> OpenPort(int32_t comPort, platform::SerialError *error);
+    virtual std::unique_ptr<platform::SerialPort> OpenPort(int32_t comPort,
+                                                           platform::SerialError *error);
 
     void Write(const uint8_t *data, uint32_t count) override;
     void WaitForData() override;

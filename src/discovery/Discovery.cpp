@@ -25,8 +25,8 @@ constexpr char RequestName[] = "myname";
 
 std::string FormatMac(const uint8_t *mac) {
     char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3],
-                  mac[4], mac[5]);
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
     return text;
 }
 
@@ -47,16 +47,11 @@ bool IsDiscoveryRequest(const uint8_t *data, size_t count) {
 
 const char *DiscoveryStatusText(uint16_t status) {
     switch (status) {
-    case 0:
-        return "Running";
-    case 1:
-        return "Programmed";
-    case 2:
-        return "Waiting";
-    case 255:
-        return "Error";
-    default:
-        return "unknown status";
+    case 0: return "Running";
+    case 1: return "Programmed";
+    case 2: return "Waiting";
+    case 255: return "Error";
+    default: return "unknown status";
     }
 }
 
@@ -139,7 +134,8 @@ bool DeviceDiscovery::Poll(DiscoveryReply &reply) {
         if (IsWouldBlock(first.error)) return false;
         throw xConnectionErr(DiscoveryCode::ReplyFailed);
     }
-    const size_t have = static_cast<size_t>(std::min<long>(first.count, static_cast<long>(bytes.size())));
+    const size_t have =
+        static_cast<size_t>(std::min<long>(first.count, static_cast<long>(bytes.size())));
     if (have < bytes.size() && !ReceiveRest(bytes, have)) return false;
     reply = DecodeDiscoveryReply(bytes);
     return true;
@@ -159,7 +155,8 @@ bool DeviceDiscovery::ReceiveRest(DiscoveryReplyBytes &bytes, size_t have) {
             if (IsWouldBlock(part.error)) continue;
             throw xConnectionErr(DiscoveryCode::ReplyRestFailed);
         }
-        have += static_cast<size_t>(std::min<long>(part.count, static_cast<long>(bytes.size() - have)));
+        have +=
+            static_cast<size_t>(std::min<long>(part.count, static_cast<long>(bytes.size() - have)));
     }
     return true;
 }
@@ -178,7 +175,9 @@ DeviceDiscovery &ProcessDiscovery() {
 
 } // namespace
 
-void StartDiscovery(uint16_t port) { ProcessDiscovery().Start(port, Env().DiscoveryBroadcastAddress); }
+void StartDiscovery(uint16_t port) {
+    ProcessDiscovery().Start(port, Env().DiscoveryBroadcastAddress);
+}
 
 bool PollDiscovery(std::string &name, std::string &ip, std::string &port, std::string &status,
                    std::string &mac) {
@@ -207,7 +206,8 @@ struct RoundCloser {
 
 } // namespace
 
-void RunDiscoveryRound(uint32_t ms, uint16_t port, const std::function<void(const DiscoveryReply &)> &newDevice) {
+void RunDiscoveryRound(uint32_t ms, uint16_t port,
+                       const std::function<void(const DiscoveryReply &)> &newDevice) {
     RoundCloser closer;
     std::set<std::string> seen;
     StartDiscovery(port);
@@ -221,5 +221,6 @@ void RunDiscoveryRound(uint32_t ms, uint16_t port, const std::function<void(cons
 }
 
 std::string DeviceLine(const DiscoveryReply &reply) {
-    return reply.name + '\t' + reply.ip + '\t' + reply.port + '\t' + reply.status + '\t' + reply.mac;
+    return reply.name + '\t' + reply.ip + '\t' + reply.port + '\t' + reply.status + '\t' +
+           reply.mac;
 }

@@ -33,11 +33,11 @@ using DiscoveryReplyBytes = std::array<uint8_t, DiscoveryReplySize>;
 
 // One device as a reply describes it, in the texts the discovery list shows.
 struct DiscoveryReply {
-    std::string name;    // at most 40 characters (a name filling the field has no terminator)
-    std::string ip;      // "10.0.0.7"
-    std::string port;    // "4244"
-    std::string status;  // "Running", "Programmed", "Waiting", "Error" or "unknown status"
-    std::string mac;     // "00:1a:2b:3c:4d:5e"
+    std::string name;   // at most 40 characters (a name filling the field has no terminator)
+    std::string ip;     // "10.0.0.7"
+    std::string port;   // "4244"
+    std::string status; // "Running", "Programmed", "Waiting", "Error" or "unknown status"
+    std::string mac;    // "00:1a:2b:3c:4d:5e"
 };
 
 // The request every round sends: 01 00 00 01 "myname" 0, zero-padded to 84 bytes.
@@ -103,6 +103,7 @@ void StopDiscovery();
 // One round of the process's discovery object, polled every 100 ms for ms milliseconds:
 // newDevice is called once per IP address that answered (a device answering every request is
 // reported once). Stops the round on every way out; failures raise as above.
-void RunDiscoveryRound(uint32_t ms, uint16_t port, const std::function<void(const DiscoveryReply &)> &newDevice);
+void RunDiscoveryRound(uint32_t ms, uint16_t port,
+                       const std::function<void(const DiscoveryReply &)> &newDevice);
 // The five texts separated by tabs: name, IP address, control port, status, MAC address.
 std::string DeviceLine(const DiscoveryReply &reply);

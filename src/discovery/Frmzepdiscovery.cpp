@@ -107,16 +107,14 @@ TfrmDiscovery::~TfrmDiscovery() {
             // Only closes the round's socket; a destructor has nobody to tell.
         }
     }
-    if (cursorSet_)
-        QApplication::restoreOverrideCursor();
+    if (cursorSet_) QApplication::restoreOverrideCursor();
 }
 
 // ---- the round ----
 
 void TfrmDiscovery::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
-        FormShow();
+    if (!event->spontaneous()) FormShow();
 }
 
 void TfrmDiscovery::PrepareRound() {
@@ -125,10 +123,8 @@ void TfrmDiscovery::PrepareRound() {
 }
 
 void TfrmDiscovery::FormShow() {
-    if (busy_)
-        return; // shown again while its round runs (a restore): one round at a time
-    if (parentWidget() != nullptr)
-        toolkit::CenterForm(*parentWidget()->window(), *this);
+    if (busy_) return; // shown again while its round runs (a restore): one round at a time
+    if (parentWidget() != nullptr) toolkit::CenterForm(*parentWidget()->window(), *this);
     SetBusy(true);
     try {
         ProcessLoaderEngine().StartDiscovery(discoveryPort_);
@@ -167,8 +163,7 @@ void TfrmDiscovery::AddDevice(const std::string &name, const std::string &ip,
     // A device answers every request of the round: the first reply from an address stands.
     const QString address = Text(ip);
     for (int row = 0; row < lvDiscovery->topLevelItemCount(); ++row)
-        if (lvDiscovery->topLevelItem(row)->text(ColIpAddress) == address)
-            return;
+        if (lvDiscovery->topLevelItem(row)->text(ColIpAddress) == address) return;
     auto *item = new QTreeWidgetItem(lvDiscovery);
     item->setText(ColName, Text(name));
     item->setText(ColIpAddress, address);
@@ -216,8 +211,7 @@ void TfrmDiscovery::SetBusy(bool busy) {
 
 void TfrmDiscovery::actSelectExecute() {
     const QList<QTreeWidgetItem *> selected = lvDiscovery->selectedItems();
-    if (selected.isEmpty())
-        return;
+    if (selected.isEmpty()) return;
     const QTreeWidgetItem *row = selected.front();
     address_ = row->text(ColIpAddress).toStdString();
     name_ = row->text(ColName).toStdString();
@@ -244,8 +238,7 @@ void TfrmDiscovery::keyPressEvent(QKeyEvent *event) {
 }
 
 void TfrmDiscovery::reject() {
-    if (busy_)
-        return;
+    if (busy_) return;
     QDialog::reject();
 }
 

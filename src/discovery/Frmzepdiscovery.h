@@ -88,5 +88,4 @@ private:
 
 // Shows the discovery window over owner (modal) and returns its modal result: toolkit::mrOk
 // with the choice in address, name and port, toolkit::mrCancel with them untouched.
-int ShowDiscoveryDialog(QWidget *owner, std::string &address, std::string &name,
-                        std::string &port);
+int ShowDiscoveryDialog(QWidget *owner, std::string &address, std::string &name, std::string &port);

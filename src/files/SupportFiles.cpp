@@ -12,8 +12,7 @@ long FindMarker(std::FILE *file) {
     long before = 0;
     for (;;) {
         const size_t count = std::fread(block, 1, sizeof block, file);
-        if (count == 0)
-            return -1;
+        if (count == 0) return -1;
         if (const void *marker = std::memchr(block, PilotBiosMarker, count))
             return before + (static_cast<const uint8_t *>(marker) - block);
         before += static_cast<long>(count);
@@ -23,11 +22,9 @@ long FindMarker(std::FILE *file) {
 } // namespace
 
 long MeasureAndRewind(std::FILE *file) {
-    if (std::fseek(file, 0, SEEK_END) != 0)
-        return -1;
+    if (std::fseek(file, 0, SEEK_END) != 0) return -1;
     const long size = std::ftell(file);
-    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0)
-        return -1;
+    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) return -1;
     return size;
 }
 
@@ -41,32 +38,26 @@ bool IsEndTriplet(const uint8_t (&triplet)[3]) {
 }
 
 void FileCloser::operator()(std::FILE *file) const {
-    if (file != nullptr)
-        std::fclose(file);
+    if (file != nullptr) std::fclose(file);
 }
 
 FileHandle OpenForReading(const std::string &path) {
     // Checked before the open: opening a pipe would block until a writer came along.
     std::error_code error;
-    if (path.empty() || !std::filesystem::is_regular_file(path, error))
-        return nullptr;
+    if (path.empty() || !std::filesystem::is_regular_file(path, error)) return nullptr;
     return FileHandle(std::fopen(path.c_str(), "rb"));
 }
 
 int32_t ReadColdLoaderTriplets(const std::string &path, std::vector<uint8_t> &triplets) {
     triplets.clear();
     const FileHandle file = OpenForReading(path);
-    if (!file)
-        return SupportFileCode::ColdLoaderNotOpened;
+    if (!file) return SupportFileCode::ColdLoaderNotOpened;
     for (uint32_t group = 0; group < ColdLoaderMaxTriplets; ++group) {
         uint8_t triplet[3];
         const size_t count = ReadTriplet(file.get(), triplet);
-        if (std::ferror(file.get()))
-            return SupportFileCode::ColdLoaderNotOpened;
-        if (IsEndTriplet(triplet))
-            return 0;
-        if (count < sizeof triplet)
-            break; // only 0xFF groups would follow: no end triplet can come
+        if (std::ferror(file.get())) return SupportFileCode::ColdLoaderNotOpened;
+        if (IsEndTriplet(triplet)) return 0;
+        if (count < sizeof triplet) break; // only 0xFF groups would follow: no end triplet can come
         triplets.insert(triplets.end(), std::begin(triplet), std::end(triplet));
     }
     triplets.clear();
@@ -74,21 +65,16 @@ int32_t ReadColdLoaderTriplets(const std::string &path, std::vector<uint8_t> &tr
 }
 
 int32_t PilotBiosLength(std::FILE *file, uint16_t &length) {
-    if (file == nullptr)
-        return SupportFileCode::PilotBiosUnusable;
+    if (file == nullptr) return SupportFileCode::PilotBiosUnusable;
     const long size = MeasureAndRewind(file);
-    if (size < 0)
-        return SupportFileCode::PilotBiosUnusable;
+    if (size < 0) return SupportFileCode::PilotBiosUnusable;
     const long before = FindMarker(file);
-    if (before < 0)
-        return SupportFileCode::PilotBiosUnusable;
-    if (std::fseek(file, before + 1, SEEK_SET) != 0)
-        return SupportFileCode::PilotBiosUnusable;
+    if (before < 0) return SupportFileCode::PilotBiosUnusable;
+    if (std::fseek(file, before + 1, SEEK_SET) != 0) return SupportFileCode::PilotBiosUnusable;
     const long fromMarker = size - before;
     // The upload header carries the length in 16 bits; a longer file would go out cut short and
     // still pass the checksum, which covers only what was sent.
-    if (fromMarker > 0xFFFF)
-        return SupportFileCode::PilotBiosTooLarge;
+    if (fromMarker > 0xFFFF) return SupportFileCode::PilotBiosTooLarge;
     length = static_cast<uint16_t>(fromMarker);
     return 0;
 }

@@ -65,4 +65,3 @@ int32_t ReadColdLoaderTriplets(const std::string &path, std::vector<uint8_t> &tr
 // after the marker. Returns 0, or the internal code 6007 (null file, or no marker) or 6009 (the
 // length does not fit 16 bits). The file is left open: its owner closes it.
 int32_t PilotBiosLength(std::FILE *file, uint16_t &length);
-

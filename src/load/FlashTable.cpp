@@ -28,8 +28,7 @@ std::string FlashSectionName(uint16_t flashId) {
 FlashParameters LookupFlashParameters(const std::string &path, uint16_t flashId) {
     // The ini reader treats a missing file as an empty one, so prove it is there first; the
     // handle is closed again at once.
-    if (!OpenForReading(path))
-        throw TargetCommException(LoaderErrorFlashTableMissing);
+    if (!OpenForReading(path)) throw TargetCommException(LoaderErrorFlashTableMissing);
 
     const std::string section = FlashSectionName(flashId);
     FlashParameters result;

@@ -14,10 +14,10 @@ struct FlashParameters {
     static constexpr int32_t DefaultWriteMode = 2;
 
     // Each is the low 16 bits of the value in the file, as the pilot BIOS takes them.
-    uint16_t FlashSize = DefaultFlashSize;       // "flash size"
-    uint16_t SectorSize = DefaultSectorSize;     // "sector size"
-    uint16_t SectorCount = DefaultSectorCount;   // "num sectors"
-    uint16_t WriteMode = DefaultWriteMode;       // "write mode"
+    uint16_t FlashSize = DefaultFlashSize;     // "flash size"
+    uint16_t SectorSize = DefaultSectorSize;   // "sector size"
+    uint16_t SectorCount = DefaultSectorCount; // "num sectors"
+    uint16_t WriteMode = DefaultWriteMode;     // "write mode"
     // The table has no section for the ID, or the section has no entries: the defaults went out.
     bool Missing = false;
 };

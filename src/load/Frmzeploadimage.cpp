@@ -17,7 +17,8 @@
 namespace {
 
 // The connections hook this window's procedure while a load runs; by itself it has nothing to do.
-platform::LRESULT LoadWindowProc(platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) {
+platform::LRESULT LoadWindowProc(platform::HWND, platform::UINT, platform::WPARAM,
+                                 platform::LPARAM) {
     return 0;
 }
 
@@ -55,12 +56,12 @@ TfrmLoadImage::TfrmLoadImage(QWidget *owner, toolkit::TStatusBar *ownerStatus,
     connect(tmrStartLoad, &QTimer::timeout, this, [this] { tmrStartLoadTimer(); });
     tmrStartLoad->start();
 
-    session_ = std::make_unique<LoadSession>(fileName, environment, engine, *this, std::move(passphrase));
+    session_ =
+        std::make_unique<LoadSession>(fileName, environment, engine, *this, std::move(passphrase));
 }
 
 TfrmLoadImage::~TfrmLoadImage() {
-    if (cursorSaved_)
-        QApplication::restoreOverrideCursor();
+    if (cursorSaved_) QApplication::restoreOverrideCursor();
     platform::DestroyWindow(window_);
 }
 
@@ -70,8 +71,7 @@ void TfrmLoadImage::showEvent(QShowEvent *event) {
 }
 
 void TfrmLoadImage::FormShow() {
-    if (owner_ != nullptr)
-        toolkit::CenterForm(*owner_, *this);
+    if (owner_ != nullptr) toolkit::CenterForm(*owner_, *this);
 }
 
 void TfrmLoadImage::closeEvent(QCloseEvent *event) {
@@ -96,8 +96,7 @@ void TfrmLoadImage::tmrStartLoadTimer() {
 void TfrmLoadImage::btnCancelClick() { engine_.CancelTransfer(); }
 
 void TfrmLoadImage::RepaintOwner() {
-    if (owner_ != nullptr)
-        owner_->repaint();
+    if (owner_ != nullptr) owner_->repaint();
 }
 
 void TfrmLoadImage::ShowProgressWindow() { show(); }
@@ -128,10 +127,10 @@ void TfrmLoadImage::SetStatusPanel(int panel, const std::string &text) {
     RepaintOwner();
 }
 
-void TfrmLoadImage::SetCaptions(const std::string &mainCaption, const std::string &progressCaption) {
+void TfrmLoadImage::SetCaptions(const std::string &mainCaption,
+                                const std::string &progressCaption) {
     const QString main = QString::fromStdString(mainCaption);
-    if (owner_ != nullptr)
-        owner_->setWindowTitle(main);
+    if (owner_ != nullptr) owner_->setWindowTitle(main);
     toolkit::SetApplicationTitle(main);
     setWindowTitle(QString::fromStdString(progressCaption));
     RepaintOwner();
@@ -156,10 +155,10 @@ void TfrmLoadImage::Finish() {
     toolkit::SetModalResult(this, toolkit::mrOk);
 }
 
-int RunLoadImageWindow(QWidget *owner, toolkit::TStatusBar *ownerStatus, const std::string &fileName,
-                       PassphraseCallback passphrase) {
-    auto form = std::make_unique<TfrmLoadImage>(owner, ownerStatus, fileName, Env(), TheLoaderEngine(),
-                                                std::move(passphrase));
+int RunLoadImageWindow(QWidget *owner, toolkit::TStatusBar *ownerStatus,
+                       const std::string &fileName, PassphraseCallback passphrase) {
+    auto form = std::make_unique<TfrmLoadImage>(owner, ownerStatus, fileName, Env(),
+                                                TheLoaderEngine(), std::move(passphrase));
     toolkit::ShowModal(form.get());
     return form->Session().Result;
 }

@@ -73,5 +73,5 @@ private:
 
 // Runs one load of fileName in a progress window owned by the main window: shown modally,
 // destroyed when it closes. Returns the session's result (0 on success).
-int RunLoadImageWindow(QWidget *owner, toolkit::TStatusBar *ownerStatus, const std::string &fileName,
-                       PassphraseCallback passphrase);
+int RunLoadImageWindow(QWidget *owner, toolkit::TStatusBar *ownerStatus,
+                       const std::string &fileName, PassphraseCallback passphrase);

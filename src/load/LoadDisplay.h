@@ -22,7 +22,8 @@ public:
     // Panel 0: status and elapsed time; panel 1: byte counter. Shown at once.
     virtual void SetStatusPanel(int panel, const std::string &text) = 0;
     // Caption of the main window (and the application title), and of the progress window.
-    virtual void SetCaptions(const std::string &mainCaption, const std::string &progressCaption) = 0;
+    virtual void SetCaptions(const std::string &mainCaption,
+                             const std::string &progressCaption) = 0;
     virtual void SetBusyCursor(bool busy) = 0;
     // A modal message box with an OK button.
     virtual void ShowMessage(const std::string &caption, const std::string &text) = 0;

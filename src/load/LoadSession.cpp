@@ -42,8 +42,7 @@ void LoadSession::RunLoad() {
         engine_.StartSession();
         StartTicks = platform::GetTickCount();
         std::error_code ignored;
-        if (!std::filesystem::is_regular_file(FileName, ignored))
-            throw TargetCommException(3);
+        if (!std::filesystem::is_regular_file(FileName, ignored)) throw TargetCommException(3);
         PrepareDisplay();
         if (env_.LoadThroughCorvixSys) {
             RunCorvixSysRoad();
@@ -70,8 +69,7 @@ void LoadSession::ReportFailure(int32_t code) {
     Result = code;
     if (code != LoaderErrorCancelled) {
         const char *message = ErrorMessage(code);
-        if (message != nullptr)
-            display_.ShowMessage("Error", message);
+        if (message != nullptr) display_.ShowMessage("Error", message);
     }
     if (FlashParamsMissing)
         display_.ShowMessage("Error", "Flash parameters for Flash ID returned from pilot bios were "
@@ -93,8 +91,7 @@ void LoadSession::StepProgress(uint32_t step) { display_.StepProgress(step); }
 
 void LoadSession::AddSentBytes(uint32_t count) {
     SentBytes += count;
-    if (SentBytes > TotalBytes)
-        SentBytes = TotalBytes;
+    if (SentBytes > TotalBytes) SentBytes = TotalBytes;
     display_.SetStatusPanel(1, std::to_string(SentBytes) + " of " + std::to_string(TotalBytes) +
                                    " bytes sent");
 }
@@ -108,8 +105,7 @@ void LoadSession::Reconnect(int32_t baudRate, uint8_t packetMode, bool reinstall
     env_.Comm.BaudRate = baudRate;
     engine_.Connect(display_.WindowHandle(), env_.Comm, packetMode, passphrase_);
     engine_.RegisterPacketKinds();
-    if (reinstallDiagnostics)
-        engine_.InstallDiagnosticCallbacks();
+    if (reinstallDiagnostics) engine_.InstallDiagnosticCallbacks();
 }
 
 void LoadSession::ProbeConnect(int32_t baudRate) {
@@ -145,8 +141,7 @@ void LoadSession::PilotBiosStage() {
 
 void LoadSession::SelectBaudRate() {
     if (env_.Comm.DisableBaudNegotiation != 0) {
-        if (engine_.SetTargetBaudRate(env_.BiosBaudRate))
-            Reconnect(env_.BiosBaudRate, 1);
+        if (engine_.SetTargetBaudRate(env_.BiosBaudRate)) Reconnect(env_.BiosBaudRate, 1);
         return;
     }
     NegotiateBaudRate();
@@ -181,8 +176,7 @@ void LoadSession::SetUpFlash() {
     FlashParamsMissing = flash.Missing;
     engine_.SetFlashParameters(flash.FlashSize, flash.SectorSize, flash.SectorCount,
                                flash.WriteMode);
-    if (!IsWriteModeWithErase(flash.WriteMode))
-        return;
+    if (!IsWriteModeWithErase(flash.WriteMode)) return;
     const int32_t retryCount = engine_.GetRetryCount();
     const int32_t responseTimeout = engine_.GetResponseTimeout();
     SetStage("Erasing flash");
@@ -208,21 +202,21 @@ void LoadSession::SendImage() {
         engine_.EndNetworkDownload();
         return;
     }
-    SendBinImage(imageFile_.get(), chunk, ChunkSize, WriteAddress, LastReadCount,
-                 [this](uint32_t sent, uint32_t step) {
-                     AddSentBytes(sent);
-                     StepProgress(step);
-                 },
-                 [this](uint32_t address, uint16_t length, const uint8_t *data) {
-                     engine_.WriteBlock(address, length, data);
-                 },
-                 [] { platform::PumpPending(); });
+    SendBinImage(
+        imageFile_.get(), chunk, ChunkSize, WriteAddress, LastReadCount,
+        [this](uint32_t sent, uint32_t step) {
+            AddSentBytes(sent);
+            StepProgress(step);
+        },
+        [this](uint32_t address, uint16_t length, const uint8_t *data) {
+            engine_.WriteBlock(address, length, data);
+        },
+        [] { platform::PumpPending(); });
 }
 
 void LoadSession::NetworkStatus(const std::string &message) {
     display_.SetStatusPanel(0, message);
-    if (message.find("acknowledged") == std::string::npos)
-        return;
+    if (message.find("acknowledged") == std::string::npos) return;
     const long acknowledged = std::strtol(message.c_str(), nullptr, 10);
     int64_t steps = static_cast<int64_t>(ColdLoaderBytes) + PilotBiosBytes -
                     static_cast<int64_t>(SentBytes) + static_cast<int64_t>(acknowledged) * 128;
@@ -235,8 +229,7 @@ void LoadSession::NetworkStatus(const std::string &message) {
 
 void LoadSession::FinishBootstrap() {
     engine_.StartBios(2);
-    if (env_.Comm.UseTCP != 0)
-        return;
+    if (env_.Comm.UseTCP != 0) return;
     env_.Comm.DtrControl = 0;
     Reconnect(env_.BiosBaudRate, 1);
 }
@@ -259,14 +252,12 @@ void LoadSession::ConnectAndProbe() {
     Reconnect(env_.BiosBaudRate, 1);
     const bool present = engine_.ProbeTarget();
     if (env_.Comm.UseTCP != 0) {
-        if (!present)
-            throw TargetCommException(LoaderErrorCorvixSysAbsent);
+        if (!present) throw TargetCommException(LoaderErrorCorvixSysAbsent);
         // The console's passthrough needs a moment after the probe before it takes writes.
         engine_.Pause(1000);
         return;
     }
-    if (!present)
-        WakeSerialTarget();
+    if (!present) WakeSerialTarget();
 }
 
 void LoadSession::WakeSerialTarget() {
@@ -278,8 +269,7 @@ void LoadSession::WakeSerialTarget() {
     engine_.SendEndTriplet();
     engine_.Pause(250);
     Reconnect(env_.BiosBaudRate, 1);
-    if (!engine_.ProbeTarget())
-        throw TargetCommException(LoaderErrorCorvixSysAbsent);
+    if (!engine_.ProbeTarget()) throw TargetCommException(LoaderErrorCorvixSysAbsent);
 }
 
 void LoadSession::SendUserProgramRecords() {
@@ -312,8 +302,7 @@ void LoadSession::EndLoad() {
         engine_.Disconnect();
     } catch (const TargetCommException &failure) {
         // The session is ending anyway; the files, the cursor and the window are still released.
-        if (Result == 0)
-            ReportFailure(failure.Code());
+        if (Result == 0) ReportFailure(failure.Code());
     }
     engine_.EndSession();
     imageFile_.reset();

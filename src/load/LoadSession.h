@@ -79,6 +79,6 @@ private:
     LoaderEngineApi &engine_;
     LoadDisplay &display_;
     PassphraseCallback passphrase_;
-    FileHandle imageFile_; // held open from MeasureFiles to EndLoad
+    FileHandle imageFile_;                         // held open from MeasureFiles to EndLoad
     std::unique_ptr<UserProgramFile> userProgram_; // held open from its check to EndLoad
 };

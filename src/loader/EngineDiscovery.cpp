@@ -16,4 +16,6 @@ bool LoaderEngine::PollDiscovery(std::string &name, std::string &ip, std::string
     return taken;
 }
 
-void LoaderEngine::StopDiscovery() { RaiseOnFailure(RunStage([] { ::StopDiscovery(); })); }
+void LoaderEngine::StopDiscovery() {
+    RaiseOnFailure(RunStage([] { ::StopDiscovery(); }));
+}

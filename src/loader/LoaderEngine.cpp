@@ -57,8 +57,7 @@ void LoaderEngine::Enter() { ++busyDepth_; }
 void LoaderEngine::Leave() { --busyDepth_; }
 
 TConnection &LoaderEngine::Current() {
-    if (current_ == nullptr)
-        throw xConnectionErr(EngineCode::NoConnection);
+    if (current_ == nullptr) throw xConnectionErr(EngineCode::NoConnection);
     return *current_;
 }
 
@@ -66,8 +65,7 @@ TConnection &LoaderEngine::Current() {
 
 void LoaderEngine::Connect(platform::HWND owner, CommOptions options, uint8_t packetMode,
                            PassphraseCallback passphrase) {
-    if (LogSwitches().EnableTcLogging != 0)
-        OpenCommunicationLog();
+    if (LogSwitches().EnableTcLogging != 0) OpenCommunicationLog();
     RaiseOnFailure(StageConnect(owner, options, packetMode, passphrase));
     InstallDiagnosticCallbacks();
 }
@@ -78,15 +76,13 @@ int32_t LoaderEngine::StageConnect(platform::HWND owner, const CommOptions &opti
     busyDepth_ = 0;
     const int32_t code = RunStage([&] {
         BusyScope busy(*this);
-        if (KeepsConnection(owner, options, packetMode))
-            return;
+        if (KeepsConnection(owner, options, packetMode)) return;
         if (options.UseTCP == 0)
             SerialConnect(owner, options, packetMode);
         else
             NetworkConnect(owner, options, packetMode, passphrase);
     });
-    if (code != 0)
-        return code;
+    if (code != 0) return code;
     owner_ = owner;
     lastOptions_ = options;
     lastPacketMode_ = packetMode;
@@ -113,16 +109,12 @@ bool SameSerialLine(const CommOptions &a, const CommOptions &b) {
 
 bool LoaderEngine::KeepsConnection(platform::HWND owner, const CommOptions &options,
                                    uint8_t packetMode) {
-    if (owner != owner_ || options.UseTCP != lastOptions_.UseTCP)
-        return false;
-    if (current_ == nullptr || !current_->IsOpen())
-        return false;
+    if (owner != owner_ || options.UseTCP != lastOptions_.UseTCP) return false;
+    if (current_ == nullptr || !current_->IsOpen()) return false;
     if (options.UseTCP != 0) {
-        if (!SameNetworkTarget(options, lastOptions_))
-            return false;
+        if (!SameNetworkTarget(options, lastOptions_)) return false;
         // A network connection switches between raw and packets in place.
-        if (packetMode != lastPacketMode_)
-            current_->SetMode(packetMode);
+        if (packetMode != lastPacketMode_) current_->SetMode(packetMode);
         return true;
     }
     return !portReconfigured_ && SameSerialLine(options, lastOptions_) &&
@@ -134,12 +126,10 @@ void LoaderEngine::SerialConnect(platform::HWND owner, const CommOptions &option
     // A kept connection still hooked to an earlier session's window would deliver this
     // session's replies to a window that may be gone: it is made anew for the new owner.
     if (serial_ != nullptr && serial_->Window() != owner) {
-        if (current_ == serial_.get())
-            current_ = nullptr;
+        if (current_ == serial_.get()) current_ = nullptr;
         serial_.reset();
     }
-    if (serial_ == nullptr)
-        serial_ = std::make_unique<TSerialConnection>(owner);
+    if (serial_ == nullptr) serial_ = std::make_unique<TSerialConnection>(owner);
     serial_->SetCancelToken(&cancel_);
     current_ = serial_.get();
     serial_->SetSettings(options);
@@ -149,8 +139,7 @@ void LoaderEngine::SerialConnect(platform::HWND owner, const CommOptions &option
 }
 
 void LoaderEngine::DropNetworkConnection() {
-    if (current_ != nullptr && current_ == network_.get())
-        current_ = nullptr;
+    if (current_ != nullptr && current_ == network_.get()) current_ = nullptr;
     corvixLink_ = nullptr;
     corvixSys_ = nullptr;
     network_.reset();
@@ -169,8 +158,7 @@ void LoaderEngine::NetworkConnect(platform::HWND owner, const CommOptions &optio
     DropNetworkConnection();
     if (options.UseCorvixLink == 0) {
         // Without either kind there is nothing to connect to.
-        if (options.UseCorvixSys == 0)
-            throw xConnectionErr(EngineCode::NetworkUnavailable);
+        if (options.UseCorvixSys == 0) throw xConnectionErr(EngineCode::NetworkUnavailable);
         ConsoleConnect(owner, options, packetMode, passphrase);
         return;
     }
@@ -213,8 +201,7 @@ void LoaderEngine::NetworkConnect(platform::HWND owner, const CommOptions &optio
     // A device that did not take our answer to its challenge (a wrong passphrase) drops the
     // connection at once. Carrying on would only fail later, at the first packet of the load,
     // with a message that says nothing about why.
-    if (dropped || !current_->ReaderRunning())
-        throw xConnectionErr(ConnCode::PeerClosed);
+    if (dropped || !current_->ReaderRunning()) throw xConnectionErr(ConnCode::PeerClosed);
 }
 
 TCorvixSysConnection &LoaderEngine::NewConsoleConnection(platform::HWND owner,
@@ -222,8 +209,7 @@ TCorvixSysConnection &LoaderEngine::NewConsoleConnection(platform::HWND owner,
     DropNetworkConnection();
     auto console = std::make_unique<TCorvixSysConnection>(owner);
     console->SetCancelToken(&cancel_);
-    if (consoleWaitMs_ != 0)
-        console->SetConnectWait(consoleWaitMs_);
+    if (consoleWaitMs_ != 0) console->SetConnectWait(consoleWaitMs_);
     corvixSys_ = console.get();
     network_ = std::move(console);
     current_ = network_.get();
@@ -249,8 +235,7 @@ void LoaderEngine::ConsoleConnect(platform::HWND owner, const CommOptions &optio
 void LoaderEngine::Disconnect() {
     const int32_t code = StageDisconnect();
     RaiseOnFailure(code);
-    if (LogSwitches().EnableTcLogging != 0)
-        CloseCommunicationLog();
+    if (LogSwitches().EnableTcLogging != 0) CloseCommunicationLog();
 }
 
 int32_t LoaderEngine::StageDisconnect() {
@@ -260,23 +245,20 @@ int32_t LoaderEngine::StageDisconnect() {
     if (serial_ != nullptr) {
         serial_->Close();
         if (deleteNow) {
-            if (current_ == serial_.get())
-                current_ = nullptr;
+            if (current_ == serial_.get()) current_ = nullptr;
             serial_.reset();
         }
     }
     // Closed too when a serial connection was present, so that no device link outlives the load.
     if (network_ != nullptr) {
         network_->Close();
-        if (deleteNow)
-            DropNetworkConnection();
+        if (deleteNow) DropNetworkConnection();
     }
     return deleteNow ? 0 : EngineCode::DisconnectWhileBusy;
 }
 
 void LoaderEngine::CancelTransfer() {
-    if (busyDepth_ <= 0 && !sessionRunning_)
-        return;
+    if (busyDepth_ <= 0 && !sessionRunning_) return;
     cancel_.Cancel();
 }
 
@@ -293,11 +275,12 @@ void LoaderEngine::EndSession() {
 
 // ---- connection settings ----
 
-int32_t LoaderEngine::GetRetryCount() { return current_ != nullptr ? current_->GetRetryCount() : 0; }
+int32_t LoaderEngine::GetRetryCount() {
+    return current_ != nullptr ? current_->GetRetryCount() : 0;
+}
 
 void LoaderEngine::SetRetryCount(int32_t count) {
-    if (current_ != nullptr)
-        current_->SetRetryCount(count);
+    if (current_ != nullptr) current_->SetRetryCount(count);
 }
 
 int32_t LoaderEngine::GetResponseTimeout() {
@@ -305,8 +288,7 @@ int32_t LoaderEngine::GetResponseTimeout() {
 }
 
 void LoaderEngine::SetResponseTimeout(int32_t ms) {
-    if (current_ != nullptr)
-        current_->SetResponseTimeout(ms);
+    if (current_ != nullptr) current_->SetResponseTimeout(ms);
 }
 
 uint8_t LoaderEngine::GetConnectionMode() const {
@@ -335,13 +317,13 @@ HandlerEntry LoaderEngine::GetPacketKind(uint8_t type, uint8_t subtype) {
 // ---- diagnostics and the communication log ----
 
 void LoaderEngine::InstallDiagnosticCallbacks() {
-    if (current_ == nullptr)
-        return;
+    if (current_ == nullptr) return;
     InstallLogHooks();
 }
 
 void LoaderEngine::OpenCommunicationLog() {
-    commlog::OpenLog(logStartedThisLoad_ ? commlog::LogStart::Append : commlog::LogStart::CreateAnew);
+    commlog::OpenLog(logStartedThisLoad_ ? commlog::LogStart::Append
+                                         : commlog::LogStart::CreateAnew);
     logStartedThisLoad_ = true;
     // Hooked before the connect stage too, so that the log shows the first port opening of
     // the process and not only those after it.
@@ -356,8 +338,7 @@ void LoaderEngine::InstallLogHooks() { commlog::InstallLogHooks(); }
 
 bool LoaderEngine::ProbeTarget() {
     // Without a connection nobody can have answered.
-    if (current_ == nullptr)
-        return false;
+    if (current_ == nullptr) return false;
     uint8_t reply[8] = {};
     return StageSysRequest(11, reply, 0, sizeof reply) == 0;
 }
@@ -372,17 +353,15 @@ int32_t LoaderEngine::StageSysRequest(uint8_t subtype, uint8_t *payload, uint32_
     return StageRequest(packet::TypeSys, subtype, payload, length, capacity);
 }
 
-int32_t LoaderEngine::StageRequest(uint8_t type, uint8_t subtype, uint8_t *payload,
-                                   uint32_t length, size_t capacity) {
+int32_t LoaderEngine::StageRequest(uint8_t type, uint8_t subtype, uint8_t *payload, uint32_t length,
+                                   size_t capacity) {
     return RunStage([&] {
         BusyScope busy(*this);
-        if (current_ == nullptr)
-            return;
+        if (current_ == nullptr) return;
         SendRequest(type, subtype, payload, length, capacity);
         // A Disconnect from a handler dispatched during the wait closes the connection, which
         // ends the wait as if it had been answered: the request was not.
-        if (!current_->IsOpen())
-            throw xConnectionErr(EngineCode::DisconnectWhileBusy);
+        if (!current_->IsOpen()) throw xConnectionErr(EngineCode::DisconnectWhileBusy);
     });
 }
 
@@ -436,8 +415,7 @@ void LoaderEngine::SendRequest(uint8_t type, uint8_t subtype, uint8_t *payload, 
 
 void LoaderEngine::SendWithoutRetries(uint8_t type, uint8_t subtype, uint8_t *payload,
                                       uint32_t length) {
-    if (current_ == nullptr)
-        return;
+    if (current_ == nullptr) return;
     NoRetries noRetries(*current_);
     SendRequest(type, subtype, payload, length, length);
 }
@@ -469,12 +447,10 @@ int32_t LoaderEngine::StageRunProgram() {
         // connect, on the same window.
         if (serial_ != nullptr) {
             serial_->Close();
-            if (current_ == serial_.get())
-                current_ = nullptr;
+            if (current_ == serial_.get()) current_ = nullptr;
             serial_.reset();
         }
-        if (network_ != nullptr)
-            network_->Close();
+        if (network_ != nullptr) network_->Close();
         NewConsoleConnection(owner_, lastOptions_).RunProgram();
     });
 }

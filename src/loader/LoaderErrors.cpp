@@ -136,8 +136,7 @@ constexpr CodeMapping Mappings[] = {
 
 const CodeMapping *FindMapping(int32_t internalCode) {
     for (const CodeMapping &mapping : Mappings)
-        if (internalCode >= mapping.first && internalCode <= mapping.last)
-            return &mapping;
+        if (internalCode >= mapping.first && internalCode <= mapping.last) return &mapping;
     return nullptr;
 }
 
@@ -165,8 +164,7 @@ TargetCommException::TargetCommException(int32_t code) : code_(code), text_(Exce
 
 const char *ErrorMessage(int32_t code) {
     for (const CodeMessage &entry : Messages)
-        if (entry.code == code)
-            return entry.text;
+        if (entry.code == code) return entry.text;
     return nullptr;
 }
 
@@ -182,18 +180,15 @@ const char *DiagnosticText(int32_t internalCode) {
 
 void RaiseLoaderError(int32_t internalCode) {
     const int32_t loaderError = LoaderErrorFor(internalCode);
-    if (loaderError == 0)
-        return;
-    if (const char *diagnostic = DiagnosticText(internalCode))
-        ShowError(diagnostic);
+    if (loaderError == 0) return;
+    if (const char *diagnostic = DiagnosticText(internalCode)) ShowError(diagnostic);
     throw TargetCommException(loaderError);
 }
 
 MessageFunction SetMessageFunction(MessageFunction fn) {
     std::lock_guard lock(messageFunctionLock);
     MessageFunction previous = std::exchange(CurrentMessageFunction(), std::move(fn));
-    if (!CurrentMessageFunction())
-        CurrentMessageFunction() = WriteToStandardError;
+    if (!CurrentMessageFunction()) CurrentMessageFunction() = WriteToStandardError;
     return previous;
 }
 

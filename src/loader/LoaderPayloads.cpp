@@ -10,8 +10,7 @@ PilotHeader BuildPilotHeader(uint32_t loadAddress, uint16_t length) {
     packet::StoreLe32(header.data(), loadAddress);
     packet::StoreLe16(header.data() + 4, length);
     unsigned sum = 0;
-    for (size_t i = 0; i + 1 < header.size(); ++i)
-        sum += header[i];
+    for (size_t i = 0; i + 1 < header.size(); ++i) sum += header[i];
     header[6] = static_cast<uint8_t>(sum & 0xFF);
     return header;
 }
@@ -53,8 +52,7 @@ void BuildWriteBlockPayload(uint32_t physicalAddress, uint16_t length, const uin
     payload[0] = PhysicalAddressMode;
     packet::StoreLe16(payload.data() + 1, length);
     packet::StoreLe32(payload.data() + 3, physicalAddress);
-    if (length > 0)
-        std::copy_n(data, length, payload.begin() + WriteBlockHeaderSize);
+    if (length > 0) std::copy_n(data, length, payload.begin() + WriteBlockHeaderSize);
 }
 
 std::array<uint8_t, 4> BuildLe32Payload(uint32_t value) {

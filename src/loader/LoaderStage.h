@@ -37,6 +37,5 @@ template <typename Body> int32_t RunStage(Body &&body) {
 // The entry points' half: a non-zero code becomes TargetCommException (or nothing, for the
 // codes that are not failures at this level).
 inline void RaiseOnFailure(int32_t internalCode) {
-    if (internalCode != 0)
-        RaiseLoaderError(internalCode);
+    if (internalCode != 0) RaiseLoaderError(internalCode);
 }

@@ -67,10 +67,8 @@ void LoaderEngine::SendBootstrapByte(uint8_t byte) {
 }
 
 void LoaderEngine::SendRawByte(uint8_t byte) {
-    if (serial_ != nullptr)
-        serial_->WaitOutputRoom();
-    if (current_ == nullptr)
-        return;
+    if (serial_ != nullptr) serial_->WaitOutputRoom();
+    if (current_ == nullptr) return;
     BusyScope busy(*this);
     current_->WriteRaw(&byte, 1);
     // The pending messages go through at every byte: the window stays alive, and a cancel (even
@@ -79,8 +77,7 @@ void LoaderEngine::SendRawByte(uint8_t byte) {
 }
 
 void LoaderEngine::SendTriplet(const uint8_t *triplet) {
-    for (int i = 0; i < 3; ++i)
-        SendRawByte(triplet[i]);
+    for (int i = 0; i < 3; ++i) SendRawByte(triplet[i]);
 }
 
 void LoaderEngine::SendEndTriplet() {
@@ -106,8 +103,7 @@ int32_t LoaderEngine::StageSendColdLoader(const std::string &path, int32_t baudR
 
 void LoaderEngine::SendColdLoaderSerial(const std::string &path, int32_t baudRate) {
     ResetPulse(baudRate);
-    if (serial_ != nullptr)
-        serial_->PurgeInput();
+    if (serial_ != nullptr) serial_->PurgeInput();
     // Read whole before the first byte goes out: a file without an end triplet is refused
     // rather than fed to the bootstrap mode, which would then wait for ever.
     std::vector<uint8_t> triplets;
@@ -120,8 +116,7 @@ void LoaderEngine::SendColdLoaderSerial(const std::string &path, int32_t baudRat
         serial_->Delay(StartSettleMs);
         serial_->GetModemStatus(before);
     }
-    for (const uint8_t byte : triplets)
-        SendRawByte(byte);
+    for (const uint8_t byte : triplets) SendRawByte(byte);
     SendTriplet(ColdLoadEndingTriplet.data());
     uint32_t after = 0;
     if (serial_ != nullptr) {
@@ -147,10 +142,8 @@ bool ReadBehindHead(std::FILE *file, size_t head, size_t maxBytes, std::vector<u
     uint8_t block[4096];
     for (;;) {
         const size_t count = std::fread(block, 1, sizeof block, file);
-        if (count == 0)
-            return !std::ferror(file);
-        if (buffer.size() - head + count > maxBytes)
-            return false;
+        if (count == 0) return !std::ferror(file);
+        if (buffer.size() - head + count > maxBytes) return false;
         buffer.insert(buffer.end(), block, block + count);
     }
 }
@@ -160,14 +153,12 @@ bool ReadBehindHead(std::FILE *file, size_t head, size_t maxBytes, std::vector<u
 // The device feeds the bootstrap mode itself, so it gets the file as it is, in one packet.
 void LoaderEngine::SendColdLoaderNetwork(const std::string &path) {
     const FileHandle file = OpenForReading(path);
-    if (!file)
-        throw xConnectionErr(EngineCode::NetworkFileNotOpened);
+    if (!file) throw xConnectionErr(EngineCode::NetworkFileNotOpened);
     constexpr size_t MaxFileBytes = packet::MaxSendPayload - NetworkColdLoadHeadSize;
     std::vector<uint8_t> payload;
     if (!ReadBehindHead(file.get(), NetworkColdLoadHeadSize, MaxFileBytes, payload)) {
         // Too long for one packet: the packet layer's own refusal, before anything is sent.
-        if (!std::ferror(file.get()))
-            throw xConnectionErr(ConnCode::PayloadTooLong);
+        if (!std::ferror(file.get())) throw xConnectionErr(ConnCode::PayloadTooLong);
         throw xConnectionErr(EngineCode::NetworkFileNotOpened);
     }
     packet::StoreLe16(payload.data(),

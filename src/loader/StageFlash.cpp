@@ -24,8 +24,8 @@ void LoaderEngine::ReadIdBlock(IdBlockInfo &info) {
     ParseInfoProbeReply(reply, info);
 }
 
-void LoaderEngine::SetFlashParameters(uint16_t flashSize, uint16_t sectorSize,
-                                      uint16_t sectorCount, uint16_t writeMode) {
+void LoaderEngine::SetFlashParameters(uint16_t flashSize, uint16_t sectorSize, uint16_t sectorCount,
+                                      uint16_t writeMode) {
     auto payload = BuildFlashDataPayload(flashSize, sectorSize, sectorCount, writeMode);
     RaiseOnFailure(StageSysRequest(SysFlashData, payload.data(), payload.size(), payload.size()));
 }

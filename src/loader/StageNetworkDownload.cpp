@@ -38,8 +38,7 @@ std::string DownloadPath(const std::string &fileName, const std::string &extensi
     std::filesystem::path path(fileName);
     const std::string wanted =
         extension.empty() || extension.front() == '.' ? extension : "." + extension;
-    if (SameTextIgnoringCase(path.extension().string(), wanted))
-        return fileName;
+    if (SameTextIgnoringCase(path.extension().string(), wanted)) return fileName;
     path.replace_extension(wanted);
     return path.string();
 }
@@ -52,8 +51,7 @@ std::string PacketReport(uint32_t count, uint32_t total, const char *what) {
 }
 
 void Report(const NetworkStatusCallback &status, uint32_t count, uint32_t total, const char *what) {
-    if (status)
-        status(PacketReport(count, total, what));
+    if (status) status(PacketReport(count, total, what));
 }
 
 // For the length of one download SYS/WRITE replies go to the counter instead of waking a
@@ -61,8 +59,7 @@ void Report(const NetworkStatusCallback &status, uint32_t count, uint32_t total,
 class WriteReplyCounting {
 public:
     WriteReplyCounting(TConnection &connection, PacketHandler counter, void *context)
-        : connection_(connection),
-          saved_(connection.CopyHandlerEntry(packet::TypeSys, SysWrite)) {
+        : connection_(connection), saved_(connection.CopyHandlerEntry(packet::TypeSys, SysWrite)) {
         connection_.RegisterHandler(packet::TypeSys, SysWrite, counter, context, false, false);
     }
     ~WriteReplyCounting() {
@@ -122,7 +119,8 @@ int32_t LoaderEngine::StageNetworkDownload(const std::string &path, uint32_t sta
 uint32_t LoaderEngine::SendDownloadPackets(std::FILE *file, uint32_t startOffset,
                                            uint32_t byteCount,
                                            const NetworkContinueCallback &proceed,
-                                           uint32_t blockSize, const NetworkStatusCallback &status) {
+                                           uint32_t blockSize,
+                                           const NetworkStatusCallback &status) {
     auto wanted = [&](uint32_t offset) { return !proceed || proceed(offset, blockSize); };
     uint32_t total = 0;
     for (uint64_t step = 0; step < byteCount; step += blockSize)
@@ -154,8 +152,7 @@ uint32_t LoaderEngine::SendDownloadPackets(std::FILE *file, uint32_t startOffset
             // away stops the sending at the next packet.
             platform::ServiceSentMessages();
             connection.RaiseIfStopped();
-            if (WriteRefused())
-                throw xConnectionErr(ConnCode::NakReply);
+            if (WriteRefused()) throw xConnectionErr(ConnCode::NakReply);
         }
         offset += blockSize;
         remaining -= count;
@@ -171,8 +168,8 @@ void LoaderEngine::CollectAcknowledgements(uint32_t sent, const NetworkStatusCal
     platform::WaitSpec spec;
     spec.timerWindow = owner_;
     spec.timerId = DownloadTimerId;
-    platform::ScopedTimer timer(owner_, DownloadTimerId, static_cast<int64_t>(std::min<uint64_t>(
-                                                             allowedMs, INT32_MAX)));
+    platform::ScopedTimer timer(owner_, DownloadTimerId,
+                                static_cast<int64_t>(std::min<uint64_t>(allowedMs, INT32_MAX)));
     uint32_t reported = 0;
     const auto finished = [&] {
         if (acknowledged_ != reported) {
@@ -188,16 +185,13 @@ void LoaderEngine::CollectAcknowledgements(uint32_t sent, const NetworkStatusCal
     if (connection.Wait(spec, finished) == platform::WaitEnd::Deadline)
         throw xConnectionErr(ConnCode::NoReply);
     Report(status, acknowledged_, sent, "acknowledged");
-    if (acknowledged_ >= sent)
-        return;
-    if (WriteRefused())
-        throw xConnectionErr(ConnCode::NakReply);
+    if (acknowledged_ >= sent) return;
+    if (WriteRefused()) throw xConnectionErr(ConnCode::NakReply);
     throw xConnectionErr(EngineCode::DisconnectWhileBusy);
 }
 
 bool LoaderEngine::WriteRefused() {
-    if (current_ != nullptr && IsNakRecord(current_->TakeReceiveError()))
-        writeRefused_ = true;
+    if (current_ != nullptr && IsNakRecord(current_->TakeReceiveError())) writeRefused_ = true;
     return writeRefused_;
 }
 
@@ -215,6 +209,6 @@ void LoaderEngine::CountWriteReply(const uint8_t *, uint16_t, void *context) {
 
 void LoaderEngine::EndNetworkDownload() {
     uint8_t payload[1] = {EndDownloadStart};
-    RaiseOnFailure(StageRequest(packet::TypeDbg, DbgEndDownload, payload, sizeof payload,
-                                sizeof payload));
+    RaiseOnFailure(
+        StageRequest(packet::TypeDbg, DbgEndDownload, payload, sizeof payload, sizeof payload));
 }

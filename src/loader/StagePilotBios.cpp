@@ -52,12 +52,10 @@ void LoaderEngine::SendPilotBiosSerial(const std::string &path, int32_t baudRate
     line.DtrControl = 0;
     line.RtsControl = 1;
     line.StopBits = 0;
-    if (serial_ != nullptr)
-        ReconfigureSerial(line, true);
+    if (serial_ != nullptr) ReconfigureSerial(line, true);
 
     const FileHandle file = OpenForReading(path);
-    if (!file)
-        throw xConnectionErr(SupportFileCode::PilotBiosUnusable);
+    if (!file) throw xConnectionErr(SupportFileCode::PilotBiosUnusable);
     uint16_t length = 0;
     if (const int32_t code = PilotBiosLength(file.get(), length); code != 0)
         throw xConnectionErr(code);
@@ -65,10 +63,8 @@ void LoaderEngine::SendPilotBiosSerial(const std::string &path, int32_t baudRate
         BuildPilotHeader(static_cast<uint32_t>(lastOptions_.PilotBiosPhysicalAdress), length);
     const std::vector<uint8_t> payload = ReadPilotPayload(file.get(), length);
 
-    if (serial_ != nullptr)
-        serial_->PurgeInput();
-    for (const uint8_t byte : header)
-        SendRawByte(byte);
+    if (serial_ != nullptr) serial_->PurgeInput();
+    for (const uint8_t byte : header) SendRawByte(byte);
     // The cold loader echoes the header checksum before it takes the payload; no byte at all
     // is a read failure of its own (2002) and passes on unchanged.
     uint8_t echo = 0;
@@ -78,8 +74,7 @@ void LoaderEngine::SendPilotBiosSerial(const std::string &path, int32_t baudRate
     SendRawByte(PilotBiosMarker);
 
     try {
-        if (serial_ != nullptr)
-            serial_->WaitOutputRoom();
+        if (serial_ != nullptr) serial_->WaitOutputRoom();
         Current().WriteRaw(payload.data(), static_cast<uint32_t>(payload.size()));
         uint8_t answer[2] = {};
         Current().ReadRaw(answer, sizeof answer);
@@ -88,12 +83,10 @@ void LoaderEngine::SendPilotBiosSerial(const std::string &path, int32_t baudRate
     } catch (const xConnectionErr &error) {
         // Whatever went wrong once the payload was under way, the board did not take the pilot
         // BIOS; only a cancel keeps its own meaning.
-        if (error.InternalCode == ConnCode::Cancelled)
-            throw;
+        if (error.InternalCode == ConnCode::Cancelled) throw;
         throw xConnectionErr(EngineCode::PilotBiosNotAcknowledged);
     }
-    if (serial_ != nullptr)
-        serial_->WaitOutputEmpty();
+    if (serial_ != nullptr) serial_->WaitOutputEmpty();
 }
 
 // The device runs the upload's conversation with the cold loader itself: it takes the header,
@@ -101,20 +94,19 @@ void LoaderEngine::SendPilotBiosSerial(const std::string &path, int32_t baudRate
 // the device gets every byte of the pilot BIOS.
 void LoaderEngine::SendPilotBiosNetwork(const std::string &path, int32_t baudRate) {
     const FileHandle file = OpenForReading(path);
-    if (!file)
-        throw xConnectionErr(EngineCode::NetworkFileNotOpened);
+    if (!file) throw xConnectionErr(EngineCode::NetworkFileNotOpened);
     uint16_t length = 0;
     if (const int32_t code = PilotBiosLength(file.get(), length); code != 0)
         throw xConnectionErr(code);
     const auto rate = static_cast<uint32_t>(baudRate);
     auto header = BuildNetworkPilotHeader(
-        rate, BuildPilotHeader(static_cast<uint32_t>(lastOptions_.PilotBiosPhysicalAdress), length));
+        rate,
+        BuildPilotHeader(static_cast<uint32_t>(lastOptions_.PilotBiosPhysicalAdress), length));
 
     // Refused before the header goes out: a device that took a header whose data never follows
     // would wait for it.
     const size_t recordSize = NetworkPilotDataHeadSize + length;
-    if (recordSize > packet::MaxSendPayload)
-        throw xConnectionErr(ConnCode::PayloadTooLong);
+    if (recordSize > packet::MaxSendPayload) throw xConnectionErr(ConnCode::PayloadTooLong);
     std::vector<uint8_t> record(recordSize);
     BuildNetworkPilotDataHead(rate, length, record.data());
     // PilotBiosLength left the file just after the marker, which the record starts with.
@@ -132,8 +124,7 @@ bool LoaderEngine::SetTargetBaudRate(int32_t baudRate) {
     auto payload = BuildLe32Payload(static_cast<uint32_t>(baudRate));
     const int32_t code = StageSysRequest(6, payload.data(), payload.size(), payload.size());
     // A refusal is an answer, not a failure: the session then tries a lower rate.
-    if (code == ConnCode::NakReply)
-        return false;
+    if (code == ConnCode::NakReply) return false;
     RaiseOnFailure(code);
     return true;
 }

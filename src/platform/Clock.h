@@ -6,10 +6,10 @@
 
 namespace platform {
 
-uint32_t GetTickCount();                  // milliseconds since an arbitrary start, wraps at 2^32
+uint32_t GetTickCount(); // milliseconds since an arbitrary start, wraps at 2^32
 bool QueryPerformanceCounter(int64_t *counter);
 bool QueryPerformanceFrequency(int64_t *frequency);
-void Sleep(uint32_t ms);                  // no message processing
+void Sleep(uint32_t ms); // no message processing
 
 struct SYSTEMTIME {
     uint16_t wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;

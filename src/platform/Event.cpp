@@ -4,29 +4,24 @@
 
 namespace platform {
 
-void ManualResetEvent::Set()
-{
+void ManualResetEvent::Set() {
     std::lock_guard<std::mutex> lock(mutex_);
     set_ = true;
     changed_.notify_all();
-    for (Watcher *w = watchers_; w; w = w->next)
-        w->notify(w->context);
+    for (Watcher *w = watchers_; w; w = w->next) w->notify(w->context);
 }
 
-void ManualResetEvent::Reset()
-{
+void ManualResetEvent::Reset() {
     std::lock_guard<std::mutex> lock(mutex_);
     set_ = false;
 }
 
-bool ManualResetEvent::IsSet() const
-{
+bool ManualResetEvent::IsSet() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return set_;
 }
 
-bool ManualResetEvent::Wait(int64_t timeoutMs) const
-{
+bool ManualResetEvent::Wait(int64_t timeoutMs) const {
     std::unique_lock<std::mutex> lock(mutex_);
     // Beyond about 30 years the deadline would overflow the clock: treat it as no limit.
     if (timeoutMs < 0 || timeoutMs > int64_t(1) << 40) {
@@ -36,15 +31,13 @@ bool ManualResetEvent::Wait(int64_t timeoutMs) const
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return set_; });
 }
 
-void ManualResetEvent::AddWatcher(Watcher *watcher) const
-{
+void ManualResetEvent::AddWatcher(Watcher *watcher) const {
     std::lock_guard<std::mutex> lock(mutex_);
     watcher->next = watchers_;
     watchers_ = watcher;
 }
 
-void ManualResetEvent::RemoveWatcher(Watcher *watcher) const
-{
+void ManualResetEvent::RemoveWatcher(Watcher *watcher) const {
     std::lock_guard<std::mutex> lock(mutex_);
     for (Watcher **link = &watchers_; *link; link = &(*link)->next) {
         if (*link == watcher) {

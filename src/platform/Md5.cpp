@@ -31,17 +31,13 @@ struct Md5Context::Impl {
     }
 };
 
-Md5Context::Md5Context() : impl_(std::make_unique<Impl>()) {
-    impl_->Start();
-}
+Md5Context::Md5Context() : impl_(std::make_unique<Impl>()) { impl_->Start(); }
 
 Md5Context::~Md5Context() = default;
 
 void Md5Context::Update(const uint8_t *data, size_t size) {
-    if (size == 0)
-        return; // a null pointer with no bytes is a valid empty part
-    if (EVP_DigestUpdate(impl_->context.get(), data, size) != 1)
-        RaiseCryptoError("update");
+    if (size == 0) return; // a null pointer with no bytes is a valid empty part
+    if (EVP_DigestUpdate(impl_->context.get(), data, size) != 1) RaiseCryptoError("update");
 }
 
 Md5Digest Md5Context::Final() {

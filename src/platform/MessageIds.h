@@ -5,12 +5,14 @@
 #include "platform/Messages.h"
 
 // The connection layer, on the window a connection hooks.
-inline constexpr platform::UINT UM_PACKET = platform::WM_USER + 1;        // 1025, sent, lParam = entry
-inline constexpr platform::UINT UM_PACKET_COPIED = platform::WM_USER + 2; // 1026, sent, lParam = entry
-inline constexpr platform::UINT UM_SOCKET_ERROR = platform::WM_USER + 3;  // 1027, sent, wParam = error
-inline constexpr platform::UINT UM_CONNECT = platform::WM_USER + 7;       // 1031, connect notification
-inline constexpr platform::UINT UM_CONSOLE_READ = platform::WM_USER + 9;  // 1033, console readable
-inline constexpr platform::UINT UM_WAKE = platform::WM_USER + 10;         // 1034, posted by the hook
+inline constexpr platform::UINT UM_PACKET = platform::WM_USER + 1; // 1025, sent, lParam = entry
+inline constexpr platform::UINT UM_PACKET_COPIED =
+    platform::WM_USER + 2; // 1026, sent, lParam = entry
+inline constexpr platform::UINT UM_SOCKET_ERROR =
+    platform::WM_USER + 3;                                          // 1027, sent, wParam = error
+inline constexpr platform::UINT UM_CONNECT = platform::WM_USER + 7; // 1031, connect notification
+inline constexpr platform::UINT UM_CONSOLE_READ = platform::WM_USER + 9; // 1033, console readable
+inline constexpr platform::UINT UM_WAKE = platform::WM_USER + 10;        // 1034, posted by the hook
 // Posted by a reader thread that ends for any reason but its own connection's stop, so that a
 // wait on the connection ends at once instead of at its time-out.
 inline constexpr platform::UINT UM_READER_ENDED = platform::WM_USER + 11; // 1035

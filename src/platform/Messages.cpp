@@ -45,25 +45,25 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using TimePoint = SteadyClock::time_point;
 
-constexpr UINT kTimerMinimumMs = 10;  // USER_TIMER_MINIMUM
+constexpr UINT kTimerMinimumMs = 10; // USER_TIMER_MINIMUM
 constexpr TimePoint kNever = TimePoint::max();
 
 struct ThreadQueue;
 
 struct Window {
     uintptr_t id = 0;
-    std::shared_ptr<ThreadQueue> queue;  // the owning thread's queue (immutable)
-    std::shared_ptr<Window> parent;      // immutable; keeps the ancestors for filtering
+    std::shared_ptr<ThreadQueue> queue; // the owning thread's queue (immutable)
+    std::shared_ptr<Window> parent;     // immutable; keeps the ancestors for filtering
     std::atomic<WNDPROC> proc{nullptr};
     std::atomic<void *> userData{nullptr};
-    std::atomic<bool> destroying{false};  // DestroyWindow started (WM_DESTROY may be running)
-    std::atomic<bool> destroyed{false};   // set under the queue's lock; no new messages or timers
+    std::atomic<bool> destroying{false}; // DestroyWindow started (WM_DESTROY may be running)
+    std::atomic<bool> destroyed{false};  // set under the queue's lock; no new messages or timers
 
     HWND Handle() const { return reinterpret_cast<HWND>(id); }
 };
 
 struct Posted {
-    std::shared_ptr<Window> window;  // null for a thread message
+    std::shared_ptr<Window> window; // null for a thread message
     MSG msg;
 };
 
@@ -98,9 +98,9 @@ struct ThreadQueue {
     std::mutex mutex;
     std::condition_variable changed;
     // Everything below is guarded by mutex.
-    bool waiting = false;  // the owner waits on changed
+    bool waiting = false; // the owner waits on changed
     uint64_t generation = 0;
-    bool alive = true;  // false once the thread has ended
+    bool alive = true; // false once the thread has ended
     std::list<Posted> posted;
     std::deque<SentMessage *> sent;
     InProgress *inProgress = nullptr;
@@ -118,18 +118,15 @@ struct ThreadQueue {
     bool wakePending = false;
 
     // Call with mutex held whenever the owner looks at its queue.
-    void MarkLookedLocked()
-    {
+    void MarkLookedLocked() {
         lookedAtPosts = postCount;
         lastLook = SteadyClock::now();
     }
 
     // Call with mutex held after any change the owner may be waiting for.
-    void SignalLocked()
-    {
+    void SignalLocked() {
         ++generation;
-        if (waiting)
-            changed.notify_all();
+        if (waiting) changed.notify_all();
     }
 };
 
@@ -144,8 +141,7 @@ struct Globals {
     uint32_t nextThreadId = 1;
 };
 
-Globals &G()
-{
+Globals &G() {
     static Globals *globals = new Globals;
     return *globals;
 }
@@ -154,17 +150,14 @@ void ShutdownQueue(const std::shared_ptr<ThreadQueue> &queue);
 
 struct ThreadHolder {
     std::shared_ptr<ThreadQueue> queue;
-    ~ThreadHolder()
-    {
-        if (queue)
-            ShutdownQueue(queue);
+    ~ThreadHolder() {
+        if (queue) ShutdownQueue(queue);
     }
 };
 
 thread_local ThreadHolder t_thread;
 
-ThreadQueue &CurrentQueue()
-{
+ThreadQueue &CurrentQueue() {
     if (!t_thread.queue) {
         auto queue = std::make_shared<ThreadQueue>();
         Globals &g = G();
@@ -176,55 +169,46 @@ ThreadQueue &CurrentQueue()
     return *t_thread.queue;
 }
 
-const std::shared_ptr<ThreadQueue> &CurrentQueueShared()
-{
+const std::shared_ptr<ThreadQueue> &CurrentQueueShared() {
     CurrentQueue();
     return t_thread.queue;
 }
 
-std::shared_ptr<Window> FindWindow(HWND hwnd)
-{
-    if (!hwnd)
-        return nullptr;
+std::shared_ptr<Window> FindWindow(HWND hwnd) {
+    if (!hwnd) return nullptr;
     Globals &g = G();
     std::shared_lock<std::shared_mutex> lock(g.windowsMutex);
     auto it = g.windows.find(reinterpret_cast<uintptr_t>(hwnd));
     return it == g.windows.end() ? nullptr : it->second;
 }
 
-std::shared_ptr<ThreadQueue> FindThread(uint32_t threadId)
-{
+std::shared_ptr<ThreadQueue> FindThread(uint32_t threadId) {
     Globals &g = G();
     std::lock_guard<std::mutex> lock(g.threadsMutex);
     auto it = g.threads.find(threadId);
     return it == g.threads.end() ? nullptr : it->second;
 }
 
-LRESULT CallProc(const Window &window, UINT msg, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CallProc(const Window &window, UINT msg, WPARAM wParam, LPARAM lParam) {
     WNDPROC proc = window.proc.load(std::memory_order_acquire);
     return proc ? proc(window.Handle(), msg, wParam, lParam) : 0;
 }
 
 // Releases a sender. The caller has taken s out of every list, so nobody else completes it.
-void Complete(SentMessage *s, LRESULT result)
-{
-    std::shared_ptr<ThreadQueue> sender = s->sender;  // s may vanish once done is set
+void Complete(SentMessage *s, LRESULT result) {
+    std::shared_ptr<ThreadQueue> sender = s->sender; // s may vanish once done is set
     std::lock_guard<std::mutex> lock(sender->mutex);
     s->result = result;
     s->done = true;
     sender->changed.notify_all();
 }
 
-void WakePump(const NativePump &pump)
-{
-    if (pump.wake)
-        pump.wake();
+void WakePump(const NativePump &pump) {
+    if (pump.wake) pump.wake();
 }
 
 // Services one message sent to this thread. Returns false when none was pending.
-bool ServiceOneSent(ThreadQueue &q)
-{
+bool ServiceOneSent(ThreadQueue &q) {
     InProgress record;
     std::shared_ptr<Window> window;
     UINT message;
@@ -232,8 +216,7 @@ bool ServiceOneSent(ThreadQueue &q)
     LPARAM lParam;
     {
         std::lock_guard<std::mutex> lock(q.mutex);
-        if (q.sent.empty())
-            return false;
+        if (q.sent.empty()) return false;
         SentMessage *s = q.sent.front();
         q.sent.pop_front();
         // Copy now: once another thread releases the sender, s is gone.
@@ -250,8 +233,7 @@ bool ServiceOneSent(ThreadQueue &q)
         ThreadQueue &q;
         InProgress &record;
         LRESULT result = 0;
-        ~Finish()
-        {
+        ~Finish() {
             SentMessage *s;
             {
                 std::lock_guard<std::mutex> lock(q.mutex);
@@ -259,8 +241,7 @@ bool ServiceOneSent(ThreadQueue &q)
                 record.sent = nullptr;
                 q.inProgress = record.outer;
             }
-            if (s)
-                Complete(s, result);
+            if (s) Complete(s, result);
         }
     } finish{q, record};
 
@@ -269,27 +250,21 @@ bool ServiceOneSent(ThreadQueue &q)
     return true;
 }
 
-bool ServiceAllSent(ThreadQueue &q)
-{
+bool ServiceAllSent(ThreadQueue &q) {
     bool any = false;
-    while (ServiceOneSent(q))
-        any = true;
+    while (ServiceOneSent(q)) any = true;
     return any;
 }
 
-bool WindowMatches(const Window *window, HWND filter)
-{
-    if (!filter)
-        return true;
+bool WindowMatches(const Window *window, HWND filter) {
+    if (!filter) return true;
     for (; window; window = window->parent.get()) {
-        if (window->Handle() == filter)
-            return true;
+        if (window->Handle() == filter) return true;
     }
     return false;
 }
 
-bool NumberMatches(UINT message, UINT filterMin, UINT filterMax)
-{
+bool NumberMatches(UINT message, UINT filterMin, UINT filterMax) {
     return (filterMin == 0 && filterMax == 0) || (message >= filterMin && message <= filterMax);
 }
 
@@ -297,55 +272,46 @@ bool NumberMatches(UINT message, UINT filterMin, UINT filterMax)
 // remove, takes it out (a timer is rescheduled). Otherwise *nextDue receives the earliest
 // future deadline of a matching timer (kNever if none).
 bool FindMessageLocked(ThreadQueue &q, MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax,
-                       bool remove, TimePoint *nextDue)
-{
+                       bool remove, TimePoint *nextDue) {
     for (auto it = q.posted.begin(); it != q.posted.end(); ++it) {
-        if (WindowMatches(it->window.get(), hwnd) && NumberMatches(it->msg.message, filterMin, filterMax)) {
+        if (WindowMatches(it->window.get(), hwnd) &&
+            NumberMatches(it->msg.message, filterMin, filterMax)) {
             *msg = it->msg;
-            if (remove)
-                q.posted.erase(it);
+            if (remove) q.posted.erase(it);
             return true;
         }
     }
-    if (q.quitPending) {  // whatever the filter, as on Win32
+    if (q.quitPending) { // whatever the filter, as on Win32
         *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(q.quitCode), 0, GetTickCount()};
-        if (remove)
-            q.quitPending = false;
+        if (remove) q.quitPending = false;
         return true;
     }
     *nextDue = kNever;
-    if (q.timers.empty() || !NumberMatches(WM_TIMER, filterMin, filterMax))
-        return false;
+    if (q.timers.empty() || !NumberMatches(WM_TIMER, filterMin, filterMax)) return false;
     const TimePoint now = SteadyClock::now();
     Timer *best = nullptr;
     for (Timer &t : q.timers) {
-        if (!WindowMatches(t.window.get(), hwnd))
-            continue;
+        if (!WindowMatches(t.window.get(), hwnd)) continue;
         if (t.due <= now) {
-            if (!best || t.due < best->due)
-                best = &t;
+            if (!best || t.due < best->due) best = &t;
         } else if (t.due < *nextDue) {
             *nextDue = t.due;
         }
     }
-    if (!best)
-        return false;
+    if (!best) return false;
     *msg = MSG{best->window->Handle(), WM_TIMER, best->id, 0, GetTickCount()};
     if (remove) {
         best->due += best->period;
-        if (best->due <= now)  // fell behind: one WM_TIMER, not one per missed period
+        if (best->due <= now) // fell behind: one WM_TIMER, not one per missed period
             best->due = now + best->period;
     }
     return true;
 }
 
-int TimeoutMs(TimePoint deadline)
-{
-    if (deadline == kNever)
-        return -1;
+int TimeoutMs(TimePoint deadline) {
+    if (deadline == kNever) return -1;
     const auto left = deadline - SteadyClock::now();
-    if (left <= SteadyClock::duration::zero())
-        return 0;
+    if (left <= SteadyClock::duration::zero()) return 0;
     // Rounded up, so that the pump never returns before the deadline and spins.
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
     return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
@@ -353,8 +319,8 @@ int TimeoutMs(TimePoint deadline)
 
 // Waits on the queue's condition variable until its generation moves from seen or the
 // deadline passes. lock holds q.mutex.
-void WaitLocked(ThreadQueue &q, std::unique_lock<std::mutex> &lock, uint64_t seen, TimePoint deadline)
-{
+void WaitLocked(ThreadQueue &q, std::unique_lock<std::mutex> &lock, uint64_t seen,
+                TimePoint deadline) {
     q.waiting = true;
     auto moved = [&] { return q.generation != seen; };
     if (deadline == kNever)
@@ -366,10 +332,7 @@ void WaitLocked(ThreadQueue &q, std::unique_lock<std::mutex> &lock, uint64_t see
 
 enum class Mode { Get, PeekRemove, PeekKeep };
 
-MSG NullMessage()
-{
-    return MSG{nullptr, WM_NULL, 0, 0, GetTickCount()};
-}
+MSG NullMessage() { return MSG{nullptr, WM_NULL, 0, 0, GetTickCount()}; }
 
 std::atomic<void (*)()> g_filterCheckHook{nullptr};
 
@@ -379,45 +342,37 @@ enum class Taken { Message, None, TimedOut };
 // and gives WM_NULL when the filter window is gone, toolkit events were processed or the thread
 // was woken; peek modes never wait.
 Taken TakeMessage(MSG *out, HWND hwnd, UINT filterMin, UINT filterMax, Mode mode,
-                  TimePoint deadline = kNever)
-{
+                  TimePoint deadline = kNever) {
     ThreadQueue &q = CurrentQueue();
     // Looked up once: whether the window is gone is decided under the queue's lock below, where
     // its destruction is recorded, so a destroy between here and there cannot be missed.
     const std::shared_ptr<Window> filter = hwnd ? FindWindow(hwnd) : nullptr;
     auto giveNull = [&] {
-        if (mode != Mode::Get)
-            return Taken::None;
-        if (out)
-            *out = NullMessage();
+        if (mode != Mode::Get) return Taken::None;
+        if (out) *out = NullMessage();
         return Taken::Message;
     };
-    if (hwnd && !filter)
-        return giveNull();  // Win32 fails at once for an invalid window (-1)
+    if (hwnd && !filter) return giveNull(); // Win32 fails at once for an invalid window (-1)
     MSG msg;
     for (;;) {
         ServiceAllSent(q);
-        if (auto hook = g_filterCheckHook.load(std::memory_order_relaxed))
-            hook();
+        if (auto hook = g_filterCheckHook.load(std::memory_order_relaxed)) hook();
         std::unique_lock<std::mutex> lock(q.mutex);
-        if (!q.sent.empty())
-            continue;  // sent while we looked: service it first
-        if (filter && filter->destroyed.load(std::memory_order_relaxed))
-            return giveNull();
+        if (!q.sent.empty()) continue; // sent while we looked: service it first
+        if (filter && filter->destroyed.load(std::memory_order_relaxed)) return giveNull();
         q.MarkLookedLocked();
         TimePoint nextDue = kNever;
-        if (FindMessageLocked(q, &msg, hwnd, filterMin, filterMax, mode != Mode::PeekKeep, &nextDue)) {
+        if (FindMessageLocked(q, &msg, hwnd, filterMin, filterMax, mode != Mode::PeekKeep,
+                              &nextDue)) {
             lock.unlock();
-            if (out)
-                *out = msg;
+            if (out) *out = msg;
             return Taken::Message;
         }
         const NativePump pump = q.pump;
         if (mode != Mode::Get) {
             lock.unlock();
             if (pump.wait && filterMin == 0 && filterMax == 0 && pump.wait(0)) {
-                if (out)
-                    *out = NullMessage();
+                if (out) *out = NullMessage();
                 return Taken::Message;
             }
             return Taken::None;
@@ -429,28 +384,24 @@ Taken TakeMessage(MSG *out, HWND hwnd, UINT filterMin, UINT filterMax, Mode mode
         if (deadline != kNever && SteadyClock::now() >= deadline) {
             // Even a wait with no time left lets the toolkit's pending events through once.
             lock.unlock();
-            if (pump.wait && pump.wait(0))
-                return giveNull();
+            if (pump.wait && pump.wait(0)) return giveNull();
             return Taken::TimedOut;
         }
         const TimePoint until = std::min(nextDue, deadline);
         if (pump.wait) {
             lock.unlock();
-            if (pump.wait(TimeoutMs(until)))
-                return giveNull();
-            continue;  // woken or timed out: look again
+            if (pump.wait(TimeoutMs(until))) return giveNull();
+            continue; // woken or timed out: look again
         }
         WaitLocked(q, lock, q.generation, until);
     }
 }
 
-void DiscardLocked(ThreadQueue &q, const Window *window, std::vector<SentMessage *> &release)
-{
+void DiscardLocked(ThreadQueue &q, const Window *window, std::vector<SentMessage *> &release) {
     q.posted.remove_if([window](const Posted &p) { return p.window.get() == window; });
     std::erase_if(q.timers, [window](const Timer &t) { return t.window.get() == window; });
     std::erase_if(q.sent, [&](SentMessage *s) {
-        if (s->window.get() != window)
-            return false;
+        if (s->window.get() != window) return false;
         release.push_back(s);
         return true;
     });
@@ -463,8 +414,7 @@ void DiscardLocked(ThreadQueue &q, const Window *window, std::vector<SentMessage
 }
 
 // Takes a window out of the table and its queue; releases its senders with 0.
-void FinishDestroy(const std::shared_ptr<Window> &window)
-{
+void FinishDestroy(const std::shared_ptr<Window> &window) {
     {
         Globals &g = G();
         std::unique_lock<std::shared_mutex> lock(g.windowsMutex);
@@ -480,49 +430,38 @@ void FinishDestroy(const std::shared_ptr<Window> &window)
         q.SignalLocked();
         pump = q.pump;
     }
-    for (SentMessage *s : release)
-        Complete(s, 0);
+    for (SentMessage *s : release) Complete(s, 0);
     // A GetMessage filtered on this window must return now (see TakeMessage).
-    if (t_thread.queue.get() != &q)
-        WakePump(pump);
+    if (t_thread.queue.get() != &q) WakePump(pump);
 }
 
-std::vector<std::shared_ptr<Window>> ChildrenOf(const Window *parent)
-{
+std::vector<std::shared_ptr<Window>> ChildrenOf(const Window *parent) {
     std::vector<std::shared_ptr<Window>> children;
     Globals &g = G();
     std::shared_lock<std::shared_mutex> lock(g.windowsMutex);
     for (const auto &entry : g.windows) {
-        if (entry.second->parent.get() == parent)
-            children.push_back(entry.second);
+        if (entry.second->parent.get() == parent) children.push_back(entry.second);
     }
     return children;
 }
 
-void Destroy(const std::shared_ptr<Window> &window, bool notify)
-{
-    if (window->destroying.exchange(true))
-        return;
-    if (notify && t_thread.queue.get() == window->queue.get())
-        CallProc(*window, WM_DESTROY, 0, 0);
-    for (const auto &child : ChildrenOf(window.get()))
-        Destroy(child, notify);
+void Destroy(const std::shared_ptr<Window> &window, bool notify) {
+    if (window->destroying.exchange(true)) return;
+    if (notify && t_thread.queue.get() == window->queue.get()) CallProc(*window, WM_DESTROY, 0, 0);
+    for (const auto &child : ChildrenOf(window.get())) Destroy(child, notify);
     FinishDestroy(window);
 }
 
-void ShutdownQueue(const std::shared_ptr<ThreadQueue> &queue)
-{
+void ShutdownQueue(const std::shared_ptr<ThreadQueue> &queue) {
     std::vector<std::shared_ptr<Window>> owned;
     {
         Globals &g = G();
         std::shared_lock<std::shared_mutex> lock(g.windowsMutex);
         for (const auto &entry : g.windows) {
-            if (entry.second->queue == queue)
-                owned.push_back(entry.second);
+            if (entry.second->queue == queue) owned.push_back(entry.second);
         }
     }
-    for (const auto &window : owned)
-        Destroy(window, false);
+    for (const auto &window : owned) Destroy(window, false);
 
     std::vector<SentMessage *> release;
     {
@@ -534,22 +473,21 @@ void ShutdownQueue(const std::shared_ptr<ThreadQueue> &queue)
         queue->timers.clear();
         queue->pump = NativePump{};
     }
-    for (SentMessage *s : release)
-        Complete(s, 0);
+    for (SentMessage *s : release) Complete(s, 0);
 
     Globals &g = G();
     std::lock_guard<std::mutex> lock(g.threadsMutex);
     g.threads.erase(queue->threadId);
 }
 
-bool PostTo(ThreadQueue &q, const std::shared_ptr<Window> &window, UINT msg, WPARAM wParam, LPARAM lParam)
-{
+bool PostTo(ThreadQueue &q, const std::shared_ptr<Window> &window, UINT msg, WPARAM wParam,
+            LPARAM lParam) {
     NativePump pump;
     {
         std::lock_guard<std::mutex> lock(q.mutex);
-        if (!q.alive || (window && window->destroyed.load(std::memory_order_relaxed)))
-            return false;
-        q.posted.push_back(Posted{window, MSG{window ? window->Handle() : nullptr, msg, wParam, lParam, GetTickCount()}});
+        if (!q.alive || (window && window->destroyed.load(std::memory_order_relaxed))) return false;
+        q.posted.push_back(Posted{
+            window, MSG{window ? window->Handle() : nullptr, msg, wParam, lParam, GetTickCount()}});
         ++q.postCount;
         q.SignalLocked();
         pump = q.pump;
@@ -558,8 +496,7 @@ bool PostTo(ThreadQueue &q, const std::shared_ptr<Window> &window, UINT msg, WPA
     return true;
 }
 
-void NotifyQueue(void *context)
-{
+void NotifyQueue(void *context) {
     auto *q = static_cast<ThreadQueue *>(context);
     std::lock_guard<std::mutex> lock(q->mutex);
     q->SignalLocked();
@@ -567,8 +504,7 @@ void NotifyQueue(void *context)
 
 } // namespace
 
-HWND CreateWindow(WNDPROC proc, void *userData, HWND parent)
-{
+HWND CreateWindow(WNDPROC proc, void *userData, HWND parent) {
     auto window = std::make_shared<Window>();
     window->queue = CurrentQueueShared();
     window->parent = FindWindow(parent);
@@ -581,68 +517,54 @@ HWND CreateWindow(WNDPROC proc, void *userData, HWND parent)
     return window->Handle();
 }
 
-void DestroyWindow(HWND hwnd)
-{
-    if (auto window = FindWindow(hwnd))
-        Destroy(window, true);
+void DestroyWindow(HWND hwnd) {
+    if (auto window = FindWindow(hwnd)) Destroy(window, true);
 }
 
-bool IsWindow(HWND hwnd)
-{
-    return FindWindow(hwnd) != nullptr;
-}
+bool IsWindow(HWND hwnd) { return FindWindow(hwnd) != nullptr; }
 
-void *GetWindowUserData(HWND hwnd)
-{
+void *GetWindowUserData(HWND hwnd) {
     auto window = FindWindow(hwnd);
     return window ? window->userData.load(std::memory_order_acquire) : nullptr;
 }
 
-void SetWindowUserData(HWND hwnd, void *userData)
-{
-    if (auto window = FindWindow(hwnd))
-        window->userData.store(userData, std::memory_order_release);
+void SetWindowUserData(HWND hwnd, void *userData) {
+    if (auto window = FindWindow(hwnd)) window->userData.store(userData, std::memory_order_release);
 }
 
-WNDPROC SetWindowProc(HWND hwnd, WNDPROC proc)
-{
+WNDPROC SetWindowProc(HWND hwnd, WNDPROC proc) {
     auto window = FindWindow(hwnd);
     return window ? window->proc.exchange(proc, std::memory_order_acq_rel) : nullptr;
 }
 
-WNDPROC GetWindowProc(HWND hwnd)
-{
+WNDPROC GetWindowProc(HWND hwnd) {
     auto window = FindWindow(hwnd);
     return window ? window->proc.load(std::memory_order_acquire) : nullptr;
 }
 
-LRESULT CallWindowProc(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CallWindowProc(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return proc ? proc(hwnd, msg, wParam, lParam) : 0;
 }
 
-bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    if (!hwnd)
-        return PostTo(CurrentQueue(), nullptr, msg, wParam, lParam);
+bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (!hwnd) return PostTo(CurrentQueue(), nullptr, msg, wParam, lParam);
     auto window = FindWindow(hwnd);
     return window && PostTo(*window->queue, window, msg, wParam, lParam);
 }
 
-bool PostThreadMessage(uint32_t threadId, UINT msg, WPARAM wParam, LPARAM lParam)
-{
+bool PostThreadMessage(uint32_t threadId, UINT msg, WPARAM wParam, LPARAM lParam) {
     auto queue = FindThread(threadId);
     return queue && PostTo(*queue, nullptr, msg, wParam, lParam);
 }
 
-LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
+LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     auto window = FindWindow(hwnd);
-    if (!window)
-        return 0;
+    if (!window) return 0;
     const std::shared_ptr<ThreadQueue> &me = CurrentQueueShared();
     if (window->queue == me)
-        return window->destroyed.load(std::memory_order_acquire) ? 0 : CallProc(*window, msg, wParam, lParam);
+        return window->destroyed.load(std::memory_order_acquire)
+                   ? 0
+                   : CallProc(*window, msg, wParam, lParam);
 
     SentMessage sent;
     sent.window = window;
@@ -654,8 +576,7 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     NativePump pump;
     {
         std::lock_guard<std::mutex> lock(target.mutex);
-        if (!target.alive || window->destroyed.load(std::memory_order_relaxed))
-            return 0;
+        if (!target.alive || window->destroyed.load(std::memory_order_relaxed)) return 0;
         target.sent.push_back(&sent);
         target.SignalLocked();
         pump = target.pump;
@@ -666,8 +587,7 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     ThreadQueue &q = *me;
     std::unique_lock<std::mutex> lock(q.mutex);
     for (;;) {
-        if (sent.done)
-            return sent.result;
+        if (sent.done) return sent.result;
         if (!q.sent.empty()) {
             lock.unlock();
             ServiceAllSent(q);
@@ -680,16 +600,13 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
 }
 
-bool ReplyMessage(LRESULT result)
-{
+bool ReplyMessage(LRESULT result) {
     ThreadQueue *q = t_thread.queue.get();
-    if (!q)
-        return false;
+    if (!q) return false;
     SentMessage *s;
     {
         std::lock_guard<std::mutex> lock(q->mutex);
-        if (!q->inProgress || !q->inProgress->sent)
-            return false;
+        if (!q->inProgress || !q->inProgress->sent) return false;
         s = q->inProgress->sent;
         q->inProgress->sent = nullptr;
     }
@@ -697,51 +614,44 @@ bool ReplyMessage(LRESULT result)
     return true;
 }
 
-bool InSendMessage()
-{
+bool InSendMessage() {
     ThreadQueue *q = t_thread.queue.get();
-    if (!q)
-        return false;
+    if (!q) return false;
     std::lock_guard<std::mutex> lock(q->mutex);
     return q->inProgress != nullptr;
 }
 
-bool GetMessage(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax)
-{
+bool GetMessage(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax) {
     MSG taken;
     TakeMessage(&taken, hwnd, filterMin, filterMax, Mode::Get);
-    if (msg)
-        *msg = taken;
+    if (msg) *msg = taken;
     return taken.message != WM_QUIT;
 }
 
-bool PeekMessage(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags)
-{
+bool PeekMessage(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags) {
     return TakeMessage(msg, hwnd, filterMin, filterMax,
-                       (removeFlags & PM_REMOVE) ? Mode::PeekRemove : Mode::PeekKeep) == Taken::Message;
+                       (removeFlags & PM_REMOVE) ? Mode::PeekRemove : Mode::PeekKeep) ==
+           Taken::Message;
 }
 
-GetResult GetMessageTimeout(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax, int64_t timeoutMs)
-{
+GetResult GetMessageTimeout(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax,
+                            int64_t timeoutMs) {
     const bool limited = timeoutMs >= 0 && timeoutMs <= (int64_t(1) << 40);
-    const TimePoint deadline = limited ? SteadyClock::now() + std::chrono::milliseconds(timeoutMs) : kNever;
+    const TimePoint deadline =
+        limited ? SteadyClock::now() + std::chrono::milliseconds(timeoutMs) : kNever;
     MSG taken;
     if (TakeMessage(&taken, hwnd, filterMin, filterMax, Mode::Get, deadline) == Taken::TimedOut)
         return GetResult::Timeout;
-    if (msg)
-        *msg = taken;
+    if (msg) *msg = taken;
     return taken.message == WM_QUIT ? GetResult::Quit : GetResult::Message;
 }
 
-void WaitMessage()
-{
+void WaitMessage() {
     ThreadQueue &q = CurrentQueue();
     for (;;) {
-        if (ServiceAllSent(q))
-            return;
+        if (ServiceAllSent(q)) return;
         std::unique_lock<std::mutex> lock(q.mutex);
-        if (!q.sent.empty())
-            continue;
+        if (!q.sent.empty()) continue;
         // Only what arrived since the last look counts: a message a filtered peek left queued
         // must not make a peek-then-wait loop spin.
         if (q.postCount != q.lookedAtPosts || q.wakePending) {
@@ -752,8 +662,7 @@ void WaitMessage()
         const TimePoint now = SteadyClock::now();
         TimePoint nextDue = kNever;
         for (const Timer &t : q.timers) {
-            if (t.due > q.lastLook)
-                nextDue = std::min(nextDue, t.due);
+            if (t.due > q.lastLook) nextDue = std::min(nextDue, t.due);
         }
         if (nextDue != kNever && nextDue <= now) {
             q.MarkLookedLocked();
@@ -762,16 +671,14 @@ void WaitMessage()
         const NativePump pump = q.pump;
         if (pump.wait) {
             lock.unlock();
-            if (pump.wait(TimeoutMs(nextDue)))
-                return;
+            if (pump.wait(TimeoutMs(nextDue))) return;
             continue;
         }
         WaitLocked(q, lock, q.generation, nextDue);
     }
 }
 
-void RemoveMessages(HWND hwnd, UINT first, UINT last)
-{
+void RemoveMessages(HWND hwnd, UINT first, UINT last) {
     MSG msg;
     while (PeekMessage(&msg, hwnd, first, last, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
@@ -781,11 +688,9 @@ void RemoveMessages(HWND hwnd, UINT first, UINT last)
     }
 }
 
-void WakeThread(uint32_t threadId)
-{
+void WakeThread(uint32_t threadId) {
     auto queue = FindThread(threadId);
-    if (!queue)
-        return;
+    if (!queue) return;
     NativePump pump;
     {
         std::lock_guard<std::mutex> lock(queue->mutex);
@@ -797,24 +702,19 @@ void WakeThread(uint32_t threadId)
 }
 
 namespace testing {
-void SetFilterCheckHook(void (*hook)())
-{
+void SetFilterCheckHook(void (*hook)()) {
     g_filterCheckHook.store(hook, std::memory_order_relaxed);
 }
 } // namespace testing
 
-LRESULT DispatchMessage(const MSG *msg)
-{
-    if (!msg || !msg->hwnd)
-        return 0;
+LRESULT DispatchMessage(const MSG *msg) {
+    if (!msg || !msg->hwnd) return 0;
     auto window = FindWindow(msg->hwnd);
-    if (!window)
-        return 0;
+    if (!window) return 0;
     return CallProc(*window, msg->message, msg->wParam, msg->lParam);
 }
 
-void PostQuitMessage(int exitCode)
-{
+void PostQuitMessage(int exitCode) {
     ThreadQueue &q = CurrentQueue();
     std::lock_guard<std::mutex> lock(q.mutex);
     q.quitPending = true;
@@ -823,18 +723,15 @@ void PostQuitMessage(int exitCode)
     q.SignalLocked();
 }
 
-UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs)
-{
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs) {
     auto window = FindWindow(hwnd);
-    if (!window)
-        return 0;
+    if (!window) return 0;
     const auto period = std::chrono::milliseconds(std::max(elapseMs, kTimerMinimumMs));
     ThreadQueue &q = *window->queue;
     NativePump pump;
     {
         std::lock_guard<std::mutex> lock(q.mutex);
-        if (!q.alive || window->destroyed.load(std::memory_order_relaxed))
-            return 0;
+        if (!q.alive || window->destroyed.load(std::memory_order_relaxed)) return 0;
         const TimePoint due = SteadyClock::now() + period;
         auto it = std::find_if(q.timers.begin(), q.timers.end(),
                                [&](const Timer &t) { return t.window == window && t.id == id; });
@@ -852,26 +749,20 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs)
     return id;
 }
 
-bool KillTimer(HWND hwnd, UINT_PTR id)
-{
+bool KillTimer(HWND hwnd, UINT_PTR id) {
     auto window = FindWindow(hwnd);
-    if (!window)
-        return false;
+    if (!window) return false;
     ThreadQueue &q = *window->queue;
     std::lock_guard<std::mutex> lock(q.mutex);
-    return std::erase_if(q.timers, [&](const Timer &t) { return t.window == window && t.id == id; }) > 0;
+    return std::erase_if(q.timers,
+                         [&](const Timer &t) { return t.window == window && t.id == id; }) > 0;
 }
 
-uint32_t CurrentThreadId()
-{
-    return CurrentQueue().threadId;
-}
+uint32_t CurrentThreadId() { return CurrentQueue().threadId; }
 
-void SetNativePump(uint32_t threadId, NativePump pump)
-{
+void SetNativePump(uint32_t threadId, NativePump pump) {
     auto queue = FindThread(threadId);
-    if (!queue)
-        return;
+    if (!queue) return;
     {
         std::lock_guard<std::mutex> lock(queue->mutex);
         queue->pump = pump;
@@ -879,16 +770,13 @@ void SetNativePump(uint32_t threadId, NativePump pump)
     }
 }
 
-void ServiceSentMessages()
-{
-    ServiceAllSent(CurrentQueue());
-}
+void ServiceSentMessages() { ServiceAllSent(CurrentQueue()); }
 
-bool MsgWaitForEvent(const ManualResetEvent &event, int64_t timeoutMs)
-{
+bool MsgWaitForEvent(const ManualResetEvent &event, int64_t timeoutMs) {
     ThreadQueue &q = CurrentQueue();
     const bool limited = timeoutMs >= 0 && timeoutMs <= (int64_t(1) << 40);
-    const TimePoint deadline = limited ? SteadyClock::now() + std::chrono::milliseconds(timeoutMs) : kNever;
+    const TimePoint deadline =
+        limited ? SteadyClock::now() + std::chrono::milliseconds(timeoutMs) : kNever;
 
     ManualResetEvent::Watcher watcher;
     watcher.notify = NotifyQueue;
@@ -905,15 +793,12 @@ bool MsgWaitForEvent(const ManualResetEvent &event, int64_t timeoutMs)
         uint64_t seen;
         {
             std::lock_guard<std::mutex> lock(q.mutex);
-            seen = q.generation;  // taken before looking at the event: a Set after it moves it
+            seen = q.generation; // taken before looking at the event: a Set after it moves it
         }
-        if (event.IsSet())
-            return true;
-        if (deadline != kNever && SteadyClock::now() >= deadline)
-            return false;
+        if (event.IsSet()) return true;
+        if (deadline != kNever && SteadyClock::now() >= deadline) return false;
         std::unique_lock<std::mutex> lock(q.mutex);
-        if (!q.sent.empty())
-            continue;
+        if (!q.sent.empty()) continue;
         WaitLocked(q, lock, seen, deadline);
     }
 }

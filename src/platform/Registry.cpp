@@ -12,7 +12,8 @@ char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 } // namespace
 
 RegValue DwordValue(const std::string &name, uint32_t number) {
-    return RegValue{name, RegType::Dword,
+    return RegValue{name,
+                    RegType::Dword,
                     {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
                      static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)}};
 }
@@ -32,21 +33,19 @@ void RegBatch::Erase(const std::string &keyPath, const std::string &name) {
 }
 
 bool SameRegistryName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return AsciiLower(x) == AsciiLower(y);
+           });
 }
 
 std::optional<uint32_t> DwordOf(const RegValue &value) {
-    if (value.type != RegType::Dword || value.data.size() != 4)
-        return std::nullopt;
+    if (value.type != RegType::Dword || value.data.size() != 4) return std::nullopt;
     return static_cast<uint32_t>(value.data[0]) | static_cast<uint32_t>(value.data[1]) << 8 |
            static_cast<uint32_t>(value.data[2]) << 16 | static_cast<uint32_t>(value.data[3]) << 24;
 }
 
 std::optional<std::string> StringOf(const RegValue &value) {
-    if (value.type != RegType::String && value.type != RegType::ExpandString)
-        return std::nullopt;
+    if (value.type != RegType::String && value.type != RegType::ExpandString) return std::nullopt;
     // Stored strings normally end in one zero, but a value written by another tool may lack it
     // or carry several; the text ends at the first zero either way.
     auto end = std::find(value.data.begin(), value.data.end(), uint8_t{0});

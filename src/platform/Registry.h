@@ -21,7 +21,14 @@
 
 namespace platform {
 
-enum class RegType : uint32_t { None = 0, String = 1, ExpandString = 2, Binary = 3, Dword = 4, MultiString = 7 };
+enum class RegType : uint32_t {
+    None = 0,
+    String = 1,
+    ExpandString = 2,
+    Binary = 3,
+    Dword = 4,
+    MultiString = 7
+};
 
 struct RegValue {
     std::string name;

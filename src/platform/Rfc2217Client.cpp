@@ -27,43 +27,36 @@ constexpr int WriteSliceMs = 50;
 using Clock = std::chrono::steady_clock;
 
 bool ParsePort(const std::string &text, uint16_t *port) {
-    if (text.empty() || text.size() > 5)
-        return false;
+    if (text.empty() || text.size() > 5) return false;
     uint32_t value = 0;
     for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
+        if (c < '0' || c > '9') return false;
         value = value * 10 + uint32_t(c - '0');
     }
-    if (value == 0 || value > 65535)
-        return false;
+    if (value == 0 || value > 65535) return false;
     *port = uint16_t(value);
     return true;
 }
 
 int ConnectWithTimeout(uint32_t ipv4, uint16_t port, UniqueFd *out) {
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!fd.Valid())
-        return errno;
+    if (!fd.Valid()) return errno;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(ipv4);
     if (::connect(fd.Get(), reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        if (errno != EINPROGRESS)
-            return errno;
+        if (errno != EINPROGRESS) return errno;
         pollfd pfd{fd.Get(), POLLOUT, 0};
         int ready;
         while ((ready = ::poll(&pfd, 1, ConnectTimeoutMs)) < 0 && errno == EINTR) {
         }
-        if (ready == 0)
-            return ETIMEDOUT;
+        if (ready == 0) return ETIMEDOUT;
         int error = 0;
         socklen_t length = sizeof error;
         if (ready < 0 || ::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
             return errno;
-        if (error)
-            return error;
+        if (error) return error;
     }
     // Control commands and packets are small and each is wanted on the wire at once.
     int one = 1;
@@ -75,12 +68,9 @@ int ConnectWithTimeout(uint32_t ipv4, uint16_t port, UniqueFd *out) {
 
 uint8_t StopSizeCode(int stopBits) {
     switch (stopBits) {
-    case 1:
-        return rfc2217::StopOneAndHalf;
-    case 2:
-        return rfc2217::StopTwo;
-    default:
-        return rfc2217::StopOne;
+    case 1: return rfc2217::StopOneAndHalf;
+    case 2: return rfc2217::StopTwo;
+    default: return rfc2217::StopOne;
     }
 }
 
@@ -88,20 +78,15 @@ uint8_t StopSizeCode(int stopBits) {
 
 bool ParseRfc2217Url(const std::string &url, uint32_t *ipv4HostOrder, uint16_t *port) {
     const std::string scheme = Rfc2217Scheme;
-    if (url.rfind(scheme, 0) != 0)
-        return false;
+    if (url.rfind(scheme, 0) != 0) return false;
     const std::string rest = url.substr(scheme.size());
     const size_t colon = rest.rfind(':');
-    if (colon == std::string::npos || colon == 0)
-        return false;
+    if (colon == std::string::npos || colon == 0) return false;
     std::string host = rest.substr(0, colon);
-    if (host == "localhost")
-        host = "127.0.0.1";
+    if (host == "localhost") host = "127.0.0.1";
     in_addr address{};
-    if (::inet_pton(AF_INET, host.c_str(), &address) != 1)
-        return false;
-    if (!ParsePort(rest.substr(colon + 1), port))
-        return false;
+    if (::inet_pton(AF_INET, host.c_str(), &address) != 1) return false;
+    if (!ParsePort(rest.substr(colon + 1), port)) return false;
     *ipv4HostOrder = ntohl(address.s_addr);
     return true;
 }
@@ -124,8 +109,7 @@ Rfc2217Client::~Rfc2217Client() {
     }
     changed_.notify_all();
     stop_.Signal();
-    if (reader_.joinable())
-        reader_.join();
+    if (reader_.joinable()) reader_.join();
 }
 
 std::unique_ptr<Rfc2217Client> Rfc2217Client::Connect(const std::string &url, SerialError *error) {
@@ -133,8 +117,7 @@ std::unique_ptr<Rfc2217Client> Rfc2217Client::Connect(const std::string &url, Se
     uint16_t port = 0;
     if (!ParseRfc2217Url(url, &ipv4, &port)) {
         SetSerialError(error, EINVAL, url);
-        if (error)
-            error->description += " (expected rfc2217://address:port)";
+        if (error) error->description += " (expected rfc2217://address:port)";
         return nullptr;
     }
     UniqueFd socket;
@@ -179,8 +162,7 @@ void Rfc2217Client::ReaderLoop() {
             // A caller that does not read holds the server back through TCP, not through memory.
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [&] { return stopping_ || input_.size() < MaxBuffered; });
-            if (stopping_ || failed_)
-                return;
+            if (stopping_ || failed_) return;
         }
         bool wantOutput;
         {
@@ -195,8 +177,7 @@ void Rfc2217Client::ReaderLoop() {
             MarkFailed();
             return;
         }
-        if (fds[1].revents & POLLIN)
-            return;
+        if (fds[1].revents & POLLIN) return;
         if ((fds[0].revents & POLLOUT) && !FlushSome()) {
             MarkFailed();
             return;
@@ -211,10 +192,8 @@ void Rfc2217Client::ReaderLoop() {
 bool Rfc2217Client::ReadSocket() {
     uint8_t chunk[4096];
     ssize_t n = ::recv(socket_.Get(), chunk, sizeof chunk, 0);
-    if (n < 0)
-        return errno == EAGAIN || errno == EINTR;
-    if (n == 0)
-        return false; // the server closed the connection
+    if (n < 0) return errno == EAGAIN || errno == EINTR;
+    if (n == 0) return false; // the server closed the connection
     decoder_.Feed(chunk, size_t(n), *this);
     return FlushSome(); // negotiation replies, if the decoder produced any
 }
@@ -251,8 +230,7 @@ void Rfc2217Client::OnNegotiation(uint8_t verb, uint8_t option) {
 }
 
 void Rfc2217Client::OnSubnegotiation(uint8_t option, const uint8_t *value, size_t count) {
-    if (option != telnet::OptionComPort || count == 0)
-        return;
+    if (option != telnet::OptionComPort || count == 0) return;
     const uint8_t command = value[0];
     std::lock_guard lock(mutex_);
     if (command == rfc2217::ServerOffset + rfc2217::NotifyModemState && count == 2) {
@@ -301,21 +279,17 @@ bool Rfc2217Client::FlushAll() {
         generation = wakeGeneration_;
     }
     for (;;) {
-        if (!FlushSome())
-            return false;
+        if (!FlushSome()) return false;
         {
             std::lock_guard lock(outMutex_);
-            if (out_.empty())
-                return true;
+            if (out_.empty()) return true;
         }
         {
             std::lock_guard lock(mutex_);
-            if (failed_ || stopping_ || wakeGeneration_ != generation)
-                return false;
+            if (failed_ || stopping_ || wakeGeneration_ != generation) return false;
         }
         pollfd pfd{socket_.Get(), POLLOUT, 0};
-        if (::poll(&pfd, 1, WriteSliceMs) < 0 && errno != EINTR)
-            return false;
+        if (::poll(&pfd, 1, WriteSliceMs) < 0 && errno != EINTR) return false;
     }
 }
 
@@ -324,8 +298,7 @@ bool Rfc2217Client::Configure(const SerialSettings &settings) {
         settings.dtrControl < 0 || settings.dtrControl > DTR_CONTROL_HANDSHAKE ||
         settings.rtsControl < 0 || settings.rtsControl > RTS_CONTROL_TOGGLE)
         return false;
-    if (!DrainOutput())
-        return false;
+    if (!DrainOutput()) return false;
     const uint32_t baud = settings.baudRate;
     const uint8_t rate[4] = {uint8_t(baud >> 24), uint8_t(baud >> 16), uint8_t(baud >> 8),
                              uint8_t(baud)};
@@ -376,8 +349,7 @@ long Rfc2217Client::BytesOnTheWire() {
         freeAt = wireFreeAt_;
     }
     const auto left = freeAt - Clock::now();
-    if (left.count() <= 0)
-        return 0;
+    if (left.count() <= 0) return 0;
     return long((left + byteTime - std::chrono::nanoseconds(1)) / byteTime);
 }
 
@@ -385,8 +357,7 @@ long Rfc2217Client::ReadNow(uint8_t *data, size_t count) {
     size_t taken;
     {
         std::lock_guard lock(mutex_);
-        if (input_.empty())
-            return failed_ ? -1 : 0;
+        if (input_.empty()) return failed_ ? -1 : 0;
         taken = std::min(count, input_.size());
         std::copy_n(input_.begin(), taken, data);
         input_.erase(input_.begin(), input_.begin() + long(taken));
@@ -406,8 +377,7 @@ int Rfc2217Client::WaitReadable(int timeoutMs) {
         wakePending_ = false;
         return 0;
     }
-    if (!input_.empty())
-        return 1;
+    if (!input_.empty()) return 1;
     return failed_ ? -1 : 0;
 }
 
@@ -447,8 +417,7 @@ bool Rfc2217Client::PurgeInput() {
 }
 
 bool Rfc2217Client::DrainOutput() {
-    if (!FlushAll())
-        return false;
+    if (!FlushAll()) return false;
     Clock::time_point freeAt;
     {
         std::lock_guard lock(outMutex_);
@@ -463,8 +432,7 @@ bool Rfc2217Client::DrainOutput() {
 
 bool Rfc2217Client::GetModemStatus(uint32_t *status) {
     std::lock_guard lock(mutex_);
-    if (!modemKnown_ || failed_)
-        return false;
+    if (!modemKnown_ || failed_) return false;
     *status = modemState_ & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
     return true;
 }

@@ -28,7 +28,8 @@ std::optional<uint32_t> ParseIpv4(const std::string &text) {
         }
         unsigned value = 0;
         size_t digits = 0;
-        while (position < text.size() && text[position] >= '0' && text[position] <= '9' && digits < 4) {
+        while (position < text.size() && text[position] >= '0' && text[position] <= '9' &&
+               digits < 4) {
             value = value * 10 + static_cast<unsigned>(text[position] - '0');
             ++position;
             ++digits;

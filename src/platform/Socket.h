@@ -48,8 +48,8 @@ std::string FormatIpv4(uint32_t networkOrder);
 // the usual /24 networks); such a destination needs the broadcast option on the socket.
 bool LooksLikeBroadcast(uint32_t networkOrder);
 
-constexpr uint32_t Ipv4Any = 0;              // INADDR_ANY
-uint32_t Ipv4Loopback();                      // 127.0.0.1 in network order
+constexpr uint32_t Ipv4Any = 0; // INADDR_ANY
+uint32_t Ipv4Loopback();        // 127.0.0.1 in network order
 
 enum class ShutdownHow { Receive, Send, Both };
 

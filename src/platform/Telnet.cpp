@@ -5,8 +5,7 @@ namespace platform::telnet {
 void AppendData(std::vector<uint8_t> &out, const uint8_t *data, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         out.push_back(data[i]);
-        if (data[i] == Iac)
-            out.push_back(Iac);
+        if (data[i] == Iac) out.push_back(Iac);
     }
 }
 
@@ -24,8 +23,7 @@ void AppendSubnegotiation(std::vector<uint8_t> &out, uint8_t option, const uint8
 void TelnetDecoder::Feed(const uint8_t *data, size_t count, TelnetSink &sink) {
     size_t runStart = 0; // start of the plain data run not yet handed over
     auto flushRun = [&](size_t end) {
-        if (end > runStart)
-            sink.OnData(data + runStart, end - runStart);
+        if (end > runStart) sink.OnData(data + runStart, end - runStart);
     };
     for (size_t i = 0; i < count; ++i) {
         const uint8_t byte = data[i];
@@ -86,8 +84,7 @@ void TelnetDecoder::Feed(const uint8_t *data, size_t count, TelnetSink &sink) {
         }
         runStart = i + 1;
     }
-    if (state_ == State::Data)
-        flushRun(count);
+    if (state_ == State::Data) flushRun(count);
 }
 
 void TelnetDecoder::Command(uint8_t byte) {
@@ -99,12 +96,8 @@ void TelnetDecoder::Command(uint8_t byte) {
         verb_ = byte;
         state_ = State::Verb;
         break;
-    case Sb:
-        state_ = State::SbOption;
-        break;
-    default:
-        state_ = State::Data;
-        break; // NOP, GA, a stray SE and the like carry nothing for us
+    case Sb: state_ = State::SbOption; break;
+    default: state_ = State::Data; break; // NOP, GA, a stray SE and the like carry nothing for us
     }
 }
 
@@ -114,15 +107,13 @@ void TelnetOptions::Support(uint8_t option, bool local, bool remote) {
 }
 
 void TelnetOptions::RequestLocal(uint8_t option, std::vector<uint8_t> &out) {
-    if (local_[option] != Q::No)
-        return;
+    if (local_[option] != Q::No) return;
     local_[option] = Q::WantYes;
     AppendNegotiation(out, Will, option);
 }
 
 void TelnetOptions::RequestRemote(uint8_t option, std::vector<uint8_t> &out) {
-    if (remote_[option] != Q::No)
-        return;
+    if (remote_[option] != Q::No) return;
     remote_[option] = Q::WantYes;
     AppendNegotiation(out, Do, option);
 }
@@ -141,8 +132,7 @@ void TelnetOptions::Answer(Q &state, bool supported, bool enable, uint8_t yesVer
             }
         }
     } else if (state != Q::No) {
-        if (state == Q::Yes)
-            AppendNegotiation(out, noVerb, option); // acknowledge the switch-off
+        if (state == Q::Yes) AppendNegotiation(out, noVerb, option); // acknowledge the switch-off
         state = Q::No;
     }
 }
@@ -155,14 +145,11 @@ void TelnetOptions::Receive(uint8_t verb, uint8_t option, std::vector<uint8_t> &
     case Wont:
         Answer(remote_[option], remoteSupported_[option], false, Do, Dont, option, out);
         break;
-    case Do:
-        Answer(local_[option], localSupported_[option], true, Will, Wont, option, out);
-        break;
+    case Do: Answer(local_[option], localSupported_[option], true, Will, Wont, option, out); break;
     case Dont:
         Answer(local_[option], localSupported_[option], false, Will, Wont, option, out);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

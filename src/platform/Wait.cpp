@@ -19,59 +19,49 @@ using SteadyClock = std::chrono::steady_clock;
 ScopedTimer::ScopedTimer(HWND window, UINT_PTR id, int64_t ms, bool start)
     : window_(window), id_(id),
       ms_(static_cast<UINT>(std::clamp<int64_t>(ms, 0, std::numeric_limits<int32_t>::max()))) {
-    if (start)
-        Start();
+    if (start) Start();
 }
 
 void CancelToken::Cancel() {
     cancelled_ = true;
-    if (const uint32_t thread = thread_)
-        WakeThread(thread);
+    if (const uint32_t thread = thread_) WakeThread(thread);
 }
 
 WaitEnd PumpUntil(const WaitSpec &spec, CallableRef<bool()> condition,
                   CallableRef<bool(const MSG &)> intercept) {
     const bool limited = spec.timeoutMs >= 0;
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(limited ? spec.timeoutMs : 0);
+    const auto deadline =
+        SteadyClock::now() + std::chrono::milliseconds(limited ? spec.timeoutMs : 0);
     int lateMessages = 0;
-    if (spec.cancel != nullptr)
-        spec.cancel->WakeMe();
+    if (spec.cancel != nullptr) spec.cancel->WakeMe();
     for (;;) {
-        if (spec.cancel != nullptr && spec.cancel->IsCancelled())
-            return WaitEnd::Cancelled;
-        if (condition && condition())
-            return WaitEnd::Condition;
+        if (spec.cancel != nullptr && spec.cancel->IsCancelled()) return WaitEnd::Cancelled;
+        if (condition && condition()) return WaitEnd::Condition;
         if (spec.readerEnded != nullptr && spec.readerEnded->load(std::memory_order_acquire))
             return WaitEnd::ReaderEnded;
         int64_t leftMs = -1;
         if (limited) {
             const auto left = deadline - SteadyClock::now();
-            leftMs = left.count() <= 0 ? 0 : std::chrono::ceil<std::chrono::milliseconds>(left).count();
-            if (leftMs == 0 && ++lateMessages > MaxMessagesAfterDeadline)
-                return WaitEnd::Deadline;
+            leftMs =
+                left.count() <= 0 ? 0 : std::chrono::ceil<std::chrono::milliseconds>(left).count();
+            if (leftMs == 0 && ++lateMessages > MaxMessagesAfterDeadline) return WaitEnd::Deadline;
         }
         MSG msg;
         switch (GetMessageTimeout(&msg, spec.window, 0, 0, leftMs)) {
-        case GetResult::Timeout:
-            return WaitEnd::Deadline;
-        case GetResult::Quit:
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return WaitEnd::Quit;
-        case GetResult::Message:
-            break;
+        case GetResult::Timeout: return WaitEnd::Deadline;
+        case GetResult::Quit: PostQuitMessage(static_cast<int>(msg.wParam)); return WaitEnd::Quit;
+        case GetResult::Message: break;
         }
         if (msg.message == WM_NULL) {
             // A filter window that is gone can bring neither messages nor its timer: the wait
             // would only spin, so it is over, as if its time had run out.
-            if (spec.window != nullptr && !IsWindow(spec.window))
-                return WaitEnd::Deadline;
+            if (spec.window != nullptr && !IsWindow(spec.window)) return WaitEnd::Deadline;
             continue; // toolkit events or a wake: only the conditions need a new look
         }
         if (spec.timerId != 0 && msg.message == WM_TIMER && msg.wParam == spec.timerId &&
             msg.hwnd == (spec.timerWindow != nullptr ? spec.timerWindow : spec.window))
             return WaitEnd::Deadline;
-        if (intercept && intercept(msg))
-            continue;
+        if (intercept && intercept(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessage(&msg);
     }

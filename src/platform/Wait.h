@@ -41,7 +41,8 @@ template <typename Signature> class CallableRef;
 template <typename R, typename... Args> class CallableRef<R(Args...)> {
 public:
     CallableRef() = default;
-    template <typename F, typename = std::enable_if_t<!std::is_same_v<std::decay_t<F>, CallableRef>>>
+    template <typename F,
+              typename = std::enable_if_t<!std::is_same_v<std::decay_t<F>, CallableRef>>>
     CallableRef(const F &callable) // NOLINT: implicit on purpose, for lambdas at the call site
         : object_(&callable), call_([](const void *object, Args... args) -> R {
               return (*static_cast<const F *>(object))(std::forward<Args>(args)...);

@@ -23,13 +23,11 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override {
-        if (event->type() != QEvent::KeyPress)
-            return false;
+        if (event->type() != QEvent::KeyPress) return false;
         auto *widget = qobject_cast<QWidget *>(watched);
         // A pop-up of one of the controls (an open combo box list) is a window of its own and
         // takes Enter and Escape for itself.
-        if (widget == nullptr || widget->window() != &form_)
-            return false;
+        if (widget == nullptr || widget->window() != &form_) return false;
         return formKeyDown_(static_cast<QKeyEvent *>(event)->key());
     }
 
@@ -60,8 +58,7 @@ OptionMessageBox SetOptionMessageBox(OptionMessageBox box) {
 void InstallKeyPreview(QWidget &form, std::function<bool(int key)> formKeyDown) {
     auto *preview = new KeyPreview(form, std::move(formKeyDown)); // owned by the form
     form.installEventFilter(preview);
-    for (QWidget *control : form.findChildren<QWidget *>())
-        control->installEventFilter(preview);
+    for (QWidget *control : form.findChildren<QWidget *>()) control->installEventFilter(preview);
 }
 
 bool HandleDialogKey(int key, const std::function<void()> &ok,
@@ -85,8 +82,7 @@ void CloseWithResult(QDialog &form, int modalResult) {
 void CenterOverOwner(QWidget &form) {
     QWidget *owner =
         form.parentWidget() != nullptr ? form.parentWidget()->window() : toolkit::MainForm();
-    if (owner != nullptr && owner != &form)
-        toolkit::CenterForm(*owner, form);
+    if (owner != nullptr && owner != &form) toolkit::CenterForm(*owner, form);
 }
 
 void LimitEditBytes(QLineEdit &edit, int maxBytes) {

@@ -56,9 +56,7 @@ void TfrmTCPPassword::AccceptButtonClick() {
     CloseWithResult(*this, toolkit::mrOk);
 }
 
-void TfrmTCPPassword::CancelButtonClick() {
-    CloseWithResult(*this, toolkit::mrCancel);
-}
+void TfrmTCPPassword::CancelButtonClick() { CloseWithResult(*this, toolkit::mrCancel); }
 
 void TfrmTCPPassword::FormShow() {
     CenterOverOwner(*this);
@@ -72,8 +70,7 @@ bool TfrmTCPPassword::FormKeyDown(int key) {
 
 void TfrmTCPPassword::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
-        FormShow();
+    if (!event->spontaneous()) FormShow();
 }
 
 PassphraseCallback WindowPassphraseCallback() {

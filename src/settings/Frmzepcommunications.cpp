@@ -71,8 +71,7 @@ DiscoveryDialogRunner &DiscoveryRunner() {
 // What the COM number stands for on this machine, and whether that device is there right now.
 QString DeviceHint(int comPort) {
     const std::string device = platform::MapComPort(comPort);
-    if (device.empty())
-        return {};
+    if (device.empty()) return {};
     QString state;
     if (std::string_view(device).starts_with("rfc2217://")) {
         state = QStringLiteral("network port");
@@ -96,9 +95,7 @@ QLineEdit *LimitedEdit(int maxBytes, QWidget *parent) {
     return edit;
 }
 
-QString Text(const char *field) {
-    return QString::fromUtf8(field);
-}
+QString Text(const char *field) { return QString::fromUtf8(field); }
 
 } // namespace
 
@@ -178,12 +175,10 @@ QWidget *TfrmCommunications::CreateBaudRates() {
     cboBaudRate = new QComboBox(gboxBaudRates);
     cboBaudRate->setEditable(true);
     cboBaudRate->setInsertPolicy(QComboBox::NoInsert); // typing a rate does not grow the list
-    for (const char *rate : BaudRates)
-        cboBaudRate->addItem(QString::fromLatin1(rate));
+    for (const char *rate : BaudRates) cboBaudRate->addItem(QString::fromLatin1(rate));
     lblBaudRate = BuddyLabel(QStringLiteral("&Debug Baud Rate"), cboBaudRate, gboxBaudRates);
     cboMaxBaud = new QComboBox(gboxBaudRates);
-    for (const char *rate : MaxBaudRates)
-        cboMaxBaud->addItem(QString::fromLatin1(rate));
+    for (const char *rate : MaxBaudRates) cboMaxBaud->addItem(QString::fromLatin1(rate));
     lblMaxBaud = BuddyLabel(QStringLiteral("&Max Download Baud Rate"), cboMaxBaud, gboxBaudRates);
     cbDisableBaud = new QCheckBox(QStringLiteral("Disable Baud &Negotiation"), gboxBaudRates);
 
@@ -290,8 +285,7 @@ void TfrmCommunications::ConnectHandlers() {
     // toggled rather than clicked: a radio checked by the arrow keys switches the mode too.
     auto onChecked = [this](QRadioButton *radio, void (TfrmCommunications::*handler)()) {
         connect(radio, &QRadioButton::toggled, this, [this, handler](bool checked) {
-            if (checked)
-                (this->*handler)();
+            if (checked) (this->*handler)();
         });
     };
     onChecked(rdbUseSerial, &TfrmCommunications::rdbUseSerialClick);
@@ -346,8 +340,7 @@ void TfrmCommunications::LoadFromEnvironment() {
 
 void TfrmCommunications::SetTcpMode(bool on) {
     for (QWidget *panel : {pnlCorvixSys, pnlCorvixLink})
-        for (QWidget *control : panel->findChildren<QWidget *>())
-            control->setEnabled(on);
+        for (QWidget *control : panel->findChildren<QWidget *>()) control->setEnabled(on);
     btnDiscover->setEnabled(on && DiscoveryRunner());
     if (Env().LoadThroughCorvixSys != 0) {
         rdbCorvixSys->setChecked(true);
@@ -375,13 +368,9 @@ void TfrmCommunications::rdbUseTCPClick() {
     SetTcpMode(true);
 }
 
-void TfrmCommunications::rdbCorvixSysClick() {
-    TcpPanels->setCurrentWidget(pnlCorvixSys);
-}
+void TfrmCommunications::rdbCorvixSysClick() { TcpPanels->setCurrentWidget(pnlCorvixSys); }
 
-void TfrmCommunications::rdbCorvixLinkClick() {
-    TcpPanels->setCurrentWidget(pnlCorvixLink);
-}
+void TfrmCommunications::rdbCorvixLinkClick() { TcpPanels->setCurrentWidget(pnlCorvixLink); }
 
 void TfrmCommunications::cboCommPortChange() {
     const int index = cboCommPort->currentIndex();
@@ -389,11 +378,9 @@ void TfrmCommunications::cboCommPortChange() {
 }
 
 void TfrmCommunications::btnDiscoverClick() {
-    if (!DiscoveryRunner())
-        return;
+    if (!DiscoveryRunner()) return;
     DiscoveredDevice device;
-    if (!DiscoveryRunner()(this, device))
-        return;
+    if (!DiscoveryRunner()(this, device)) return;
     edtCorvixLinkAddress->setText(QString::fromStdString(device.Address));
     edtCorvixLinkName->setText(QString::fromStdString(device.Name));
     edtCorvixLinkPort->setText(QString::fromStdString(device.ControlPort));
@@ -423,8 +410,7 @@ bool TfrmCommunications::ApplySerial() {
     comm.DisableBaudNegotiation = cbDisableBaud->isChecked() ? 1 : 0;
     bool isNumber = false;
     const int maxBaud = cboMaxBaud->currentText().toInt(&isNumber, 10);
-    if (isNumber)
-        comm.MaxNegotiatedBaud = maxBaud;
+    if (isNumber) comm.MaxNegotiatedBaud = maxBaud;
     SetUsbSerialDelay(chkUseUSBConverter->isChecked() ? 1 : 0, usbConverterDelay_);
     return true;
 }
@@ -477,17 +463,11 @@ void TfrmCommunications::btnOKClick() {
     }
 }
 
-void TfrmCommunications::btnCancelClick() {
-    CloseWithResult(*this, toolkit::mrCancel);
-}
+void TfrmCommunications::btnCancelClick() { CloseWithResult(*this, toolkit::mrCancel); }
 
-void TfrmCommunications::btnHelpClick() {
-    toolkit::HelpContext(HelpTopic);
-}
+void TfrmCommunications::btnHelpClick() { toolkit::HelpContext(HelpTopic); }
 
-void TfrmCommunications::FormShow() {
-    CenterOverOwner(*this);
-}
+void TfrmCommunications::FormShow() { CenterOverOwner(*this); }
 
 bool TfrmCommunications::FormKeyDown(int key) {
     return HandleDialogKey(
@@ -496,8 +476,7 @@ bool TfrmCommunications::FormKeyDown(int key) {
 
 void TfrmCommunications::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
-        FormShow();
+    if (!event->spontaneous()) FormShow();
 }
 
 int ShowCommunicationsDialog(QWidget *owner) {

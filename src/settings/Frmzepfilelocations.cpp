@@ -97,21 +97,14 @@ QLineEdit *TfrmFileLocations::AddRow(int row, const QString &caption, QLabel *&l
 void TfrmFileLocations::Browse(QLineEdit *edit, const QString &filter) {
     dlgOpenFile->Filter = filter;
     dlgOpenFile->FileName.clear();
-    if (dlgOpenFile->Execute())
-        SetPath(edit, dlgOpenFile->FileName);
+    if (dlgOpenFile->Execute()) SetPath(edit, dlgOpenFile->FileName);
 }
 
-void TfrmFileLocations::btnColdLoaderBrowseClick() {
-    Browse(edtColdLoader, BinaryFilter);
-}
+void TfrmFileLocations::btnColdLoaderBrowseClick() { Browse(edtColdLoader, BinaryFilter); }
 
-void TfrmFileLocations::btnPilotBIOSBrowseClick() {
-    Browse(edtPilotBIOS, BinaryFilter);
-}
+void TfrmFileLocations::btnPilotBIOSBrowseClick() { Browse(edtPilotBIOS, BinaryFilter); }
 
-void TfrmFileLocations::btnFlashIniBrowseClick() {
-    Browse(edtFlashIni, FlashTableFilter);
-}
+void TfrmFileLocations::btnFlashIniBrowseClick() { Browse(edtFlashIni, FlashTableFilter); }
 
 void TfrmFileLocations::btnOKClick() {
     const struct {
@@ -134,17 +127,11 @@ void TfrmFileLocations::btnOKClick() {
     CloseWithResult(*this, toolkit::mrOk);
 }
 
-void TfrmFileLocations::btnCancelClick() {
-    CloseWithResult(*this, toolkit::mrCancel);
-}
+void TfrmFileLocations::btnCancelClick() { CloseWithResult(*this, toolkit::mrCancel); }
 
-void TfrmFileLocations::btnHelpClick() {
-    toolkit::HelpContext(HelpTopic);
-}
+void TfrmFileLocations::btnHelpClick() { toolkit::HelpContext(HelpTopic); }
 
-void TfrmFileLocations::FormShow() {
-    CenterOverOwner(*this);
-}
+void TfrmFileLocations::FormShow() { CenterOverOwner(*this); }
 
 bool TfrmFileLocations::FormKeyDown(int key) {
     return HandleDialogKey(
@@ -153,8 +140,7 @@ bool TfrmFileLocations::FormKeyDown(int key) {
 
 void TfrmFileLocations::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
-        FormShow();
+    if (!event->spontaneous()) FormShow();
 }
 
 int ShowFileLocationsDialog(QWidget *owner) {

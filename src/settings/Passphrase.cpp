@@ -27,8 +27,7 @@ PassphraseKey &LastKey() {
 void WriteAll(int fd, std::string_view text) {
     while (!text.empty()) {
         const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0 && errno == EINTR)
-            continue;
+        if (written < 0 && errno == EINTR) continue;
         if (written <= 0)
             return; // a prompt that cannot be shown does not stop the user from typing
         text.remove_prefix(static_cast<size_t>(written));
@@ -39,16 +38,14 @@ void WriteAll(int fd, std::string_view text) {
 class EchoOff {
 public:
     explicit EchoOff(int fd) : fd_(fd) {
-        if (::tcgetattr(fd_, &saved_) != 0)
-            return;
+        if (::tcgetattr(fd_, &saved_) != 0) return;
         termios quiet = saved_;
         quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHOE | ECHOK | ECHONL));
         // TCSANOW, not TCSAFLUSH: a passphrase typed ahead of the prompt must not be thrown away.
         active_ = ::tcsetattr(fd_, TCSANOW, &quiet) == 0;
     }
     ~EchoOff() {
-        if (active_)
-            ::tcsetattr(fd_, TCSANOW, &saved_);
+        if (active_) ::tcsetattr(fd_, TCSANOW, &saved_);
     }
     EchoOff(const EchoOff &) = delete;
     EchoOff &operator=(const EchoOff &) = delete;
@@ -63,8 +60,7 @@ class FileDescriptor {
 public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
+        if (fd_ >= 0) ::close(fd_);
     }
     FileDescriptor(const FileDescriptor &) = delete;
     FileDescriptor &operator=(const FileDescriptor &) = delete;
@@ -79,15 +75,11 @@ std::string ReadLine(int fd) {
     char c = 0;
     for (;;) {
         const ssize_t got = ::read(fd, &c, 1);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0 || c == '\n')
-            break;
-        if (line.size() < MaxLineKept)
-            line.push_back(c);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0 || c == '\n') break;
+        if (line.size() < MaxLineKept) line.push_back(c);
     }
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
 }
 
@@ -120,18 +112,14 @@ void StoreInBuffer(PassphraseBuffer &buffer, std::string_view text) {
 }
 
 std::string_view LimitPassphrase(std::string_view text) {
-    if (text.size() <= MaxPassphraseLength)
-        return text;
+    if (text.size() <= MaxPassphraseLength) return text;
     size_t cut = MaxPassphraseLength;
     // Never keep half of a character: back up to the start of the one that would be split.
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-        --cut;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
     return text.substr(0, cut);
 }
 
-PassphraseKey LastPassphraseKey() {
-    return LastKey();
-}
+PassphraseKey LastPassphraseKey() { return LastKey(); }
 
 PassphraseCallback MakePassphraseCallback(std::function<void(PassphraseBuffer &)> ask) {
     return [ask = std::move(ask)] {

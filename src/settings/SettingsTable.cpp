@@ -99,8 +99,9 @@ std::string NewlineOf(const Environment &env) { return EncodeNewline(env.Comm.Co
 constexpr Setting NumberRow(const char *name, int32_t defaultNumber,
                             void (*store)(Environment &, uint32_t),
                             uint32_t (*get)(const Environment &), bool saved = true) {
-    return Setting{CommunicationsKey, name, SettingKind::Number, saved, defaultNumber, nullptr,
-                   store, get, nullptr, nullptr};
+    return Setting{
+        CommunicationsKey, name,   SettingKind::Number, saved, defaultNumber, nullptr, store, get,
+        nullptr,           nullptr};
 }
 
 template <int32_t CommOptions::*Field> constexpr Setting CommInt(const char *name, int32_t def) {
@@ -120,7 +121,8 @@ constexpr Setting LogSwitch(const char *name, int32_t def) {
 constexpr Setting TextRow(const char *key, const char *name, const char *defaultText,
                           void (*store)(Environment &, const std::string &),
                           std::string (*get)(const Environment &), bool saved = true) {
-    return Setting{key, name, SettingKind::Text, saved, 0, defaultText, nullptr, nullptr, store, get};
+    return Setting{key,         name,    SettingKind::Text, saved, 0,
+                   defaultText, nullptr, nullptr,           store, get};
 }
 
 template <auto Field> constexpr Setting CommText(const char *name, const char *def = "") {
@@ -182,8 +184,8 @@ const std::array<Setting, 42> Communications = {
     LogSwitch<&L::LogNonPacketReads>("Log Non-packet Reads", 1),
     LogSwitch<&L::LogPacketData>("Log Packet Data", 1),
     TextRow(CommunicationsKey, "Discovery Broadcast Address", "255.255.255.255",
-            &StoreEnvText<&E::DiscoveryBroadcastAddress>,
-            &EnvTextOf<&E::DiscoveryBroadcastAddress>, false),
+            &StoreEnvText<&E::DiscoveryBroadcastAddress>, &EnvTextOf<&E::DiscoveryBroadcastAddress>,
+            false),
 };
 
 const std::array<Setting, 3> FileLocations = {
@@ -208,8 +210,7 @@ std::string DisplayText(const Setting &setting, const Environment &env) {
 bool ParseNumber(const std::string &text, uint32_t &number) {
     std::string_view digits = text;
     bool negative = !digits.empty() && digits.front() == '-';
-    if (negative)
-        digits.remove_prefix(1);
+    if (negative) digits.remove_prefix(1);
     int base = 10;
     if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
         digits.remove_prefix(2);
@@ -217,10 +218,8 @@ bool ParseNumber(const std::string &text, uint32_t &number) {
     }
     uint64_t magnitude = 0;
     auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, base);
-    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size())
-        return false;
-    if (negative ? magnitude > 0x80000000u : magnitude > 0xFFFFFFFFu)
-        return false;
+    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) return false;
+    if (negative ? magnitude > 0x80000000u : magnitude > 0xFFFFFFFFu) return false;
     number = static_cast<uint32_t>(negative ? 0u - magnitude : magnitude);
     return true;
 }
@@ -234,8 +233,7 @@ std::span<const Setting> FileLocationSettings() { return FileLocations; }
 const Setting *FindSetting(std::string_view name) {
     for (auto table : {CommunicationsSettings(), FileLocationSettings()})
         for (const Setting &setting : table)
-            if (platform::SameRegistryName(setting.Name, name))
-                return &setting;
+            if (platform::SameRegistryName(setting.Name, name)) return &setting;
     return nullptr;
 }
 

@@ -14,7 +14,7 @@
 namespace platform {
 class RegKey;
 struct RegValue;
-}
+} // namespace platform
 
 enum class SettingKind { Number, Text };
 

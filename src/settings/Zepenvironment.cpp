@@ -24,8 +24,7 @@ bool IsExistingFile(const std::string &path) {
 // show where the file was expected.
 std::string FirstExisting(std::initializer_list<std::string> candidates) {
     for (const std::string &candidate : candidates)
-        if (IsExistingFile(candidate))
-            return candidate;
+        if (IsExistingFile(candidate)) return candidate;
     return *candidates.begin();
 }
 
@@ -42,8 +41,7 @@ std::string CurrentFolder() {
 
 void ReadCommunications(Environment &env) {
     platform::RegKey key(env.KeyPath + CommunicationsKey);
-    for (const Setting &setting : CommunicationsSettings())
-        ReadSetting(setting, key, env);
+    for (const Setting &setting : CommunicationsSettings()) ReadSetting(setting, key, env);
 }
 
 void ReadRecentFiles(Environment &env) {
@@ -68,8 +66,8 @@ void ReadFileLocations(Environment &env) {
     const std::string parent = ParentFolderOf(program);
     std::span<const Setting> rows = FileLocationSettings();
     if (!ReadSetting(rows[0], key, env))
-        env.ColdLoaderFile = FirstExisting(
-            {program + "coldload.bin", program + "bios/coldload.bin", parent + "bios/coldload.bin"});
+        env.ColdLoaderFile = FirstExisting({program + "coldload.bin", program + "bios/coldload.bin",
+                                            parent + "bios/coldload.bin"});
     if (!ReadSetting(rows[1], key, env))
         env.PilotBiosFile = FirstExisting(
             {program + "pilot.bin", program + "bios/pilot.bin", parent + "bios/pilot.bin"});
@@ -96,8 +94,7 @@ void RememberLoadedValues(const Environment &env) {
     loaded.rows.clear();
     for (auto rows : {CommunicationsSettings(), FileLocationSettings()})
         for (const Setting &setting : rows)
-            if (setting.SavedAtExit)
-                loaded.rows[&setting] = SettingValue(setting, env);
+            if (setting.SavedAtExit) loaded.rows[&setting] = SettingValue(setting, env);
     loaded.recentFiles = env.RecentFiles;
     loaded.valid = true;
 }
@@ -105,16 +102,14 @@ void RememberLoadedValues(const Environment &env) {
 platform::RegMerge MergeOf(const Setting &setting, const platform::RegValue &now) {
     const LoadedValues &loaded = Loaded();
     auto it = loaded.rows.find(&setting);
-    if (!loaded.valid || it == loaded.rows.end())
-        return platform::RegMerge::Changed;
+    if (!loaded.valid || it == loaded.rows.end()) return platform::RegMerge::Changed;
     bool same = it->second.type == now.type && it->second.data == now.data;
     return same ? platform::RegMerge::Unchanged : platform::RegMerge::Changed;
 }
 
 void AddRows(platform::RegBatch &batch, std::span<const Setting> rows, const Environment &env) {
     for (const Setting &setting : rows) {
-        if (!setting.SavedAtExit)
-            continue;
+        if (!setting.SavedAtExit) continue;
         platform::RegValue value = SettingValue(setting, env);
         platform::RegMerge merge = MergeOf(setting, value);
         batch.Set(env.KeyPath + setting.Key, std::move(value), merge);
@@ -180,8 +175,7 @@ std::string ProgramFolderOf(const std::string &programPath) {
     if (path.find('/') == std::string::npos)
         path = ExecutablePath(); // started through PATH: argument 0 names no folder
     size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return std::string();
+    if (slash == std::string::npos) return std::string();
     std::string folder = path.substr(0, slash + 1);
     if (folder.front() != '/') {
         // Relative to where we started: fix it now, before anything changes the current folder.
@@ -194,10 +188,10 @@ std::string ProgramFolderOf(const std::string &programPath) {
 
 std::string ParentFolderOf(const std::string &folder) {
     std::string_view trimmed = folder;
-    if (!trimmed.empty() && trimmed.back() == '/')
-        trimmed.remove_suffix(1);
+    if (!trimmed.empty() && trimmed.back() == '/') trimmed.remove_suffix(1);
     size_t slash = trimmed.rfind('/');
-    return slash == std::string_view::npos ? std::string() : std::string(trimmed.substr(0, slash + 1));
+    return slash == std::string_view::npos ? std::string()
+                                           : std::string(trimmed.substr(0, slash + 1));
 }
 
 void LoadSettings(const std::string &programPath) {

@@ -10,17 +10,17 @@
 #include <vector>
 
 struct Environment {
-    CommOptions Comm;               // zero-filled, then loaded
-    int32_t ColdloadBaudRate = 0;   // "Coldload Baud Rate"
-    int32_t PilotBiosBaudRate = 0;  // "Pilot Bios Baud Rate"
-    int32_t BiosBaudRate = 0;       // "Bios Baud Rate"
-    uint8_t LoadThroughCorvixSys = 0; // "Load through CorvixSys"
-    std::string ColdLoaderFile;     // "File Locations" / "ColdLoader"
-    std::string PilotBiosFile;      // "File Locations" / "PilotBIOS"
-    std::string FlashTableFile;     // "File Locations" / "Flash table"
+    CommOptions Comm;                     // zero-filled, then loaded
+    int32_t ColdloadBaudRate = 0;         // "Coldload Baud Rate"
+    int32_t PilotBiosBaudRate = 0;        // "Pilot Bios Baud Rate"
+    int32_t BiosBaudRate = 0;             // "Bios Baud Rate"
+    uint8_t LoadThroughCorvixSys = 0;     // "Load through CorvixSys"
+    std::string ColdLoaderFile;           // "File Locations" / "ColdLoader"
+    std::string PilotBiosFile;            // "File Locations" / "PilotBIOS"
+    std::string FlashTableFile;           // "File Locations" / "Flash table"
     std::vector<std::string> RecentFiles; // most recent first, at most MaxRecentFiles
-    std::string ProgramFolder;      // folder of the running program, ending in '/'
-    std::string KeyPath;            // "Software\\Vexlon\\ZEP\\3.02\\"
+    std::string ProgramFolder;            // folder of the running program, ending in '/'
+    std::string KeyPath;                  // "Software\\Vexlon\\ZEP\\3.02\\"
     // "Discovery Broadcast Address" of "Communications": where discovery requests go. Read at
     // start-up and never written, so tests and labs can pin discovery to one network.
     std::string DiscoveryBroadcastAddress;

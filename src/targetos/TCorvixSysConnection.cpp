@@ -78,12 +78,10 @@ void TCorvixSysConnection::CheckTexts(bool targetMode) const {
     // is built in the line buffer the same way. A text that cannot fit is refused with the code
     // of the step it belongs to, before a connect that could only fail there.
     const auto expected = [&](const char *text, size_t extra, int32_t code) {
-        if (std::strlen(text) + extra >= ReceiveBufferSize)
-            throw xConnectionErr(code);
+        if (std::strlen(text) + extra >= ReceiveBufferSize) throw xConnectionErr(code);
     };
     const auto sent = [&](std::string_view text, int32_t code) {
-        if (text.size() + newline >= LineBufferSize)
-            throw xConnectionErr(code);
+        if (text.size() + newline >= LineBufferSize) throw xConnectionErr(code);
     };
     expected(settings_.ConsoleGreetingMessage, newline, ConsoleCode::Greeting);
     expected(settings_.ConsoleUserNamePrompt, 0, ConsoleCode::UserNamePrompt);
@@ -110,7 +108,8 @@ void TCorvixSysConnection::OpenSession() {
     const ConnectCodes codes{ConsoleCode::Refused, ConsoleCode::NoConnection};
     // A quit ends the program: the console must not look logged in (and a start must not look
     // done) when it was never reached.
-    if (OpenStream(settings_.CorvixSysAddress, settings_.CorvixSysTcpPort, codes) == ConnectOutcome::Quit)
+    if (OpenStream(settings_.CorvixSysAddress, settings_.CorvixSysTcpPort, codes) ==
+        ConnectOutcome::Quit)
         throw xConnectionErr(ConnCode::QuitDuringWait);
     // The login reads on this thread, woken by the socket's notifications; a peer that closes
     // is reported too, so that it ends the wait at once instead of at its time-out.
@@ -150,7 +149,8 @@ void TCorvixSysConnection::ReadLoginReply() {
         const std::string_view reply = Received(loggedLength);
         if (bad.find(reply) != std::string_view::npos)
             throw xConnectionErr(ConsoleCode::LoginRefused);
-        if (reply.substr(0, loggedIn.size()) != loggedIn || reply.substr(loggedIn.size()) != newline)
+        if (reply.substr(0, loggedIn.size()) != loggedIn ||
+            reply.substr(loggedIn.size()) != newline)
             throw xConnectionErr(ConsoleCode::LoggedIn);
         return;
     }
@@ -164,8 +164,7 @@ void TCorvixSysConnection::ReadLoginReply() {
     char expected[ReceiveBufferSize] = {};
     std::memcpy(expected, loggedIn.data(), loggedIn.size());
     std::memcpy(expected + loggedIn.size(), newline.data(), newline.size());
-    if (head != std::string_view(expected, badLength))
-        throw xConnectionErr(ConsoleCode::LoggedIn);
+    if (head != std::string_view(expected, badLength)) throw xConnectionErr(ConsoleCode::LoggedIn);
     const size_t rest = loggedLength - badLength;
     ReceiveExactly(rest);
     if (Received(rest) != std::string_view(expected + badLength, rest))
@@ -181,10 +180,8 @@ void TCorvixSysConnection::ReceiveExactly(size_t n) {
     size_t got = 0;
     bool failed = false;
     const auto take = [&](const MSG &msg) {
-        if (msg.message != UM_CONSOLE_READ || msg.hwnd != Window())
-            return false;
-        if (failed || got >= n)
-            return true; // a late notification; the next receive takes its data
+        if (msg.message != UM_CONSOLE_READ || msg.hwnd != Window()) return false;
+        if (failed || got >= n) return true; // a late notification; the next receive takes its data
         if (SelectError(msg.lParam) != 0) {
             failed = true;
             return true;
@@ -198,22 +195,20 @@ void TCorvixSysConnection::ReceiveExactly(size_t n) {
             got += static_cast<size_t>(read.count);
         return true;
     };
-    if (n == 0)
-        return;
+    if (n == 0) return;
     WaitSpec spec;
     spec.timerWindow = Window();
     spec.timerId = ConnectTimerId;
     ScopedTimer timer(Window(), ConnectTimerId, ConnectWait());
-    const WaitEnd end = Wait(spec, [&] { return failed || got >= n; }, take);
-    if (end != WaitEnd::Condition || failed)
-        throw xConnectionErr(ConsoleCode::Receive);
+    const WaitEnd end = Wait(
+        spec, [&] { return failed || got >= n; }, take);
+    if (end != WaitEnd::Condition || failed) throw xConnectionErr(ConsoleCode::Receive);
 }
 
 void TCorvixSysConnection::Expect(std::string_view text, int32_t code) {
     ReceiveExactly(text.size());
     // Byte for byte and case-sensitive; a zero byte from the console never matches a text.
-    if (Received(text.size()) != text)
-        throw xConnectionErr(code);
+    if (Received(text.size()) != text) throw xConnectionErr(code);
 }
 
 void TCorvixSysConnection::ExpectLine(std::string_view text, int32_t code) {
@@ -228,8 +223,7 @@ void TCorvixSysConnection::ExpectLine(std::string_view text, int32_t code) {
 void TCorvixSysConnection::SendLine(std::string_view text, int32_t code) {
     const std::string_view newline = Newline();
     const size_t n = text.size() + newline.size();
-    if (n >= sizeof line_)
-        throw xConnectionErr(code);
+    if (n >= sizeof line_) throw xConnectionErr(code);
     std::memcpy(line_, text.data(), text.size());
     std::memcpy(line_ + text.size(), newline.data(), newline.size());
     line_[n] = '\0';

@@ -23,8 +23,7 @@ constexpr size_t DigestPiece = 4096;
 
 UserProgramFile::UserProgramFile(const std::string &path) : file_(OpenForReading(path)) {
     // Unreadable the way a program image is: the same message as on the bootstrap road.
-    if (!file_)
-        throw TargetCommException(LoaderErrorProgramOpen);
+    if (!file_) throw TargetCommException(LoaderErrorProgramOpen);
     if (std::fread(header_.data(), 1, header_.size(), file_.get()) != header_.size())
         throw TargetCommException(LoaderErrorUserProgramFormat);
     total_ = LittleEndian32(header_.data() + TotalOffset);
@@ -37,8 +36,7 @@ void UserProgramFile::ReadExactly(uint8_t *data, size_t count) {
 }
 
 bool UserProgramFile::NextRecord(UplRecord &record) {
-    if (consumed_ >= total_)
-        return false;
+    if (consumed_ >= total_) return false;
     uint8_t head[UplRecordHeaderSize];
     ReadExactly(head, sizeof head);
     record.address = LittleEndian32(head);
@@ -96,8 +94,7 @@ void SendUserProgram(UserProgramFile &file, const UplProgressCallback &progress,
     UplRecord record;
     for (;;) {
         pump();
-        if (!file.NextRecord(record))
-            return;
+        if (!file.NextRecord(record)) return;
         file.ReadData(record, data);
         const uint32_t size = record.DataLength();
         uint32_t offset = 0;
@@ -106,8 +103,7 @@ void SendUserProgram(UserProgramFile &file, const UplProgressCallback &progress,
             progress(UplBlockSize);
             writeBlock(record.address + offset, UplBlockSize, data.data() + offset);
         }
-        if (offset == size)
-            continue;
+        if (offset == size) continue;
         // The last piece goes as a whole block; the board takes the zero bytes behind it.
         std::memset(block, 0, sizeof block);
         std::memcpy(block, data.data() + offset, size - offset);

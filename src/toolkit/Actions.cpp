@@ -27,13 +27,11 @@ TAction::TAction(const QString &caption, QObject *parent) : QAction(caption, par
 }
 
 void TAction::Execute() {
-    if (OnExecute)
-        OnExecute();
+    if (OnExecute) OnExecute();
 }
 
 void TAction::Update() {
-    if (OnUpdate)
-        OnUpdate();
+    if (OnUpdate) OnUpdate();
 }
 
 TActionList::TActionList(QObject *parent) : QObject(parent) { LiveLists().push_back(this); }
@@ -47,15 +45,13 @@ TAction *TActionList::Add(const QString &caption) {
 }
 
 void TActionList::UpdateAll() {
-    for (TAction *action : actions_)
-        action->Update();
+    for (TAction *action : actions_) action->Update();
 }
 
 void TActionList::UpdateBeforeShowing(QMenu *menu) {
     connect(menu, &QMenu::aboutToShow, this, [this, menu] {
         for (TAction *action : actions_)
-            if (menu->actions().contains(action))
-                action->Update();
+            if (menu->actions().contains(action)) action->Update();
     });
 }
 

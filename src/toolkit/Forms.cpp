@@ -18,10 +18,8 @@ namespace {
 constexpr const char *ModalResultProperty = "tarnwickModalResult";
 
 int ResultOfDialogCode(int code) {
-    if (code == QDialog::Accepted)
-        return mrOk;
-    if (code == QDialog::Rejected)
-        return mrCancel;
+    if (code == QDialog::Accepted) return mrOk;
+    if (code == QDialog::Rejected) return mrCancel;
     return code;
 }
 
@@ -31,11 +29,9 @@ class DialogResultLink {
 public:
     explicit DialogResultLink(QWidget *form) {
         auto *dialog = qobject_cast<QDialog *>(form);
-        if (dialog == nullptr)
-            return;
+        if (dialog == nullptr) return;
         connection_ = QObject::connect(dialog, &QDialog::finished, dialog, [dialog](int code) {
-            if (GetModalResult(dialog) == mrNone)
-                SetModalResult(dialog, ResultOfDialogCode(code));
+            if (GetModalResult(dialog) == mrNone) SetModalResult(dialog, ResultOfDialogCode(code));
         });
     }
     ~DialogResultLink() { QObject::disconnect(connection_); }
@@ -49,8 +45,7 @@ private:
 } // namespace
 
 void SetModalResult(QWidget *form, int result) {
-    if (form != nullptr)
-        form->setProperty(ModalResultProperty, result);
+    if (form != nullptr) form->setProperty(ModalResultProperty, result);
 }
 
 int GetModalResult(const QWidget *form) {
@@ -61,8 +56,7 @@ int ShowModal(QWidget *form) {
     InstallNativePump();
     QPointer<QWidget> guard(form);
     SetModalResult(form, mrNone);
-    if (!form->isWindow())
-        form->setWindowFlag(Qt::Window, true);
+    if (!form->isWindow()) form->setWindowFlag(Qt::Window, true);
     // The whole application waits on a modal form, as the rest of the program expects: a load
     // that is running must not see a second command started from the main window.
     form->setWindowModality(Qt::ApplicationModal);
@@ -73,11 +67,9 @@ int ShowModal(QWidget *form) {
 
     int result = mrNone;
     const auto ended = [&] {
-        if (guard.isNull())
-            return true;
+        if (guard.isNull()) return true;
         result = GetModalResult(form);
-        if (result != mrNone)
-            return true;
+        if (result != mrNone) return true;
         if (!form->isVisible()) {
             result = mrCancel;
             return true;
@@ -87,8 +79,7 @@ int ShowModal(QWidget *form) {
     // A quit ends the form as a cancel; the wait has posted it again for the loop outside.
     if (platform::PumpUntil(platform::WaitSpec{}, ended) == platform::WaitEnd::Quit)
         result = mrCancel;
-    if (guard.isNull())
-        return mrCancel;
+    if (guard.isNull()) return mrCancel;
     if (!guard.isNull()) {
         SetModalResult(form, result);
         form->hide();
@@ -97,8 +88,7 @@ int ShowModal(QWidget *form) {
 }
 
 void ShowMessageBox(const QString &caption, const QString &text, QWidget *parent) {
-    if (parent == nullptr)
-        parent = QApplication::activeWindow();
+    if (parent == nullptr) parent = QApplication::activeWindow();
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
     // Texts carry file names and device replies: never let Qt read them as markup.
     box.setTextFormat(Qt::PlainText);

@@ -16,33 +16,26 @@ HelpOpener helpOpener = OpenInBrowser; // UI thread only
 
 QString HelpPagePath() {
     const QString helpFile = ApplicationHelpFile();
-    if (helpFile.isEmpty())
-        return {};
-    return QDir::current().absoluteFilePath(QStringLiteral("docs/") +
-                                            QFileInfo(helpFile).completeBaseName() +
-                                            QStringLiteral(".html"));
+    if (helpFile.isEmpty()) return {};
+    return QDir::current().absoluteFilePath(
+        QStringLiteral("docs/") + QFileInfo(helpFile).completeBaseName() + QStringLiteral(".html"));
 }
 
 } // namespace
 
 QUrl HelpUrl(unsigned command, uintptr_t data) {
-    if (command != HELP_FINDER && command != HELP_CONTEXT)
-        return {};
+    if (command != HELP_FINDER && command != HELP_CONTEXT) return {};
     const QString path = HelpPagePath();
-    if (path.isEmpty())
-        return {};
+    if (path.isEmpty()) return {};
     QUrl url = QUrl::fromLocalFile(path);
-    if (command == HELP_CONTEXT)
-        url.setFragment(QStringLiteral("topic%1").arg(data));
+    if (command == HELP_CONTEXT) url.setFragment(QStringLiteral("topic%1").arg(data));
     return url;
 }
 
 bool HelpCommand(unsigned command, uintptr_t data) {
-    if (command == HELP_QUIT)
-        return true; // the browser keeps its own windows
+    if (command == HELP_QUIT) return true; // the browser keeps its own windows
     const QUrl url = HelpUrl(command, data);
-    if (url.isEmpty())
-        return false;
+    if (url.isEmpty()) return false;
     if (!QFileInfo::exists(url.toLocalFile())) {
         ShowMessageBox(ApplicationTitle(),
                        QStringLiteral("Cannot find the help file %1.").arg(url.toLocalFile()));

@@ -75,8 +75,7 @@ void PumpObject::Wake() {
 }
 
 void PumpObject::customEvent(QEvent *event) {
-    if (event->type() != WakeEventType)
-        return QObject::customEvent(event);
+    if (event->type() != WakeEventType) return QObject::customEvent(event);
     // Cleared first: a send arriving while we service the others must post a new wake event.
     wakePosted_.store(false);
     platform::ServiceSentMessages();
@@ -85,36 +84,30 @@ void PumpObject::customEvent(QEvent *event) {
 bool PumpWait(int timeoutMs) {
     PumpObject *self = pump; // only this thread changes it
     QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance();
-    if (self == nullptr || dispatcher == nullptr)
-        return false;
-    if (timeoutMs == 0)
-        return dispatcher->processEvents(QEventLoop::AllEvents);
-    if (timeoutMs > 0)
-        self->ArmTimeout(timeoutMs);
-    const bool processed = dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    if (self == nullptr || dispatcher == nullptr) return false;
+    if (timeoutMs == 0) return dispatcher->processEvents(QEventLoop::AllEvents);
+    if (timeoutMs > 0) self->ArmTimeout(timeoutMs);
+    const bool processed =
+        dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     // The pump may have been destroyed by what the events did (the application object ending).
     std::lock_guard lock(pumpMutex);
-    if (pump != nullptr)
-        pump->DisarmTimeout();
+    if (pump != nullptr) pump->DisarmTimeout();
     return processed;
 }
 
 void PumpWake() {
     std::lock_guard lock(pumpMutex);
-    if (pump != nullptr)
-        pump->Wake();
+    if (pump != nullptr) pump->Wake();
 }
 
 } // namespace
 
 void InstallNativePump() {
     QCoreApplication *app = QCoreApplication::instance();
-    if (app == nullptr)
-        return;
+    if (app == nullptr) return;
     {
         std::lock_guard lock(pumpMutex);
-        if (pump != nullptr)
-            return;
+        if (pump != nullptr) return;
     }
     new PumpObject(app); // owned by the application object, which destroys it last
 }
@@ -124,8 +117,7 @@ bool HandleMessage(platform::MSG &msg) {
     if (!platform::PeekMessage(&msg, nullptr, 0, 0, platform::PM_NOREMOVE) ||
         msg.message == platform::WM_NULL)
         UpdateActions();
-    if (!platform::GetMessage(&msg, nullptr, 0, 0))
-        return false;
+    if (!platform::GetMessage(&msg, nullptr, 0, 0)) return false;
     if (msg.message != platform::WM_NULL) {
         platform::TranslateMessage(&msg);
         platform::DispatchMessage(&msg);

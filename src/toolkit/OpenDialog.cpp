@@ -24,17 +24,16 @@ QString CaseInsensitivePattern(const QString &pattern) {
 }
 
 bool RunFileDialog(TOpenDialog &dialog) {
-    QFileDialog fileDialog(dialog.Owner(), dialog.Title.isEmpty() ? QStringLiteral("Open") : dialog.Title,
+    QFileDialog fileDialog(dialog.Owner(),
+                           dialog.Title.isEmpty() ? QStringLiteral("Open") : dialog.Title,
                            dialog.InitialDir);
     fileDialog.setOption(QFileDialog::DontUseNativeDialog); // a native one would bypass our loop
     fileDialog.setOption(QFileDialog::HideNameFilterDetails);
     fileDialog.setFileMode(QFileDialog::ExistingFile);
     fileDialog.setAcceptMode(QFileDialog::AcceptOpen);
     const QStringList filters = QtNameFilters(dialog.Filter);
-    if (!filters.isEmpty())
-        fileDialog.setNameFilters(filters);
-    if (ShowModal(&fileDialog) != mrOk || fileDialog.selectedFiles().isEmpty())
-        return false;
+    if (!filters.isEmpty()) fileDialog.setNameFilters(filters);
+    if (ShowModal(&fileDialog) != mrOk || fileDialog.selectedFiles().isEmpty()) return false;
     dialog.FileName = fileDialog.selectedFiles().constFirst();
     return true;
 }
@@ -63,7 +62,8 @@ QStringList QtNameFilters(const QString &filter) {
         QStringList patterns;
         for (const QString &pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
             patterns << CaseInsensitivePattern(pattern.trimmed());
-        result << QStringLiteral("%1 (%2)").arg(parts[i].trimmed(), patterns.join(QLatin1Char(' ')));
+        result << QStringLiteral("%1 (%2)").arg(parts[i].trimmed(),
+                                                patterns.join(QLatin1Char(' ')));
     }
     return result;
 }

@@ -19,8 +19,7 @@ TStatusBar::TStatusBar(int panelCount, QWidget *parent)
 }
 
 void TStatusBar::SetPanelText(int index, const QString &text) {
-    if (!Valid(index) || panels_[static_cast<size_t>(index)].text == text)
-        return;
+    if (!Valid(index) || panels_[static_cast<size_t>(index)].text == text) return;
     panels_[static_cast<size_t>(index)].text = text;
     update();
 }
@@ -30,8 +29,7 @@ QString TStatusBar::PanelText(int index) const {
 }
 
 void TStatusBar::SetPanelWidth(int index, int width) {
-    if (!Valid(index))
-        return;
+    if (!Valid(index)) return;
     panels_[static_cast<size_t>(index)].width = std::max(width, 0);
     update();
 }
@@ -48,8 +46,7 @@ void TStatusBar::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     int left = 0;
     for (const Panel &panel : panels_) {
-        if (left >= width())
-            break;
+        if (left >= width()) break;
         const QRect box(left, 1, std::min(panel.width, width() - left) - 2, height() - 2);
         qDrawShadePanel(&painter, box, palette(), true, 1);
         const QRect textBox = box.adjusted(TextMargin, 1, -TextMargin, -1);

@@ -130,7 +130,11 @@ void TstFrmZepAbout::centredOverTheMainWindow() {
     // corner is then taken as the client's.
     const QPoint expected(200 + (463 - 292) / 2, 150 + (408 - 128) / 2);
     QVERIFY2(outer == expected || client == expected,
-             qPrintable(QStringLiteral("outer %1,%2 client %3,%4").arg(outer.x()).arg(outer.y()).arg(client.x()).arg(client.y())));
+             qPrintable(QStringLiteral("outer %1,%2 client %3,%4")
+                            .arg(outer.x())
+                            .arg(outer.y())
+                            .arg(client.x())
+                            .arg(client.y())));
 }
 
 TARNWICK_TEST_MAIN(TstFrmZepAbout)

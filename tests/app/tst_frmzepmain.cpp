@@ -45,8 +45,7 @@ struct ScriptedOpenDialog {
     toolkit::OpenDialogRunner Runner() {
         return [this](toolkit::TOpenDialog &dialog) {
             filtersSeen << dialog.Filter;
-            if (answers.empty())
-                return false;
+            if (answers.empty()) return false;
             dialog.FileName = answers.front();
             answers.pop_front();
             return true;
@@ -71,8 +70,7 @@ void OpenMenu(QMenu *menu) {
 QStringList VisibleTexts(const QMenu *menu) {
     QStringList texts;
     for (const QAction *item : menu->actions())
-        if (item->isVisible() && !item->isSeparator())
-            texts << item->text();
+        if (item->isVisible() && !item->isSeparator()) texts << item->text();
     return texts;
 }
 
@@ -138,7 +136,8 @@ void TstFrmZepMain::cleanup() {
     form_.reset();
     toolkit::SetMainForm(nullptr);
     platform::MSG msg;
-    for (int i = 0; i < 1000 && platform::PeekMessage(&msg, nullptr, 0, 0, platform::PM_REMOVE); ++i) {
+    for (int i = 0; i < 1000 && platform::PeekMessage(&msg, nullptr, 0, 0, platform::PM_REMOVE);
+         ++i) {
     }
 }
 
@@ -172,8 +171,7 @@ void TstFrmZepMain::menusAndToolBarCarryTheirCaptions() {
     QVERIFY(f.N1->isSeparator());
     QCOMPARE(f.optAbout->text(), QStringLiteral("&About..."));
     QCOMPARE(f.mnupoZEP->actions().size(), 10);
-    for (QAction *item : f.mnupoZEP->actions())
-        QVERIFY(!item->isVisible());
+    for (QAction *item : f.mnupoZEP->actions()) QVERIFY(!item->isVisible());
 
     QCOMPARE(f.btnFile->text(), QStringLiteral("&File"));
     QCOMPARE(f.btnSetup->text(), QStringLiteral("&Setup"));
@@ -231,8 +229,9 @@ void TstFrmZepMain::openFilterFollowsTheRoad() {
     form_->optLoadFlashImageClick();
     Env().LoadThroughCorvixSys = 1;
     form_->optLoadFlashImageClick();
-    QCOMPARE(openDialog_.filtersSeen, QStringList({QStringLiteral("Binary Image Files (*.bin)|*.BIN"),
-                                                   QStringLiteral("CorvixSys User Programs (*.upl)|*.UPL")}));
+    QCOMPARE(openDialog_.filtersSeen,
+             QStringList({QStringLiteral("Binary Image Files (*.bin)|*.BIN"),
+                          QStringLiteral("CorvixSys User Programs (*.upl)|*.UPL")}));
 }
 
 void TstFrmZepMain::cancellingTheOpenDialogChangesNothing() {
@@ -283,7 +282,8 @@ void TstFrmZepMain::dropWithoutFilesIsRefused() {
 }
 
 void TstFrmZepMain::longDroppedPathIsKeptWhole() {
-    const QString longPath = QStringLiteral("/data/") + QString(300, QLatin1Char('d')) + QStringLiteral("/image.bin");
+    const QString longPath =
+        QStringLiteral("/data/") + QString(300, QLatin1Char('d')) + QStringLiteral("/image.bin");
     Drop(*form_, {QUrl::fromLocalFile(longPath)});
     toolkit::ProcessMessages();
     QCOMPARE(loads_, Names{longPath.toStdString()});
@@ -292,8 +292,7 @@ void TstFrmZepMain::longDroppedPathIsKeptWhole() {
 void TstFrmZepMain::eleventhFileDropsTheOldest() {
     for (int i = 0; i < 10; ++i)
         openDialog_.answers.push_back(QStringLiteral("/data/f%1.bin").arg(i));
-    for (int i = 0; i < 10; ++i)
-        form_->optLoadFlashImageClick();
+    for (int i = 0; i < 10; ++i) form_->optLoadFlashImageClick();
     QCOMPARE(Env().RecentFiles.size(), size_t(10));
     QCOMPARE(Env().RecentFiles.back(), std::string("/data/f0.bin"));
 
@@ -335,7 +334,8 @@ void TstFrmZepMain::thirdFileMenuEntryLoadsThatFileAndMovesItUp() {
     QVERIFY(!form_->MRU[4]->isVisible());
     form_->MRU[2]->trigger();
     QCOMPARE(loads_, Names{"/data/c.bin"});
-    QCOMPARE(Env().RecentFiles, (Names{"/data/c.bin", "/data/a.bin", "/data/b.bin", "/data/d.bin"}));
+    QCOMPARE(Env().RecentFiles,
+             (Names{"/data/c.bin", "/data/a.bin", "/data/b.bin", "/data/d.bin"}));
     OpenMenu(form_->File);
     QCOMPARE(VisibleTexts(form_->File).mid(2),
              QStringList({"&0 /data/c.bin", "&1 /data/a.bin", "&2 /data/b.bin", "&3 /data/d.bin"}));
@@ -344,10 +344,12 @@ void TstFrmZepMain::thirdFileMenuEntryLoadsThatFileAndMovesItUp() {
 void TstFrmZepMain::contextMenuEntryLoadsThenMovesToTop() {
     Env().RecentFiles = {"/data/a.bin", "/data/b.bin", "/data/c.bin"};
     form_->show();
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 60), form_->mapToGlobal(QPoint(20, 60)));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 60),
+                            form_->mapToGlobal(QPoint(20, 60)));
     QApplication::sendEvent(form_.get(), &event);
     QVERIFY(form_->mnupoZEP->isVisible());
-    QCOMPARE(VisibleTexts(form_->mnupoZEP), QStringList({"&0 /data/a.bin", "&1 /data/b.bin", "&2 /data/c.bin"}));
+    QCOMPARE(VisibleTexts(form_->mnupoZEP),
+             QStringList({"&0 /data/a.bin", "&1 /data/b.bin", "&2 /data/c.bin"}));
     form_->mnupoZEP->hide();
     Names listDuringLoad;
     form_->LoadSessionRunner = [&](const std::string &name) {
@@ -356,7 +358,8 @@ void TstFrmZepMain::contextMenuEntryLoadsThenMovesToTop() {
     };
     form_->puMRU[1]->trigger();
     QCOMPARE(loads_, Names{"/data/b.bin"});
-    QCOMPARE(listDuringLoad, (Names{"/data/a.bin", "/data/b.bin", "/data/c.bin"})); // moved afterwards
+    QCOMPARE(listDuringLoad,
+             (Names{"/data/a.bin", "/data/b.bin", "/data/c.bin"})); // moved afterwards
     OpenMenu(form_->File);
     QCOMPARE(form_->MRU[0]->text(), QStringLiteral("&0 /data/b.bin"));
     form_->mnupoZEPPopup();
@@ -368,7 +371,8 @@ void TstFrmZepMain::emptyListShowsNoSeparatorAndNoContextMenu() {
     OpenMenu(form_->File);
     QVERIFY(!form_->MRUSeperator->isVisible());
     QCOMPARE(VisibleTexts(form_->File), QStringList({"&Load Flash Image...", "E&xit"}));
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 60), form_->mapToGlobal(QPoint(20, 60)));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 60),
+                            form_->mapToGlobal(QPoint(20, 60)));
     QApplication::sendEvent(form_.get(), &event);
     QVERIFY(!form_->mnupoZEP->isVisible());
     QVERIFY(VisibleTexts(form_->mnupoZEP).isEmpty());
@@ -421,7 +425,8 @@ void TstFrmZepMain::helpContentsOpensFromTheStartFolder() {
     toolkit::SetHelpOpener(before);
     QDir::setCurrent(previous);
     QCOMPARE(helpUrls.size(), size_t(1));
-    QCOMPARE(helpUrls[0].toLocalFile(), QDir(startDir.path()).absoluteFilePath(QStringLiteral("docs/Mossvale.html")));
+    QCOMPARE(helpUrls[0].toLocalFile(),
+             QDir(startDir.path()).absoluteFilePath(QStringLiteral("docs/Mossvale.html")));
     QCOMPARE(afterwards, QDir(elsewhere.path()).absolutePath());
 }
 

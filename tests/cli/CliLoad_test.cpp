@@ -30,12 +30,12 @@ const fs::path Samples = fs::path(TARNWICK_SOURCE_DIR) / "samples";
 class CliLoadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("tarnwick-cli-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() /
+              ("tarnwick-cli-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
         image.resize(256 * 1024);
-        for (size_t i = 0; i < image.size(); ++i)
-            image[i] = static_cast<uint8_t>(i * 7);
+        for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
         std::ofstream(dir / "image.bin", std::ios::binary)
             .write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
     }
@@ -70,8 +70,7 @@ protected:
     bool DeviceStoppedReading() const {
         for (int i = 0; i < 2000; ++i) {
             for (const sim::TranscriptEvent &event : device->Events())
-                if (event.Name() == "fault")
-                    return true;
+                if (event.Name() == "fault") return true;
             std::this_thread::sleep_for(5ms);
         }
         return false;
@@ -107,8 +106,7 @@ TEST_F(CliLoadTest, BoardTextMessageAppearsWholeOnStandardErrorAndTheLoadSucceed
     std::vector<std::string> shown;
     std::istringstream lines(said);
     for (std::string line; std::getline(lines, line);)
-        if (line.find("Flash vol") != std::string::npos)
-            shown.push_back(line);
+        if (line.find("Flash vol") != std::string::npos) shown.push_back(line);
     ASSERT_EQ(shown.size(), 1u) << "the message once, on a line of its own:\n" << said;
     const std::string text = "Flash voltage low";
     EXPECT_EQ(shown[0].substr(shown[0].size() - std::min(shown[0].size(), text.size())), text)

@@ -21,12 +21,10 @@ CliProcess::CliProcess(const fs::path &registry, const std::vector<std::string> 
         std::string program = (fs::current_path() / "bin" / "tarnwick-cli").string();
         argv.push_back(program.data());
         std::vector<std::string> copies = arguments;
-        for (std::string &argument : copies)
-            argv.push_back(argument.data());
+        for (std::string &argument : copies) argv.push_back(argument.data());
         argv.push_back(nullptr);
         std::string errors = errorFile.empty() ? std::string("/dev/null") : errorFile.string();
-        if (!std::freopen(errors.c_str(), "w", stderr))
-            ::_exit(126);
+        if (!std::freopen(errors.c_str(), "w", stderr)) ::_exit(126);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }

@@ -94,7 +94,8 @@ TEST_P(DataHook, WritesWhatTheSwitchesAllow) {
                     c.switches.LogNonPacketReads, c.switches.LogPacketData);
     OpenLog();
     const uint8_t payload[] = {0, 4, 0, 0, 0, 0x08, 0};
-    const std::vector<uint8_t> frame = packet::MakeFrame(packet::TypeSys, 3, payload, sizeof payload);
+    const std::vector<uint8_t> frame =
+        packet::MakeFrame(packet::TypeSys, 3, payload, sizeof payload);
     LogAs(c.mode, c.mode == ConnMode::Packet ? frame : Counting(20, 0xF0));
     EXPECT_EQ(log.Read(), c.expected);
 }
@@ -105,7 +106,9 @@ const std::string TwentyBytes =
     "f0 f1 f2 f3 f4 f5 f6 f7 f8 f9 fa fb fc fd fe ff \r\n00 01 02 03 \r\n";
 
 const DataCase DataCases[] = {
-    {"PacketDecodedAndDumped", ConnMode::Packet, {1, 1, 0, 0, 1},
+    {"PacketDecodedAndDumped",
+     ConnMode::Packet,
+     {1, 1, 0, 0, 1},
      "SYS/WRITE\r\n4 bytes to 0x80000\r\n" + WriteDump},
     {"PacketDecodedOnly", ConnMode::Packet, {1, 1, 1, 1, 0}, "SYS/WRITE\r\n4 bytes to 0x80000\r\n"},
     {"PacketDumpedOnly", ConnMode::Packet, {1, 0, 0, 0, 1}, WriteDump},

@@ -23,7 +23,8 @@ struct TestWindow::Record {
     std::vector<UINT> messages;
 };
 
-TestWindow::TestWindow() : record_(std::make_unique<Record>()), hwnd_(CreateWindow(&TestWindow::Proc, record_.get())) {}
+TestWindow::TestWindow()
+    : record_(std::make_unique<Record>()), hwnd_(CreateWindow(&TestWindow::Proc, record_.get())) {}
 
 TestWindow::~TestWindow() { DestroyWindow(hwnd_); }
 
@@ -112,7 +113,8 @@ void ScriptedPeer::Run() {
         while (offset < static_cast<size_t>(n)) {
             size_t used = 0;
             packet::DecodedFrame frame;
-            const bool got = scanner.Feed(buffer + offset, static_cast<size_t>(n) - offset, &used, &frame);
+            const bool got =
+                scanner.Feed(buffer + offset, static_cast<size_t>(n) - offset, &used, &frame);
             offset += used;
             if (!got) continue;
             int index = 0;
@@ -121,7 +123,8 @@ void ScriptedPeer::Run() {
                 frames_.push_back(frame);
                 index = static_cast<int>(frames_.size()) - 1;
             }
-            std::vector<uint8_t> answer = responder_ ? responder_(frame, index) : std::vector<uint8_t>{};
+            std::vector<uint8_t> answer =
+                responder_ ? responder_(frame, index) : std::vector<uint8_t>{};
             ++framesSeen_;
             if (!answer.empty()) WriteAll(fd_, answer);
         }
@@ -146,9 +149,11 @@ bool ScriptedPeer::WaitFrames(int count, int timeoutMs) const {
 
 // ---- pipe connection ----
 
-TPipeConnection::TPipeConnection(HWND window, int32_t retries, int32_t timeoutMs) : TConnection(window) {
+TPipeConnection::TPipeConnection(HWND window, int32_t retries, int32_t timeoutMs)
+    : TConnection(window) {
     int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) throw std::runtime_error("socketpair");
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+        throw std::runtime_error("socketpair");
     fd_ = fds[0];
     peerFd_ = fds[1];
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -241,7 +246,8 @@ void LogCapture::Install(bool logRawWrites, bool logRawReads) {
         logEvents.clear();
         logData.clear();
     }
-    TConnection::SetLogHooks(&OnSend, &OnReceive, &OnData, &OnPort, &OnClosed, &OnTime, logRawWrites, logRawReads);
+    TConnection::SetLogHooks(&OnSend, &OnReceive, &OnData, &OnPort, &OnClosed, &OnTime,
+                             logRawWrites, logRawReads);
 }
 
 void LogCapture::Uninstall() {

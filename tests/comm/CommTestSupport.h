@@ -25,7 +25,8 @@ public:
     platform::HWND Handle() const { return hwnd_; }
     std::vector<platform::UINT_PTR> TimersSeen() const;
     int MessagesSeen(platform::UINT message) const;
-    static platform::LRESULT Proc(platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM);
+    static platform::LRESULT Proc(platform::HWND, platform::UINT, platform::WPARAM,
+                                  platform::LPARAM);
 
 private:
     struct Record;
@@ -154,7 +155,8 @@ public:
     std::atomic<int> portWrites{0};
 
 protected:
-    std::unique_ptr<platform::SerialPort> OpenPort(int32_t comPort, platform::SerialError *error) override;
+    std::unique_ptr<platform::SerialPort> OpenPort(int32_t comPort,
+                                                   platform::SerialError *error) override;
 
 private:
     std::string device_;

@@ -53,14 +53,17 @@ TEST(LinkFraming, SysRequestGoesOutWithoutFlagOrStuffing) {
     auto link = Connected(window, peer.Port());
     link->SendPacket(Sys, 1, nullptr, 0);
     ASSERT_TRUE(peer.WaitBytes(10, 2000));
-    EXPECT_EQ(peer.Wire(), (std::vector<uint8_t>{0x02, 0x00, 0x00, 0x01, 0x00, 0x00, 0x0F, 0x03, 0x36, 0x15}));
+    EXPECT_EQ(peer.Wire(),
+              (std::vector<uint8_t>{0x02, 0x00, 0x00, 0x01, 0x00, 0x00, 0x0F, 0x03, 0x36, 0x15}));
     link->Close();
 }
 
 TEST(LinkFraming, FlagAndEscapeBytesTravelUnchangedBothWays) {
     TestWindow window;
     const std::vector<uint8_t> payload{0x7E, 0x7D, 0x02, 0x7E};
-    LinkPeer peer([&](const sim::Frame &f) { return DeviceFrame(f.type, uint8_t(0x80 | f.subtype), payload); });
+    LinkPeer peer([&](const sim::Frame &f) {
+        return DeviceFrame(f.type, uint8_t(0x80 | f.subtype), payload);
+    });
     auto link = Connected(window, peer.Port());
     link->RegisterHandler(Dbg, 56, nullptr, nullptr, true, true);
     uint8_t buffer[8] = {0x7E, 0x7D};
@@ -292,7 +295,8 @@ TEST(LinkChallenge, PassphraseChallengeIsAnsweredWithTheDigestOfChallengeAndKey)
 }
 
 TEST(LinkChallenge, UnknownOrShortChallengeIsRefusedWithoutAnswerOrKey) {
-    for (const auto &challenge : {std::vector<uint8_t>{2, 1, 2, 3}, std::vector<uint8_t>{1, 9, 9}}) {
+    for (const auto &challenge :
+         {std::vector<uint8_t>{2, 1, 2, 3}, std::vector<uint8_t>{1, 9, 9}}) {
         const ChallengeRun run = RunChallenge(challenge);
         EXPECT_TRUE(run.frames.empty());
         EXPECT_EQ(run.keyAsked, 0);

@@ -61,7 +61,8 @@ void LinkPeer::Run() {
         {
             std::lock_guard lock(mutex_);
             if (!host_.Valid()) break;
-            if (host_.WaitReadable(0) <= 0) answer.clear();
+            if (host_.WaitReadable(0) <= 0)
+                answer.clear();
             else {
                 const platform::IoResult got = host_.Recv(buffer, sizeof buffer);
                 if (got.error != 0 || got.count == 0) break;
@@ -92,7 +93,9 @@ bool LinkPeer::Wait(const std::function<bool()> &done, int timeoutMs) const {
     return true;
 }
 
-bool LinkPeer::WaitConnected(int timeoutMs) const { return Wait([&] { return connected_.load(); }, timeoutMs); }
+bool LinkPeer::WaitConnected(int timeoutMs) const {
+    return Wait([&] { return connected_.load(); }, timeoutMs);
+}
 
 bool LinkPeer::WaitFrames(size_t count, int timeoutMs) const {
     return Wait([&] { return Frames().size() >= count; }, timeoutMs);

@@ -42,17 +42,20 @@ TEST(PacketChecksum, WorkedValuesAndEndAroundCarry) {
 }
 
 TEST(PacketFrame, SysNoopWithoutPayloadIsByteExact) {
-    EXPECT_EQ(MakeFrame(TypeSys, 1, nullptr, 0), Bytes({0x7E, 0x02, 0x00, 0x00, 0x01, 0x00, 0x00, 0x0F, 0x03, 0x36, 0x15}));
+    EXPECT_EQ(MakeFrame(TypeSys, 1, nullptr, 0),
+              Bytes({0x7E, 0x02, 0x00, 0x00, 0x01, 0x00, 0x00, 0x0F, 0x03, 0x36, 0x15}));
 }
 
 TEST(PacketFrame, FlagAndEscapeAreStuffedEverywhereAfterTheFlag) {
     const std::vector<uint8_t> payload = {0x7E, 0x7D, 0x20, 0x5E};
-    const std::vector<uint8_t> wire = MakeFrame(TypeDbg, 0x7E & CodeMask, payload.data(), payload.size());
+    const std::vector<uint8_t> wire =
+        MakeFrame(TypeDbg, 0x7E & CodeMask, payload.data(), payload.size());
     ASSERT_GT(wire.size(), 1u);
     EXPECT_EQ(wire[0], Flag);
     for (size_t i = 1; i < wire.size(); ++i) EXPECT_NE(wire[i], Flag) << "at " << i;
     // Payload starts after the 9 header bytes (none of which needs escaping here).
-    EXPECT_EQ(std::vector<uint8_t>(wire.begin() + 9, wire.begin() + 15), Bytes({0x7D, 0x5E, 0x7D, 0x5D, 0x20, 0x5E}));
+    EXPECT_EQ(std::vector<uint8_t>(wire.begin() + 9, wire.begin() + 15),
+              Bytes({0x7D, 0x5E, 0x7D, 0x5D, 0x20, 0x5E}));
     const DecodedFrame frame = ScanOne(wire);
     EXPECT_TRUE(frame.good);
     EXPECT_EQ(frame.payload, payload);

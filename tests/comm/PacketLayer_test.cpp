@@ -20,10 +20,14 @@ template <class F> int32_t CodeOf(F &&call) {
     return 0;
 }
 
-std::vector<uint8_t> Repeat(size_t count, uint8_t value) { return std::vector<uint8_t>(count, value); }
+std::vector<uint8_t> Repeat(size_t count, uint8_t value) {
+    return std::vector<uint8_t>(count, value);
+}
 
 int64_t MsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
 }
 
 class PacketLayer : public ::testing::Test {
@@ -35,7 +39,9 @@ protected:
 // A peer that answers every request with an ACK carrying the given payload.
 ScriptedPeer::Responder AckWith(std::vector<uint8_t> payload) {
     return [payload](const DecodedFrame &frame, int) {
-        return Reply(frame.type, static_cast<uint8_t>(packet::AckBit | (frame.subtype & packet::CodeMask)), payload);
+        return Reply(frame.type,
+                     static_cast<uint8_t>(packet::AckBit | (frame.subtype & packet::CodeMask)),
+                     payload);
     };
 }
 
@@ -235,8 +241,12 @@ TEST_F(PacketLayer, HandlerThatThrowsStillCountsAsArrived) {
 TEST_F(PacketLayer, WaitForAnUnsolicitedPacketSendsNothing) {
     TPipeConnection conn(window.Handle());
     HandlerLog log;
-    conn.RegisterHandler(1, 63, [](const uint8_t *, uint16_t, void *context) { ++static_cast<HandlerLog *>(context)->calls; },
-                         &log, true, false);
+    conn.RegisterHandler(
+        1, 63,
+        [](const uint8_t *, uint16_t, void *context) {
+            ++static_cast<HandlerLog *>(context)->calls;
+        },
+        &log, true, false);
     conn.SetMode(ConnMode::Packet);
     ScriptedPeer peer(conn.PeerFd(), nullptr);
     WriteAll(conn.PeerFd(), Reply(1, 63, {0}));
@@ -327,8 +337,12 @@ TEST_F(PacketLayer, QuitDuringAWaitFails4125AndIsPostedAgain) {
 TEST_F(PacketLayer, CancelDuringAWaitFails4124AndStaysSet) {
     TPipeConnection conn(window.Handle(), 3, 500);
     conn.RegisterHandler(0, 1, nullptr, nullptr, true, true);
-    conn.RegisterHandler(1, 30, [](const uint8_t *, uint16_t, void *context) { static_cast<TConnection *>(context)->Cancel(); },
-                         &conn, false, false);
+    conn.RegisterHandler(
+        1, 30,
+        [](const uint8_t *, uint16_t, void *context) {
+            static_cast<TConnection *>(context)->Cancel();
+        },
+        &conn, false, false);
     conn.SetMode(ConnMode::Packet);
     ScriptedPeer peer(conn.PeerFd(), [](const DecodedFrame &, int) { return Reply(1, 30, {}); });
     const auto start = std::chrono::steady_clock::now();

@@ -32,8 +32,8 @@ std::vector<uint8_t> PlainFrame(uint8_t type, uint8_t subtype, std::vector<uint8
     uint8_t checksum[2];
     packet::StoreLe16(checksum, packet::PacketChecksum(header, payload.data(), payload.size()));
     std::vector<uint8_t> frame(payload.size() + 16);
-    frame.resize(packet::EncodePlain(header, payload.data(), payload.size(), checksum,
-                                     frame.data(), frame.size()));
+    frame.resize(packet::EncodePlain(header, payload.data(), payload.size(), checksum, frame.data(),
+                                     frame.size()));
     return frame;
 }
 

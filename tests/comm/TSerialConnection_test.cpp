@@ -26,7 +26,9 @@ template <class F> int32_t CodeOf(F &&call) {
 }
 
 int64_t MsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
 }
 
 CommOptions SerialOptions(int32_t comPort = 1) {
@@ -136,7 +138,8 @@ TEST_F(SerialConnection, PacketsTravelBothWaysIncludingRepliesLargerThanAChunk) 
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7);
     ScriptedPeer peer(pty.Master(), [&big](const packet::DecodedFrame &frame, int) {
         const uint8_t code = frame.subtype & packet::CodeMask;
-        return Reply(0, static_cast<uint8_t>(packet::AckBit | code), code == 2 ? big : std::vector<uint8_t>{});
+        return Reply(0, static_cast<uint8_t>(packet::AckBit | code),
+                     code == 2 ? big : std::vector<uint8_t>{});
     });
     EXPECT_EQ(CodeOf([&] { conn.Send(0, 1, nullptr, 0); }), 0);
     std::vector<uint8_t> reply(big.size());
@@ -157,7 +160,8 @@ TEST_F(SerialConnection, CloseAndReopenStartsThePacketModeAfresh) {
     EXPECT_TRUE(conn.IsOpen());
     ASSERT_TRUE(conn.ReaderRunning());
     conn.RegisterHandler(0, 1, nullptr, nullptr, true, true);
-    ScriptedPeer peer(pty.Master(), [](const packet::DecodedFrame &, int) { return Reply(0, 0x81); });
+    ScriptedPeer peer(pty.Master(),
+                      [](const packet::DecodedFrame &, int) { return Reply(0, 0x81); });
     EXPECT_EQ(CodeOf([&] { conn.Send(0, 1, nullptr, 0); }), 0);
 }
 
@@ -209,7 +213,8 @@ TEST(SerialPortMap, ComPortOpensTheMappedDeviceOrFails2000) {
         conn.SetSettings(SerialOptions(7));
         conn.Open(ConnMode::Raw);
         EXPECT_TRUE(conn.IsOpen());
-        EXPECT_EQ(LogCapture::Events(), (std::vector<std::string>{"time", "port COM7 opened baud 115200"}));
+        EXPECT_EQ(LogCapture::Events(),
+                  (std::vector<std::string>{"time", "port COM7 opened baud 115200"}));
         const uint8_t byte = 0x5A;
         conn.WriteRaw(&byte, 1);
         EXPECT_EQ(pty.Read(1, 2000), std::vector<uint8_t>{0x5A});

@@ -36,7 +36,8 @@ DiscoveryReplyBytes ReplyWith(std::initializer_list<std::pair<size_t, uint8_t>> 
 DiscoveryReply Sentinel() { return {"n", "i", "p", "s", "m"}; }
 
 bool SameReply(const DiscoveryReply &a, const DiscoveryReply &b) {
-    return a.name == b.name && a.ip == b.ip && a.port == b.port && a.status == b.status && a.mac == b.mac;
+    return a.name == b.name && a.ip == b.ip && a.port == b.port && a.status == b.status &&
+           a.mac == b.mac;
 }
 
 // ---- the datagrams ----
@@ -59,8 +60,18 @@ TEST(DiscoveryDatagrams, StatusWordIsReadLittleEndian) {
 }
 
 TEST(DiscoveryDatagrams, AddressPortAndMacTexts) {
-    const auto reply = DecodeDiscoveryReply(ReplyWith({{44, 10}, {45, 0}, {46, 0}, {47, 7}, {54, 0x94}, {55, 0x10},
-                                                       {48, 0x00}, {49, 0x1A}, {50, 0xB2}, {51, 0x3C}, {52, 0xFF}, {53, 0x05}}));
+    const auto reply = DecodeDiscoveryReply(ReplyWith({{44, 10},
+                                                       {45, 0},
+                                                       {46, 0},
+                                                       {47, 7},
+                                                       {54, 0x94},
+                                                       {55, 0x10},
+                                                       {48, 0x00},
+                                                       {49, 0x1A},
+                                                       {50, 0xB2},
+                                                       {51, 0x3C},
+                                                       {52, 0xFF},
+                                                       {53, 0x05}}));
     EXPECT_EQ(reply.ip, "10.0.0.7");
     EXPECT_EQ(reply.port, "4244");
     EXPECT_EQ(reply.mac, "00:1a:b2:3c:ff:05");
@@ -90,7 +101,8 @@ TEST(DiscoveryRound, WithoutAnswersThreeRequestsGoOutOneSecondApartAndNothingIsF
     // A five-second round polled every 100 ms.
     for (clock.now = 0; clock.now <= 5000; clock.now += 100) {
         EXPECT_FALSE(discovery.Poll(reply));
-        if (device->WaitForRequests(sentAt.size() + 1, std::chrono::milliseconds(20))) sentAt.push_back(clock.now);
+        if (device->WaitForRequests(sentAt.size() + 1, std::chrono::milliseconds(20)))
+            sentAt.push_back(clock.now);
     }
     // A resend goes once its time is past, so the 100 ms polls send at 1.1 and 2.2 seconds.
     EXPECT_EQ(sentAt, (std::vector<uint32_t>{0, 1100, 2200}));
@@ -114,7 +126,8 @@ TEST(DiscoveryRound, DeviceAnsweringEveryRequestGivesThreeIdenticalResults) {
     for (clock.now = 0; clock.now <= 3000; clock.now += 100) {
         DiscoveryReply reply;
         // Each answer arrives a moment after its request; give it that moment.
-        for (int i = 0; i < 20 && !discovery.Poll(reply); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int i = 0; i < 20 && !discovery.Poll(reply); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (!reply.ip.empty()) replies.push_back(reply);
     }
     ASSERT_EQ(replies.size(), 3u);
@@ -140,7 +153,8 @@ TEST(DiscoveryRound, ReplyInTwoPartsIsJoinedAndAnUnfinishedOneDropped) {
     const auto whole = sim::BuildDiscoveryReply(named);
     platform::Socket sender = platform::Socket::Udp();
     sender.SendTo(whole.data(), 40, platform::Ipv4Loopback(), uint16_t(port + 1));
-    sender.SendTo(whole.data() + 40, whole.size() - 40, platform::Ipv4Loopback(), uint16_t(port + 1));
+    sender.SendTo(whole.data() + 40, whole.size() - 40, platform::Ipv4Loopback(),
+                  uint16_t(port + 1));
     DiscoveryReply reply = Sentinel();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_TRUE(discovery.Poll(reply));
@@ -158,7 +172,8 @@ TEST(DiscoveryRound, ReplyInTwoPartsIsJoinedAndAnUnfinishedOneDropped) {
 TEST(DiscoveryRound, DestinationThatIsNoAddressSendsNothing) {
     DeviceDiscovery discovery;
     for (const char *destination : {"", "localhost", "10.0.0"}) {
-        EXPECT_EQ(CodeOf([&] { discovery.Start(4242, destination); }), DiscoveryCode::RequestFailed);
+        EXPECT_EQ(CodeOf([&] { discovery.Start(4242, destination); }),
+                  DiscoveryCode::RequestFailed);
         EXPECT_FALSE(discovery.RoundOpen());
     }
 }
@@ -167,7 +182,8 @@ TEST(DiscoveryRound, ReplyPortAlreadyTakenFailsWith3009) {
     platform::Socket holder = platform::Socket::Udp();
     ASSERT_EQ(holder.Bind(platform::Ipv4Any, 0), 0);
     DeviceDiscovery discovery;
-    EXPECT_EQ(CodeOf([&] { discovery.Start(uint16_t(holder.LocalPort() - 1), Loopback); }), DiscoveryCode::BindFailed);
+    EXPECT_EQ(CodeOf([&] { discovery.Start(uint16_t(holder.LocalPort() - 1), Loopback); }),
+              DiscoveryCode::BindFailed);
 }
 
 // ---- the engine's operations and the command line ----
@@ -203,7 +219,8 @@ TEST(DiscoveryOperations, RoundListsADeviceOnceAsOneLine) {
     Env().DiscoveryBroadcastAddress = Loopback;
     std::vector<std::string> lines;
     // Two seconds: requests at 0 and about 1.1 s, two answers, one device.
-    RunDiscoveryRound(2000, device->Port(), [&](const DiscoveryReply &reply) { lines.push_back(DeviceLine(reply)); });
+    RunDiscoveryRound(2000, device->Port(),
+                      [&](const DiscoveryReply &reply) { lines.push_back(DeviceLine(reply)); });
     EXPECT_EQ(device->Requests().size(), 2u);
     EXPECT_EQ(lines, std::vector<std::string>{"cli\t127.0.0.1\t4100\tRunning\t02:00:5e:10:00:01"});
 }

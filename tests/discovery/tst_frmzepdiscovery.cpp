@@ -32,11 +32,9 @@ std::unique_ptr<sim::DiscoveryResponder> StartResponder(sim::DiscoveryOptions op
     options.port = 0;
     for (int attempt = 0; attempt < 20; ++attempt) {
         auto responder = std::make_unique<sim::DiscoveryResponder>(options);
-        if (!responder->Start() || responder->Port() == 0xFFFF)
-            continue;
+        if (!responder->Start() || responder->Port() == 0xFFFF) continue;
         platform::Socket probe = platform::Socket::Udp();
-        if (probe.Bind(platform::Ipv4Any, uint16_t(responder->Port() + 1)) == 0)
-            return responder;
+        if (probe.Bind(platform::Ipv4Any, uint16_t(responder->Port() + 1)) == 0) return responder;
     }
     return nullptr;
 }
@@ -59,7 +57,8 @@ QStringList RowTexts(const QTreeWidget *list, int row) {
 
 // Runs the window modally; act runs once it is up. Ends with mrAbort after limitMs whatever
 // happens, so a fault fails the test instead of hanging it.
-int RunModal(TfrmDiscovery &form, const std::function<void(TfrmDiscovery *)> &act, int limitMs = 10000) {
+int RunModal(TfrmDiscovery &form, const std::function<void(TfrmDiscovery *)> &act,
+             int limitMs = 10000) {
     testing_support::WhenVisible<TfrmDiscovery>(act);
     QTimer::singleShot(limitMs, &form, [&form] {
         if (form.Busy())
@@ -178,8 +177,9 @@ void TstFrmZepDiscovery::escapeAndCloseWaitForTheRoundThenEscapeCancels() {
         shown->btnCancel->click();
         stayedDuringRound = shown->isVisible() && shown->Busy() &&
                             toolkit::GetModalResult(shown) == toolkit::mrNone;
-        WhenTrue(shown, [shown] { return !shown->Busy(); },
-                 [shown] { QTest::keyClick(shown, Qt::Key_Escape); });
+        WhenTrue(
+            shown, [shown] { return !shown->Busy(); },
+            [shown] { QTest::keyClick(shown, Qt::Key_Escape); });
     });
     QVERIFY(stayedDuringRound);
     QCOMPARE(result, int(toolkit::mrCancel));
@@ -192,12 +192,13 @@ void TstFrmZepDiscovery::selectCopiesTheChosenRow() {
     TfrmDiscovery form(nullptr, address, name, port, responder->Port());
     form.SetRoundPolls(ShortRound);
     const int result = RunModal(form, [](TfrmDiscovery *shown) {
-        WhenTrue(shown, [shown] { return !shown->Busy(); },
-                 [shown] {
-                     if (shown->lvDiscovery->topLevelItemCount() > 0)
-                         shown->lvDiscovery->setCurrentItem(shown->lvDiscovery->topLevelItem(0));
-                     shown->btnSelect->click();
-                 });
+        WhenTrue(
+            shown, [shown] { return !shown->Busy(); },
+            [shown] {
+                if (shown->lvDiscovery->topLevelItemCount() > 0)
+                    shown->lvDiscovery->setCurrentItem(shown->lvDiscovery->topLevelItem(0));
+                shown->btnSelect->click();
+            });
     });
     QCOMPARE(result, int(toolkit::mrOk));
     QCOMPARE(address, std::string("127.0.0.1"));

@@ -77,7 +77,8 @@ protected:
         const fs::path path = dir / "program.upl";
         const auto bytes = upltest::Builder().Add(0x20000, upltest::Pattern(300, 1)).Bytes();
         std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            .write(reinterpret_cast<const char *>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
         return path.string();
     }
 
@@ -94,9 +95,10 @@ protected:
     }
 
     static size_t CountNamed(const std::vector<CommLogEntry> &entries, const std::string &name) {
-        return static_cast<size_t>(std::count_if(entries.begin(), entries.end(), [&](const auto &e) {
-            return !e.decoded.empty() && e.decoded[0] == name;
-        }));
+        return static_cast<size_t>(
+            std::count_if(entries.begin(), entries.end(), [&](const auto &e) {
+                return !e.decoded.empty() && e.decoded[0] == name;
+            }));
     }
 
     // Neither the text nor its bytes appear anywhere in the log.

@@ -35,8 +35,7 @@ constexpr platform::UINT CancelClick = platform::WM_USER + 300;
 // The progress window's Cancel button, as a message the next wait dispatches.
 platform::LRESULT CancelWindowProc(platform::HWND, platform::UINT msg, platform::WPARAM,
                                    platform::LPARAM) {
-    if (msg == CancelClick)
-        TheLoaderEngine().CancelTransfer();
+    if (msg == CancelClick) TheLoaderEngine().CancelTransfer();
     return 0;
 }
 
@@ -61,7 +60,8 @@ protected:
     std::string Program(const std::vector<uint8_t> &bytes) const {
         const fs::path path = dir / "program.upl";
         std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            .write(reinterpret_cast<const char *>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
         return path.string();
     }
 
@@ -81,7 +81,9 @@ protected:
 const std::vector<uint8_t> FirstData = Pattern(300, 1);
 const std::vector<uint8_t> SecondData = Pattern(128, 2);
 
-std::vector<uint8_t> TwoRecords() { return Builder().Add(0x20000, FirstData).Add(0x30000, SecondData).Bytes(); }
+std::vector<uint8_t> TwoRecords() {
+    return Builder().Add(0x20000, FirstData).Add(0x30000, SecondData).Bytes();
+}
 
 TEST_F(CorvixSysLoadTest, TcpRoadStoresTheRecordsAndStartsThemOnASecondSession) {
     auto console = StartConsole();
@@ -118,10 +120,9 @@ class CorvixSysFailureTest : public CorvixSysLoadTest,
 TEST_P(CorvixSysFailureTest, EndsWithItsMessageAndStoresNothing) {
     const ConsoleFailure &c = GetParam();
     auto console = StartConsole(c.fault);
-    if (c.password != nullptr)
-        SetField(Env().Comm.CorvixSysPassword, c.password);
+    if (c.password != nullptr) SetField(Env().Comm.CorvixSysPassword, c.password);
     ProcessLoaderEngine().SetConsoleWait(300); // the silent console's minute, shortened
-    Env().Comm.EthernetResponseTimeout = 1000;  // the unanswered probe's wait
+    Env().Comm.EthernetResponseTimeout = 1000; // the unanswered probe's wait
     RecordingDisplay display(window);
     EXPECT_EQ(Load(Program(TwoRecords()), display), c.code);
     ASSERT_EQ(display.messages.size(), 1u);
@@ -133,12 +134,15 @@ TEST_P(CorvixSysFailureTest, EndsWithItsMessageAndStoresNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CorvixSysFailureTest,
-    ::testing::Values(ConsoleFailure{"BadPassword", "", "wrong", LoaderErrorConsoleLoginRefused},
-                      ConsoleFailure{"GreetingOneOff", "greeting-off", nullptr, LoaderErrorConsoleGreeting},
-                      ConsoleFailure{"Silence", "silent", nullptr, LoaderErrorConsoleLogin},
-                      ConsoleFailure{"NothingListening", "refuse", nullptr, LoaderErrorConsoleRefused},
-                      ConsoleFailure{"NoOperatingSystem", "no-os", nullptr, LoaderErrorCorvixSysAbsent}),
-    [](const ::testing::TestParamInfo<ConsoleFailure> &param) { return std::string(param.param.name); });
+    ::testing::Values(
+        ConsoleFailure{"BadPassword", "", "wrong", LoaderErrorConsoleLoginRefused},
+        ConsoleFailure{"GreetingOneOff", "greeting-off", nullptr, LoaderErrorConsoleGreeting},
+        ConsoleFailure{"Silence", "silent", nullptr, LoaderErrorConsoleLogin},
+        ConsoleFailure{"NothingListening", "refuse", nullptr, LoaderErrorConsoleRefused},
+        ConsoleFailure{"NoOperatingSystem", "no-os", nullptr, LoaderErrorCorvixSysAbsent}),
+    [](const ::testing::TestParamInfo<ConsoleFailure> &param) {
+        return std::string(param.param.name);
+    });
 
 TEST_F(CorvixSysLoadTest, CancelInTheConnectWaitIsAQuietCancel) {
     auto console = StartConsole();

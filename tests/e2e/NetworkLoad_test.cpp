@@ -33,8 +33,7 @@ public:
     std::vector<std::string> statusTexts;
     void SetStatusPanel(int index, const std::string &text) override {
         RecordingDisplay::SetStatusPanel(index, text);
-        if (index == 0 && !text.empty())
-            statusTexts.push_back(text);
+        if (index == 0 && !text.empty()) statusTexts.push_back(text);
     }
 };
 
@@ -86,7 +85,8 @@ public:
     }
     void NetworkDownload(const std::string &fileName, const std::string &extension,
                          uint32_t startOffset, int32_t imageBytes, NetworkContinueCallback proceed,
-                         uint32_t blockSize, uint32_t flags, NetworkStatusCallback status) override {
+                         uint32_t blockSize, uint32_t flags,
+                         NetworkStatusCallback status) override {
         calls.push_back("NetworkDownload");
         ForwardingEngine::NetworkDownload(fileName, extension, startOffset, imageBytes,
                                           std::move(proceed), blockSize, flags, std::move(status));
@@ -156,8 +156,8 @@ TEST_F(NetworkLoadTest, ThreeHundredByteImageThroughTheDevice) {
 
     // The progress the device's acknowledgements drove.
     const auto &texts = display.statusTexts;
-    for (const char *expected : {"1 of 3 packets sent", "2 of 3 packets sent", "3 of 3 packets sent",
-                                 "3 of 3 packets acknowledged"})
+    for (const char *expected : {"1 of 3 packets sent", "2 of 3 packets sent",
+                                 "3 of 3 packets sent", "3 of 3 packets acknowledged"})
         EXPECT_NE(std::find(texts.begin(), texts.end(), expected), texts.end()) << expected;
     EXPECT_EQ(display.panel[1], std::to_string(display.progressMax) + " of " +
                                     std::to_string(display.progressMax) + " bytes sent");
@@ -169,7 +169,8 @@ TEST_F(NetworkLoadTest, ThreeHundredByteImageThroughTheDevice) {
     EXPECT_EQ(std::vector<std::string>(from, engine.calls.end()),
               (std::vector<std::string>{"SetFlashParameters", "NetworkDownload",
                                         "EndNetworkDownload", "StartBios(2)", "Disconnect"}));
-    const FlashParameters flash = LookupFlashParameters(Env().FlashTableFile, engine.idBlock.FlashId);
+    const FlashParameters flash =
+        LookupFlashParameters(Env().FlashTableFile, engine.idBlock.FlashId);
     EXPECT_EQ(engine.flashArgs[0], flash.FlashSize);
     EXPECT_EQ(engine.flashArgs[1], flash.SectorSize);
     EXPECT_EQ(engine.flashArgs[2], flash.SectorCount);
@@ -206,8 +207,8 @@ TEST_F(NetworkLoadTest, WrongPassphraseEndsTheLoadBeforeAnythingIsSent) {
     StatusRecordingDisplay display(window);
     EXPECT_EQ(Load(Image(300), display, engine), LoaderErrorCommunication);
     ASSERT_EQ(display.messages.size(), 1u);
-    EXPECT_EQ(display.messages[0], std::make_pair(std::string("Error"),
-                                                  std::string("Target communication error.")));
+    EXPECT_EQ(display.messages[0],
+              std::make_pair(std::string("Error"), std::string("Target communication error.")));
     EXPECT_FALSE(device->Authenticated());
     EXPECT_TRUE(device->ColdLoader().empty());
     // It failed at the connect: no stage of the load ran.

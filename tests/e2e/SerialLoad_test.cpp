@@ -35,18 +35,17 @@ protected:
     // Runs one load of file with COM1 mapped to device.
     int Load(const std::string &device, const std::string &file, RecordingDisplay &display) {
         platform::RegKey("Software\\Vexlon\\ZEP\\Ports").SetString("COM1", device);
-        LoadSession session(file, Env(), TheLoaderEngine(), display, [] {
-            return std::array<uint8_t, 16>{};
-        });
+        LoadSession session(file, Env(), TheLoaderEngine(), display,
+                            [] { return std::array<uint8_t, 16>{}; });
         session.RunLoad();
         return session.Result;
     }
 
-    static bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds timeout) {
+    static bool WaitUntil(const std::function<bool()> &condition,
+                          std::chrono::milliseconds timeout) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (!condition()) {
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
+            if (std::chrono::steady_clock::now() >= deadline) return false;
             std::this_thread::sleep_for(5ms);
         }
         return true;
@@ -60,8 +59,10 @@ TEST_F(SerialLoadTest, Rfc2217LoadWithProcessorDetectionWritesTheImage) {
     ASSERT_NE(Env().Comm.DetectProcessor, 0);
 
     RecordingDisplay display(window);
-    const std::string image = (fs::path(TARNWICK_SOURCE_DIR) / "samples" / "demo-image.bin").string();
-    ASSERT_EQ(Load(server.Url(), image, display), 0) << (display.messages.empty() ? "" : display.messages[0].second);
+    const std::string image =
+        (fs::path(TARNWICK_SOURCE_DIR) / "samples" / "demo-image.bin").string();
+    ASSERT_EQ(Load(server.Url(), image, display), 0)
+        << (display.messages.empty() ? "" : display.messages[0].second);
 
     const std::vector<uint8_t> expected = ReadFile(image);
     EXPECT_EQ(board.ReadFlash(0x80000, expected.size()), expected);
@@ -85,7 +86,8 @@ TEST_F(SerialLoadTest, PseudoTerminalLoadWithoutProcessorDetectionWritesThreeBlo
 
     RecordingDisplay display(window);
     const std::string image = Image(300);
-    ASSERT_EQ(Load(front.SlavePath(), image, display), 0) << (display.messages.empty() ? "" : display.messages[0].second);
+    ASSERT_EQ(Load(front.SlavePath(), image, display), 0)
+        << (display.messages.empty() ? "" : display.messages[0].second);
     EXPECT_EQ(board.ReadFlash(0x80000, 300), ReadFile(image));
     // Nothing beyond the image was written.
     EXPECT_EQ(board.ReadFlash(0x80000 + 300, 16), std::vector<uint8_t>(16, 0xFF));
@@ -149,13 +151,13 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, SerialFaultTest,
     ::testing::Values(FaultCase{"silent", LoaderErrorCommunication, "Error reading bytes"},
                       FaultCase{"silent-after-pilot", LoaderErrorTimeout, nullptr},
-                      FaultCase{"drop-reply:3", 0, nullptr}, FaultCase{"corrupt-reply:3", 0, nullptr},
+                      FaultCase{"drop-reply:3", 0, nullptr},
+                      FaultCase{"corrupt-reply:3", 0, nullptr},
                       FaultCase{"nak-write:2", LoaderErrorCommunication, nullptr}),
     [](const ::testing::TestParamInfo<FaultCase> &testCase) {
         std::string name = testCase.param.fault;
         for (char &ch : name)
-            if (!std::isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
         return name;
     });
 

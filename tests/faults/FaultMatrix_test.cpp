@@ -79,7 +79,8 @@ void PrintTo(const MatrixCase &c, std::ostream *out) { *out << CaseName(c); }
 size_t EntriesIn(const char *folder) {
     size_t count = 0;
     std::error_code ignored;
-    for (auto it = fs::directory_iterator(folder, ignored); it != fs::directory_iterator(); ++it) ++count;
+    for (auto it = fs::directory_iterator(folder, ignored); it != fs::directory_iterator(); ++it)
+        ++count;
     return count;
 }
 
@@ -110,7 +111,8 @@ std::vector<uint8_t> ImageBytes() {
 
 std::string WriteFile(const fs::path &path, const std::vector<uint8_t> &bytes) {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char *>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return path.string();
 }
 
@@ -145,7 +147,9 @@ public:
         Env().Comm.DetectProcessor = server_ ? 1 : 0;
         return WriteFile(folder / "image.bin", ImageBytes());
     }
-    bool HoldsTheFile() const override { return board_->ReadFlash(0x80000, ImageSize) == ImageBytes(); }
+    bool HoldsTheFile() const override {
+        return board_->ReadFlash(0x80000, ImageSize) == ImageBytes();
+    }
     size_t Answers() const override { return board_->CountEvents("reply"); }
     void GoAway() override {
         if (server_) server_->Stop();
@@ -175,7 +179,9 @@ public:
         Env().Comm.CorvixLinkTcpPort = device_->Port();
         return WriteFile(folder / "image.bin", ImageBytes());
     }
-    bool HoldsTheFile() const override { return device_->ReadFlash(0x80000, ImageSize) == ImageBytes(); }
+    bool HoldsTheFile() const override {
+        return device_->ReadFlash(0x80000, ImageSize) == ImageBytes();
+    }
     size_t Answers() const override { return device_->CountEvents("reply"); }
     void GoAway() override { device_->Stop(); }
 
@@ -257,9 +263,11 @@ public:
         : RecordingDisplay(window), window_(window), cancelAt_(cancelAt) {}
     void SetStage(const std::string &text) override {
         RecordingDisplay::SetStage(text);
-        if (cancelAt_ != nullptr && text == cancelAt_) platform::PostMessage(window_, CancelClick, 0, 0);
+        if (cancelAt_ != nullptr && text == cancelAt_)
+            platform::PostMessage(window_, CancelClick, 0, 0);
     }
-    static platform::LRESULT Proc(platform::HWND, platform::UINT msg, platform::WPARAM, platform::LPARAM) {
+    static platform::LRESULT Proc(platform::HWND, platform::UINT msg, platform::WPARAM,
+                                  platform::LPARAM) {
         if (msg == CancelClick) TheLoaderEngine().CancelTransfer();
         return 0;
     }
@@ -352,7 +360,8 @@ TEST_P(FaultMatrix, TellsTheUserReleasesEverythingAndTheNextLoadWorks) {
     std::unique_ptr<Target> healthy = MakeTarget(c.road, "");
     const std::string file = healthy->Prepare(dir);
     RecordingDisplay display(progressWindow);
-    EXPECT_EQ(Load(file, display), 0) << (display.messages.empty() ? "" : display.messages[0].second);
+    EXPECT_EQ(Load(file, display), 0)
+        << (display.messages.empty() ? "" : display.messages[0].second);
     EXPECT_TRUE(healthy->HoldsTheFile());
 }
 

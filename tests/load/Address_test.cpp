@@ -18,8 +18,8 @@ TEST(Address, FromPhysicalLandsInTheBankWindow) {
 }
 
 TEST(Address, RoundTripGivesThePhysicalValueModuloOneMegabyte) {
-    const uint32_t samples[] = {0,       1,        0xFFF,    0x1000,    0xDFFF,     0xE000,
-                                0x7FFFF, 0x80000,  0xFFFFF,  0x100000,  0x100001,   0x17FFFF,
+    const uint32_t samples[] = {0,        1,          0xFFF,      0x1000,    0xDFFF,   0xE000,
+                                0x7FFFF,  0x80000,    0xFFFFF,    0x100000,  0x100001, 0x17FFFF,
                                 0x1ABCDE, 0x7FFFFFFF, 0xFFFFF000, 0xFFFFFFFF};
     for (const uint32_t p : samples) {
         const Address banked = Address::FromPhysical(p);

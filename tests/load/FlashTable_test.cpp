@@ -29,23 +29,23 @@ class FlashTableTest : public testing::Test {
 protected:
     TempFolder folder;
     std::string table = folder.WriteText("Flash.ini", "; chips of the test boards\n"
-                                                     "[bf]\n"
-                                                     "flash size=1\n"
-                                                     "[00bf]\n"
-                                                     "sector size=4096\n"
-                                                     "num sectors=128\n"
-                                                     "flash size=512\n"
-                                                     "write mode=2\n"
-                                                     "[01A4]\n"
-                                                     "Sector Size = 0x10000\r\n"
-                                                     "NUM SECTORS=8\r\n"
-                                                     "[0020]\n"
-                                                     "write mode=1\n"
-                                                     "[0040]\n"
-                                                     "\n"
-                                                     "[0041]\n"
-                                                     "flash size=0x12345\n"
-                                                     "write mode=-1\n");
+                                                      "[bf]\n"
+                                                      "flash size=1\n"
+                                                      "[00bf]\n"
+                                                      "sector size=4096\n"
+                                                      "num sectors=128\n"
+                                                      "flash size=512\n"
+                                                      "write mode=2\n"
+                                                      "[01A4]\n"
+                                                      "Sector Size = 0x10000\r\n"
+                                                      "NUM SECTORS=8\r\n"
+                                                      "[0020]\n"
+                                                      "write mode=1\n"
+                                                      "[0040]\n"
+                                                      "\n"
+                                                      "[0041]\n"
+                                                      "flash size=0x12345\n"
+                                                      "write mode=-1\n");
 };
 
 } // namespace

@@ -180,7 +180,8 @@ TEST_F(ImageFilesTest, ColdLoaderWeightIsTheEndOfTheLastEndTripletInTheFirstThou
 
 TEST_F(ImageFilesTest, ColdLoaderTripletsStopBeforeTheEndTriplet) {
     std::vector<uint8_t> triplets;
-    const std::string path = folder.Write("c.bin", Concat(Concat(Filler(9), EndTriplet), Filler(6)));
+    const std::string path =
+        folder.Write("c.bin", Concat(Concat(Filler(9), EndTriplet), Filler(6)));
     EXPECT_EQ(ReadColdLoaderTriplets(path, triplets), 0);
     EXPECT_EQ(triplets, Filler(9));
 
@@ -194,8 +195,9 @@ TEST_F(ImageFilesTest, ColdLoaderWithoutEndTripletIsMalformed) {
     std::vector<uint8_t> triplets;
     EXPECT_EQ(ReadColdLoaderTriplets(folder.Write("a.bin", Filler(30)), triplets), 5002);
     EXPECT_TRUE(triplets.empty());
-    EXPECT_EQ(ReadColdLoaderTriplets(folder.Write("b.bin", Concat(Filler(4), EndTriplet)), triplets),
-              5002);
+    EXPECT_EQ(
+        ReadColdLoaderTriplets(folder.Write("b.bin", Concat(Filler(4), EndTriplet)), triplets),
+        5002);
     // The end triplet may be the 16384th group, not the 16385th.
     EXPECT_EQ(ReadColdLoaderTriplets(folder.Write("c.bin", Concat(Filler(16383 * 3), EndTriplet)),
                                      triplets),
@@ -225,7 +227,8 @@ TEST_F(ImageFilesTest, PilotBiosLengthCountsFromTheMarker) {
     EXPECT_EQ(length, 1);
     EXPECT_EQ(position, 51);
     // The first marker counts, even when the payload holds more.
-    EXPECT_EQ(lengthOf(Concat(Concat(Filler(5000), {0xCC, 0xCC}), Filler(10)), length, position), 0);
+    EXPECT_EQ(lengthOf(Concat(Concat(Filler(5000), {0xCC, 0xCC}), Filler(10)), length, position),
+              0);
     EXPECT_EQ(length, 12);
     EXPECT_EQ(position, 5001);
 
@@ -238,13 +241,16 @@ TEST_F(ImageFilesTest, PilotBiosLengthCountsFromTheMarker) {
 }
 
 TEST_F(ImageFilesTest, PilotBiosMeasureRaisesTheSessionCodes) {
-    EXPECT_EQ(MeasurePilotBiosFile(folder.Write("p.bin", Concat(Filler(16), Concat({0xCC}, Filler(40))))),
-              41);
+    EXPECT_EQ(
+        MeasurePilotBiosFile(folder.Write("p.bin", Concat(Filler(16), Concat({0xCC}, Filler(40))))),
+        41);
     EXPECT_EQ(CodeOf([&] { MeasurePilotBiosFile((folder.Path() / "none").string()); }),
               LoaderErrorPilotBiosOpen);
     EXPECT_EQ(CodeOf([&] { MeasurePilotBiosFile(folder.Write("q.bin", Filler(40))); }),
               LoaderErrorPilotBiosSendOpen);
-    EXPECT_EQ(CodeOf([&] { MeasurePilotBiosFile(folder.Write("r.bin", Concat({0xCC}, Filler(0x10000)))); }),
+    EXPECT_EQ(CodeOf([&] {
+                  MeasurePilotBiosFile(folder.Write("r.bin", Concat({0xCC}, Filler(0x10000))));
+              }),
               LoaderErrorPilotBiosTooLarge);
 }
 

@@ -64,7 +64,8 @@ public:
     }
     bool SetTargetBaudRate(int32_t baudRate) override {
         const bool accepted = acceptedRates.count(baudRate) != 0;
-        Record("SetTargetBaudRate " + std::to_string(baudRate) + (accepted ? " accepted" : " refused"));
+        Record("SetTargetBaudRate " + std::to_string(baudRate) +
+               (accepted ? " accepted" : " refused"));
         return accepted;
     }
     void ReadIdBlock(IdBlockInfo &info) override {
@@ -73,8 +74,9 @@ public:
     }
     void SetFlashParameters(uint16_t flashSize, uint16_t sectorSize, uint16_t sectorCount,
                             uint16_t writeMode) override {
-        Record("SetFlashParameters " + std::to_string(flashSize) + " " + std::to_string(sectorSize) +
-               " " + std::to_string(sectorCount) + " " + std::to_string(writeMode));
+        Record("SetFlashParameters " + std::to_string(flashSize) + " " +
+               std::to_string(sectorSize) + " " + std::to_string(sectorCount) + " " +
+               std::to_string(writeMode));
     }
     void EraseFlash(uint32_t value) override {
         Record("EraseFlash " + Hex(value));
@@ -83,26 +85,23 @@ public:
     void WriteBlock(uint32_t address, uint16_t length, const uint8_t *) override {
         Record("WriteBlock " + Hex(address) + " " + std::to_string(length));
         if (++writes_ == failWriteNumber) {
-            if (failWriteWithOtherException)
-                throw std::runtime_error("toolkit failure");
+            if (failWriteWithOtherException) throw std::runtime_error("toolkit failure");
             throw TargetCommException(failWriteCode);
         }
     }
     void StartBios(uint8_t where) override { Record("StartBios " + std::to_string(where)); }
-    void NetworkDownload(const std::string &, const std::string &extension, uint32_t, int32_t imageBytes,
-                         NetworkContinueCallback, uint32_t blockSize, uint32_t,
+    void NetworkDownload(const std::string &, const std::string &extension, uint32_t,
+                         int32_t imageBytes, NetworkContinueCallback, uint32_t blockSize, uint32_t,
                          NetworkStatusCallback status) override {
         Record("NetworkDownload " + extension + " " + std::to_string(imageBytes) + " " +
                std::to_string(blockSize));
-        for (const auto &message : networkMessages)
-            status(message);
+        for (const auto &message : networkMessages) status(message);
     }
     void EndNetworkDownload() override { Record("EndNetworkDownload"); }
     std::vector<bool> probeAnswers; // answered in turn; true once they run out
     bool ProbeTarget() override {
         Record("ProbeTarget");
-        if (probeAnswers.empty())
-            return true;
+        if (probeAnswers.empty()) return true;
         const bool answer = probeAnswers.front();
         probeAnswers.erase(probeAnswers.begin());
         return answer;
@@ -116,8 +115,7 @@ public:
     std::vector<std::string> CallsStartingWith(const std::string &prefix) const {
         std::vector<std::string> found;
         for (const auto &call : calls)
-            if (call.rfind(prefix, 0) == 0)
-                found.push_back(call);
+            if (call.rfind(prefix, 0) == 0) found.push_back(call);
         return found;
     }
 
@@ -139,8 +137,9 @@ protected:
 
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("tarnwick-session-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+              ("tarnwick-session-" +
+               std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
         // A cold loader whose end triplet ends at byte 6, a pilot BIOS of 4 bytes from its marker.
         Write("coldload.bin", {0x01, 0x02, 0x03, 0x80, 0x24, 0x80});
@@ -160,23 +159,23 @@ protected:
 
     void Write(const std::string &name, const std::vector<uint8_t> &bytes) {
         std::ofstream(dir / name, std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            .write(reinterpret_cast<const char *>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
     }
     void WriteFlashTable(int writeMode) {
-        std::ofstream(dir / "Flash.ini") << "[00BF]\nsector size=4096\nnum sectors=64\nflash size=256\nwrite mode="
-                                         << writeMode << "\n";
+        std::ofstream(dir / "Flash.ini")
+            << "[00BF]\nsector size=4096\nnum sectors=64\nflash size=256\nwrite mode=" << writeMode
+            << "\n";
     }
     std::string Image(size_t size) {
         std::vector<uint8_t> bytes(size);
-        for (size_t i = 0; i < size; ++i)
-            bytes[i] = static_cast<uint8_t>(i * 7);
+        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7);
         Write("image.bin", bytes);
         return (dir / "image.bin").string();
     }
     LoadSession &Run(const std::string &file) {
-        session_ = std::make_unique<LoadSession>(file, env, engine, display, [] {
-            return std::array<uint8_t, 16>{};
-        });
+        session_ = std::make_unique<LoadSession>(file, env, engine, display,
+                                                 [] { return std::array<uint8_t, 16>{}; });
         session_->RunLoad();
         return *session_;
     }
@@ -187,14 +186,30 @@ private:
 
 TEST_F(LoadSessionTest, SerialLoadMakesTheEngineCallsInOrder) {
     const LoadSession &session = Run(Image(300));
-    const std::vector<std::string> expected = {
-        "Connect 2400 0", "RegisterPacketKinds", "SendColdLoader 2400", "SendPilotBios 57600",
-        "Connect 57600 1", "RegisterPacketKinds", "Connect 460800 1", "Connect 57600 1",
-        "RegisterPacketKinds", "InstallDiagnosticCallbacks", "SetTargetBaudRate 460800 accepted",
-        "Connect 460800 1", "RegisterPacketKinds", "InstallDiagnosticCallbacks", "ReadIdBlock",
-        "SetFlashParameters 256 4096 64 2", "WriteBlock 0x80000 128", "WriteBlock 0x80080 128",
-        "WriteBlock 0x80100 44", "StartBios 2", "Connect 115200 1", "RegisterPacketKinds",
-        "InstallDiagnosticCallbacks", "Disconnect"};
+    const std::vector<std::string> expected = {"Connect 2400 0",
+                                               "RegisterPacketKinds",
+                                               "SendColdLoader 2400",
+                                               "SendPilotBios 57600",
+                                               "Connect 57600 1",
+                                               "RegisterPacketKinds",
+                                               "Connect 460800 1",
+                                               "Connect 57600 1",
+                                               "RegisterPacketKinds",
+                                               "InstallDiagnosticCallbacks",
+                                               "SetTargetBaudRate 460800 accepted",
+                                               "Connect 460800 1",
+                                               "RegisterPacketKinds",
+                                               "InstallDiagnosticCallbacks",
+                                               "ReadIdBlock",
+                                               "SetFlashParameters 256 4096 64 2",
+                                               "WriteBlock 0x80000 128",
+                                               "WriteBlock 0x80080 128",
+                                               "WriteBlock 0x80100 44",
+                                               "StartBios 2",
+                                               "Connect 115200 1",
+                                               "RegisterPacketKinds",
+                                               "InstallDiagnosticCallbacks",
+                                               "Disconnect"};
     EXPECT_EQ(engine.calls, expected);
     EXPECT_EQ(session.Result, 0);
     EXPECT_TRUE(display.messages.empty());
@@ -239,7 +254,8 @@ TEST_F(LoadSessionTest, AllCandidatesRefusedEndsAtThePilotRate) {
     engine.acceptedRates = {};
     Run(Image(10));
     EXPECT_EQ(engine.CallsStartingWith("SetTargetBaudRate"),
-              (std::vector<std::string>{"SetTargetBaudRate 460800 refused", "SetTargetBaudRate 230400 refused",
+              (std::vector<std::string>{"SetTargetBaudRate 460800 refused",
+                                        "SetTargetBaudRate 230400 refused",
                                         "SetTargetBaudRate 115200 refused"}));
     auto calls = engine.calls;
     auto at = std::find(calls.begin(), calls.end(), "ReadIdBlock");
@@ -279,7 +295,8 @@ TEST_F(LoadSessionTest, WriteModesThatEraseFirst) {
         display = RecordingDisplay{};
         WriteFlashTable(writeMode);
         Run(Image(300));
-        ASSERT_EQ(engine.CallsStartingWith("EraseFlash"), (std::vector<std::string>{"EraseFlash 0x8012c"}))
+        ASSERT_EQ(engine.CallsStartingWith("EraseFlash"),
+                  (std::vector<std::string>{"EraseFlash 0x8012c"}))
             << writeMode;
         EXPECT_EQ(engine.retryAndTimeoutAtErase.front(), std::make_pair(0, 10000));
         EXPECT_EQ(engine.retryCount, 10) << "the old retry count is back for the program";
@@ -309,8 +326,9 @@ TEST_F(LoadSessionTest, MissingImageFailsBeforeAnythingIsSent) {
     const LoadSession &session = Run((dir / "nothing.bin").string());
     EXPECT_EQ(session.Result, 3);
     ASSERT_EQ(display.messages.size(), 1u);
-    EXPECT_EQ(display.messages[0], std::make_pair(std::string("Error"),
-                                                  std::string("Could not open program (.bin) file.")));
+    EXPECT_EQ(
+        display.messages[0],
+        std::make_pair(std::string("Error"), std::string("Could not open program (.bin) file.")));
     EXPECT_FALSE(display.shown) << "the display is not prepared";
     EXPECT_EQ(engine.calls, (std::vector<std::string>{"Disconnect"}));
     EXPECT_EQ(display.finished, 1);
@@ -345,8 +363,9 @@ TEST_F(LoadSessionTest, CancelShowsNoBoxButTheFlashTableNoteStays) {
     display = RecordingDisplay{};
     Run(Image(300));
     ASSERT_EQ(display.messages.size(), 1u);
-    EXPECT_EQ(display.messages[0].second, "Flash parameters for Flash ID returned from pilot bios were "
-                                          "not found in the flash initialization file.");
+    EXPECT_EQ(display.messages[0].second,
+              "Flash parameters for Flash ID returned from pilot bios were "
+              "not found in the flash initialization file.");
     EXPECT_NE(std::find(engine.calls.begin(), engine.calls.end(), "SetFlashParameters 16 128 1 2"),
               engine.calls.end());
 }
@@ -370,7 +389,8 @@ TEST_F(LoadSessionTest, AnotherExceptionStillEndsTheSessionInOrder) {
     const LoadSession &session = Run(Image(300));
     EXPECT_NE(session.Result, 0);
     ASSERT_EQ(display.messages.size(), 1u);
-    EXPECT_EQ(display.messages[0], std::make_pair(std::string("Error"), std::string("toolkit failure")));
+    EXPECT_EQ(display.messages[0],
+              std::make_pair(std::string("Error"), std::string("toolkit failure")));
     EXPECT_EQ(engine.calls.back(), "Disconnect");
     EXPECT_EQ(display.finished, 1);
     EXPECT_FALSE(display.busy);
@@ -385,8 +405,8 @@ TEST_F(LoadSessionTest, NetworkLoadDrivesTheCounterByAcknowledgementsAndNeverPas
     auto at = std::find(calls.begin(), calls.end(), "SetFlashParameters 256 4096 64 2");
     ASSERT_NE(at, calls.end());
     EXPECT_EQ(std::vector<std::string>(at + 1, calls.end()),
-              (std::vector<std::string>{"NetworkDownload bin 300 128", "EndNetworkDownload", "StartBios 2",
-                                        "Disconnect"}));
+              (std::vector<std::string>{"NetworkDownload bin 300 128", "EndNetworkDownload",
+                                        "StartBios 2", "Disconnect"}));
     EXPECT_EQ(session.Result, 0);
     EXPECT_EQ(display.panel[1], "310 of 310 bytes sent");
     EXPECT_EQ(session.SentBytes, 310u);
@@ -413,11 +433,10 @@ TEST_F(CorvixSysRoadTest, OverTcpProbesPausesSendsAndStartsThroughTheConsole) {
     const LoadSession &session = Run(Program());
     EXPECT_EQ(session.Result, 0);
     EXPECT_EQ(engine.calls,
-              (std::vector<std::string>{"Connect 115200 1", "RegisterPacketKinds",
-                                        "InstallDiagnosticCallbacks", "ProbeTarget", "Pause 1000",
-                                        "WriteBlock 0x20000 128", "WriteBlock 0x20080 128",
-                                        "WriteBlock 0x20100 128", "Disconnect", "RunProgram",
-                                        "Disconnect"}));
+              (std::vector<std::string>{
+                  "Connect 115200 1", "RegisterPacketKinds", "InstallDiagnosticCallbacks",
+                  "ProbeTarget", "Pause 1000", "WriteBlock 0x20000 128", "WriteBlock 0x20080 128",
+                  "WriteBlock 0x20100 128", "Disconnect", "RunProgram", "Disconnect"}));
     EXPECT_EQ(display.progressMax, 308u);
     EXPECT_EQ(display.panel[1], "308 of 308 bytes sent");
     EXPECT_EQ(display.stages, std::vector<std::string>{"Sending Program"});

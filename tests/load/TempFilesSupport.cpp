@@ -5,7 +5,8 @@
 #include <stdexcept>
 
 TempFolder::TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "tarnwick-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot create a scratch folder");
     path_ = pattern;
@@ -19,9 +20,9 @@ TempFolder::~TempFolder() {
 std::string TempFolder::Write(const std::string &name, const std::vector<uint8_t> &bytes) const {
     const std::filesystem::path file = path_ / name;
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + file.string());
+    out.write(reinterpret_cast<const char *>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + file.string());
     return file.string();
 }
 

@@ -62,15 +62,15 @@ public:
                 cancelled = false;
                 throw TargetCommException(LoaderErrorCancelled);
             }
-            if (!waitForCancel && clock.elapsed() >= 5)
-                return;
+            if (!waitForCancel && clock.elapsed() >= 5) return;
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         }
         throw TargetCommException(LoaderErrorTimeout);
     }
     void StartBios(uint8_t) override { ++startBios; }
-    void NetworkDownload(const std::string &, const std::string &, uint32_t, int32_t, NetworkContinueCallback,
-                         uint32_t, uint32_t, NetworkStatusCallback) override {}
+    void NetworkDownload(const std::string &, const std::string &, uint32_t, int32_t,
+                         NetworkContinueCallback, uint32_t, uint32_t,
+                         NetworkStatusCallback) override {}
     void EndNetworkDownload() override {}
     bool ProbeTarget() override { return true; }
     void ResetTarget(int32_t) override {}
@@ -93,7 +93,8 @@ class TestFrmLoadImage : public QObject {
     std::string WriteFile(const QString &name, const std::vector<uint8_t> &bytes) {
         const std::string path = dir.filePath(name).toStdString();
         std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            .write(reinterpret_cast<const char *>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 
@@ -103,7 +104,8 @@ private slots:
         env.ColdLoaderFile = WriteFile("coldload.bin", {0x80, 0x24, 0x80});
         env.PilotBiosFile = WriteFile("pilot.bin", {0xCC, 1, 2, 3});
         const std::string table = "[00bf]\nwrite mode=2\n";
-        env.FlashTableFile = WriteFile("Flash.ini", std::vector<uint8_t>(table.begin(), table.end()));
+        env.FlashTableFile =
+            WriteFile("Flash.ini", std::vector<uint8_t>(table.begin(), table.end()));
         env.ColdloadBaudRate = 2400;
         env.PilotBiosBaudRate = 57600;
         env.BiosBaudRate = 115200;
@@ -136,7 +138,8 @@ private slots:
         TfrmLoadImage form(&owner, status, image, env, engine, {});
         QTimer safety;
         safety.setSingleShot(true);
-        QObject::connect(&safety, &QTimer::timeout, [&] { toolkit::SetModalResult(&form, toolkit::mrAbort); });
+        QObject::connect(&safety, &QTimer::timeout,
+                         [&] { toolkit::SetModalResult(&form, toolkit::mrAbort); });
         safety.start(10000);
         QCOMPARE(toolkit::ShowModal(&form), int(toolkit::mrOk));
         QCOMPARE(engine.writes, 3);
@@ -144,8 +147,10 @@ private slots:
         QCOMPARE(form.Session().Result, 0);
         QCOMPARE(status->PanelText(1), QStringLiteral("307 of 307 bytes sent"));
         QVERIFY(status->PanelText(0).startsWith(QStringLiteral("Elapsed Time: ")));
-        QCOMPARE(owner.windowTitle(), QStringLiteral("Tarnwick 3.02 (%1)").arg(QString::fromStdString(image)));
-        QCOMPARE(form.windowTitle(), QStringLiteral("Progress (%1)").arg(QString::fromStdString(image)));
+        QCOMPARE(owner.windowTitle(),
+                 QStringLiteral("Tarnwick 3.02 (%1)").arg(QString::fromStdString(image)));
+        QCOMPARE(form.windowTitle(),
+                 QStringLiteral("Progress (%1)").arg(QString::fromStdString(image)));
         QCOMPARE(form.pbarProgressBar->value(), form.pbarProgressBar->maximum());
     }
 
@@ -164,8 +169,7 @@ private slots:
         QTimer watch;
         QObject::connect(&watch, &QTimer::timeout, [&] {
             for (QWidget *w : QApplication::topLevelWidgets())
-                if (w->isVisible() && w->inherits("QMessageBox"))
-                    boxSeen = true, w->close();
+                if (w->isVisible() && w->inherits("QMessageBox")) boxSeen = true, w->close();
         });
         watch.start(5);
         QCOMPARE(toolkit::ShowModal(&form), int(toolkit::mrOk));

@@ -16,8 +16,7 @@ const Bytes EndTriplet = {0x80, 0x24, 0x80};
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes all;
-    for (const Bytes &part : parts)
-        all.insert(all.end(), part.begin(), part.end());
+    for (const Bytes &part : parts) all.insert(all.end(), part.begin(), part.end());
     return all;
 }
 
@@ -38,8 +37,8 @@ TEST_F(ColdLoadTest, FramesTheFileTripletsWithTheStageTriplets) {
     // Everything after the end triplet is never read: the two trailing bytes are not sent.
     const Bytes file = Concat({{0x20, 0x00, 0x63}, {0x20, 0x01, 0x6F}, EndTriplet, {0x11, 0x22}});
     ASSERT_EQ(RunColdLoad(file, 0), 0);
-    const Bytes expected = Concat(
-        {StartTriplet, {0x20, 0x00, 0x63}, {0x20, 0x01, 0x6F}, EndingTriplet, EndTriplet});
+    const Bytes expected =
+        Concat({StartTriplet, {0x20, 0x00, 0x63}, {0x20, 0x01, 0x6F}, EndingTriplet, EndTriplet});
     ASSERT_TRUE(board->WaitReceived(expected.size(), 2000));
     EXPECT_EQ(board->Received(), expected);
     // The reset pulse leaves the line at the stage's own rate, not the connect's.
@@ -62,8 +61,8 @@ TEST_F(ColdLoadTest, EndTripletOffTheTripletGridIsNotRecognised) {
     // 0x80 0x24 0x80 at offset 1 is no end triplet; the real one follows at offset 6.
     const Bytes file = Concat({{0x01, 0x80, 0x24}, {0x80, 0x02, 0x03}, EndTriplet});
     ASSERT_EQ(RunColdLoad(file, 0), 0);
-    const Bytes expected = Concat({StartTriplet, {0x01, 0x80, 0x24, 0x80, 0x02, 0x03},
-                                   EndingTriplet, EndTriplet});
+    const Bytes expected =
+        Concat({StartTriplet, {0x01, 0x80, 0x24, 0x80, 0x02, 0x03}, EndingTriplet, EndTriplet});
     ASSERT_TRUE(board->WaitReceived(expected.size(), 2000));
     EXPECT_EQ(board->Received(), expected);
 }

@@ -127,10 +127,9 @@ TEST(EngineWithoutConnection, AnswersZeroAndDoesNothing) {
 TEST(EngineWithoutConnection, NetworkDownloadFailsAndTheConsoleStartHasNoAddress) {
     MessageCapture messages;
     LoaderEngine engine;
-    EXPECT_EQ(LoaderErrorOf([&] {
-                  engine.NetworkDownload("image.bin", "bin", 0, 0, {}, 128, 0, {});
-              }),
-              LoaderErrorCommunication);
+    EXPECT_EQ(
+        LoaderErrorOf([&] { engine.NetworkDownload("image.bin", "bin", 0, 0, {}, 128, 0, {}); }),
+        LoaderErrorCommunication);
     EXPECT_TRUE(messages.Texts().empty());
     // Like the flash stage's requests, the end of a download has nothing to send it on.
     EXPECT_EQ(LoaderErrorOf([&] { engine.EndNetworkDownload(); }), 0);

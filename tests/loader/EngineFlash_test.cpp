@@ -62,8 +62,7 @@ TEST_F(FlashTest, EraseAndStartBiosPayloads) {
 
 Bytes InfoProbeReply() {
     Bytes reply(InfoProbeReplySize);
-    for (size_t i = 0; i < reply.size(); ++i)
-        reply[i] = static_cast<uint8_t>(i * 7 + 1);
+    for (size_t i = 0; i < reply.size(); ++i) reply[i] = static_cast<uint8_t>(i * 7 + 1);
     return reply;
 }
 
@@ -79,7 +78,8 @@ TEST_F(FlashTest, ReadIdBlockTakesEveryField) {
     EXPECT_EQ(info.Byte6, reply[6]);
     EXPECT_EQ(info.Byte7, reply[7]);
     EXPECT_EQ(info.Value8, reply[8] | reply[9] << 8);
-    EXPECT_TRUE(std::equal(info.IdBlock, info.IdBlock + IdBlockInfo::IdBlockSize, reply.begin() + 12));
+    EXPECT_TRUE(
+        std::equal(info.IdBlock, info.IdBlock + IdBlockInfo::IdBlockSize, reply.begin() + 12));
     EXPECT_EQ(info.ProductId, reply[14] | reply[15] << 8);
 }
 
@@ -88,8 +88,7 @@ TEST_F(FlashTest, ShortIdReplyLeavesNoStaleBytes) {
     int calls = 0;
     PacketBoard pilot([&calls](const sim::Frame &request) -> std::optional<sim::Frame> {
         Bytes payload = InfoProbeReply();
-        if (++calls > 1)
-            payload = {0xAA, 0xBB, 0xCC, 0xDD, 0xBF, 0x00};
+        if (++calls > 1) payload = {0xAA, 0xBB, 0xCC, 0xDD, 0xBF, 0x00};
         return sim::Frame{request.type, static_cast<uint8_t>(request.subtype | 0x80), payload};
     });
     ConnectToPilot(pilot);

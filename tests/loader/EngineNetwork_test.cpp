@@ -40,17 +40,16 @@ CommOptions LinkOptions(uint16_t port) {
 
 std::vector<uint8_t> Pattern(size_t size, unsigned seed = 7) {
     std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<uint8_t>((i * 31 + seed) ^ (i >> 7));
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 31 + seed) ^ (i >> 7));
     return bytes;
 }
 
 // The events of one name the device recorded, in order.
-std::vector<sim::TranscriptEvent> EventsNamed(const sim::LinkDevice &device, const std::string &name) {
+std::vector<sim::TranscriptEvent> EventsNamed(const sim::LinkDevice &device,
+                                              const std::string &name) {
     std::vector<sim::TranscriptEvent> found;
     for (const sim::TranscriptEvent &event : device.Events())
-        if (event.Name() == name)
-            found.push_back(event);
+        if (event.Name() == name) found.push_back(event);
     return found;
 }
 
@@ -132,7 +131,8 @@ TEST_F(NetworkEngineTest, WrongPassphraseFailsTheConnectAtOnce) {
     const auto start = Clock::now();
     EXPECT_EQ(LoaderErrorOf([&] { Connect(); }), LoaderErrorCommunication);
     // Bounded by the exchange's own wait, not left to the first packet of the load.
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(ReplyWaitMs * (RetryCount + 1) + 1500));
+    EXPECT_LT(Clock::now() - start,
+              std::chrono::milliseconds(ReplyWaitMs * (RetryCount + 1) + 1500));
     EXPECT_FALSE(device->Authenticated());
     EXPECT_EQ(passphraseAsks, 1);
 }
@@ -232,8 +232,9 @@ TEST_F(NetworkEngineTest, PilotBiosWithoutMarkerOrFileIsRefusedBeforeAnythingIsS
     std::vector<uint8_t> large(1, 0xCC);
     const std::vector<uint8_t> rest = Pattern(16384 - 6);
     large.insert(large.end(), rest.begin(), rest.end());
-    EXPECT_EQ(LoaderErrorOf([&] { engine.SendPilotBios(WriteTempFile("large.bin", large), 57600); }),
-              LoaderErrorCommunication);
+    EXPECT_EQ(
+        LoaderErrorOf([&] { engine.SendPilotBios(WriteTempFile("large.bin", large), 57600); }),
+        LoaderErrorCommunication);
     EXPECT_EQ(device->CountEvents("pilot-header"), 0u);
 }
 
@@ -358,9 +359,11 @@ TEST_F(NetworkEngineTest, SkippedPacketsAreReadButNeitherSentNorCounted) {
     ASSERT_EQ(Download(image, [](uint32_t offset, uint32_t) { return offset != 128; }), 0);
     EXPECT_EQ(reports.front(), "1 of 2 packets sent");
     EXPECT_EQ(reports.back(), "2 of 2 packets acknowledged");
-    EXPECT_EQ(device->ReadFlash(0x80000, 128), std::vector<uint8_t>(image.begin(), image.begin() + 128));
+    EXPECT_EQ(device->ReadFlash(0x80000, 128),
+              std::vector<uint8_t>(image.begin(), image.begin() + 128));
     EXPECT_EQ(device->ReadFlash(0x80080, 128), std::vector<uint8_t>(128, 0xFF));
-    EXPECT_EQ(device->ReadFlash(0x80100, 44), std::vector<uint8_t>(image.begin() + 256, image.end()));
+    EXPECT_EQ(device->ReadFlash(0x80100, 44),
+              std::vector<uint8_t>(image.begin() + 256, image.end()));
 }
 
 TEST_F(NetworkEngineTest, ImageFilesThatCannotServeTheCountFail) {

@@ -23,12 +23,12 @@ TEST(PacketKindTable, TwentyKindsInRegistrationOrder) {
         EXPECT_EQ(std::make_pair(int(kinds[i].type), int(kinds[i].subtype)), order[i]) << i;
     // Only the message kinds have handlers, and they never copy a reply.
     for (const PacketKind &kind : kinds)
-        EXPECT_EQ(kind.handler != nullptr, !kind.copy) << int(kind.type) << "/" << int(kind.subtype);
+        EXPECT_EQ(kind.handler != nullptr, !kind.copy)
+            << int(kind.type) << "/" << int(kind.subtype);
     // Requests that are not answered: STARTBIOS, device cold load, device 62, loader dropped.
     std::set<std::pair<int, int>> noWait;
     for (const PacketKind &kind : kinds)
-        if (!kind.waits)
-            noWait.insert({kind.type, kind.subtype});
+        if (!kind.waits) noWait.insert({kind.type, kind.subtype});
     EXPECT_EQ(noWait, (std::set<std::pair<int, int>>{{0, 5}, {1, 61}, {1, 62}, {1, 57}}));
 }
 
@@ -50,11 +50,10 @@ TEST(PacketKindHandlers, MessagesStayWithinThePayload) {
     ShowTargetMessage(text.data(), 4, nullptr); // a header and no text
     ShowTargetMessage(nullptr, 0, nullptr);
     ShowLoaderDropped(nullptr, 0, nullptr);
-    EXPECT_EQ(messages.Texts(),
-              (std::vector<std::string>{"System Nak - reason: 05 type: 00, subtype: 0a",
-                                        "System Nak - reason: 05 type: 00, subtype: 00", "hello",
-                                        "hel", "he", "ok", "", "",
-                                        "Loader dropped connection with Selvane"}));
+    EXPECT_EQ(messages.Texts(), (std::vector<std::string>{
+                                    "System Nak - reason: 05 type: 00, subtype: 0a",
+                                    "System Nak - reason: 05 type: 00, subtype: 00", "hello", "hel",
+                                    "he", "ok", "", "", "Loader dropped connection with Selvane"}));
 }
 
 class PacketKindsTest : public EngineTest {};
@@ -66,11 +65,10 @@ TEST_F(PacketKindsTest, RegisteredOnTheConnectionAndShownFromTheBoard) {
     });
     StartBoard([answerer = pilot.AsResponder()](const uint8_t *data, size_t count) {
         const Bytes answer = answerer(data, count);
-        if (answer.empty())
-            return answer; // the request is not complete yet
+        if (answer.empty()) return answer; // the request is not complete yet
         Bytes reply;
-        for (const sim::Frame &notice :
-             {sim::Frame{0, 0, {0x01, 0x00, 0x06}}, sim::Frame{0, 63, {0, 0, 5, 0, 'b', 'u', 's', 'y', 0}}}) {
+        for (const sim::Frame &notice : {sim::Frame{0, 0, {0x01, 0x00, 0x06}},
+                                         sim::Frame{0, 63, {0, 0, 5, 0, 'b', 'u', 's', 'y', 0}}}) {
             const Bytes bytes = sim::EncodeFrame(notice);
             reply.insert(reply.end(), bytes.begin(), bytes.end());
         }

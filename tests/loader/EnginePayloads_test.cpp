@@ -14,7 +14,8 @@ using Bytes = std::vector<uint8_t>;
 
 TEST(PilotHeader, AddressLengthAndSum) {
     const PilotHeader header = BuildPilotHeader(0x4000, 0x1234);
-    EXPECT_EQ(Bytes(header.begin(), header.end()), (Bytes{0x00, 0x40, 0x00, 0x00, 0x34, 0x12, 0x86}));
+    EXPECT_EQ(Bytes(header.begin(), header.end()),
+              (Bytes{0x00, 0x40, 0x00, 0x00, 0x34, 0x12, 0x86}));
     // The sum wraps at 256.
     const PilotHeader high = BuildPilotHeader(0xFFFFFFFF, 0xFFFF);
     EXPECT_EQ(PilotHeaderChecksum(high), static_cast<uint8_t>(6 * 0xFF));
@@ -22,7 +23,8 @@ TEST(PilotHeader, AddressLengthAndSum) {
 
 TEST(PilotUploadChecksum, OnesComplementSumsFromTheMarkerState) {
     const std::string abc = "abc";
-    EXPECT_EQ(PilotUploadChecksum(reinterpret_cast<const uint8_t *>(abc.data()), abc.size()), 0xF37F);
+    EXPECT_EQ(PilotUploadChecksum(reinterpret_cast<const uint8_t *>(abc.data()), abc.size()),
+              0xF37F);
     EXPECT_EQ(PilotUploadChecksum(nullptr, 0), 0xCCCC);
     // Starting from zero over the marker gives the start value: the two are one computation.
     const uint8_t marker = 0xCC;
@@ -36,8 +38,7 @@ TEST(PilotUploadChecksum, SamplePilotBiosGivesItsPublishedSum) {
     // The sample pilot BIOS documents what the simulated board answers for it.
     const auto path = std::filesystem::path(__FILE__).parent_path() / "../../samples/pilot.bin";
     const FileHandle file = OpenForReading(path.string());
-    if (!file)
-        GTEST_SKIP() << "no sample pilot BIOS at " << path;
+    if (!file) GTEST_SKIP() << "no sample pilot BIOS at " << path;
     uint16_t length = 0;
     ASSERT_EQ(PilotBiosLength(file.get(), length), 0);
     ASSERT_EQ(length, 0x0800);

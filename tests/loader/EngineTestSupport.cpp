@@ -58,14 +58,12 @@ Pty::Pty() {
     if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
         throw std::runtime_error("no pseudo-terminal");
     char name[128];
-    if (::ptsname_r(master_, name, sizeof name) != 0)
-        throw std::runtime_error("ptsname");
+    if (::ptsname_r(master_, name, sizeof name) != 0) throw std::runtime_error("ptsname");
     slave_ = name;
 }
 
 Pty::~Pty() {
-    if (master_ >= 0)
-        ::close(master_);
+    if (master_ >= 0) ::close(master_);
 }
 
 uint32_t Pty::SlaveBaud() const {
@@ -112,8 +110,7 @@ void BoardPeer::Run() {
     while (!stop_) {
         pollfd p{fd_, POLLIN, 0};
         const int ready = ::poll(&p, 1, 5);
-        if (ready <= 0)
-            continue;
+        if (ready <= 0) continue;
         // With no slave open the master reports a hang-up until the engine opens the port.
         if ((p.revents & POLLIN) == 0) {
             ::usleep(2000);
@@ -129,8 +126,7 @@ void BoardPeer::Run() {
             received_.insert(received_.end(), buffer, buffer + n);
         }
         const std::vector<uint8_t> answer = responder_(buffer, static_cast<size_t>(n));
-        if (!answer.empty())
-            WriteAll(fd_, answer);
+        if (!answer.empty()) WriteAll(fd_, answer);
     }
 }
 
@@ -142,8 +138,7 @@ std::vector<uint8_t> BoardPeer::Received() const {
 bool BoardPeer::WaitReceived(size_t count, int timeoutMs) const {
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (Clock::now() < end) {
-        if (Received().size() >= count)
-            return true;
+        if (Received().size() >= count) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return Received().size() >= count;
@@ -167,8 +162,7 @@ Responder PilotBoard(Echo echo, UploadAnswer answer) {
         for (size_t i = 0; i < count; ++i) {
             if (upload->header.size() < PilotHeaderSize) {
                 upload->header.push_back(data[i]);
-                if (upload->header.size() < PilotHeaderSize)
-                    continue;
+                if (upload->header.size() < PilotHeaderSize) continue;
                 upload->expected = packet::LoadLe16(upload->header.data() + 4);
                 if (echo == Echo::Right)
                     reply.push_back(upload->header[6]);
@@ -182,8 +176,7 @@ Responder PilotBoard(Echo echo, UploadAnswer answer) {
             upload->answered = true;
             // rest[0] is the marker: the sum starts from its state.
             uint16_t sum = PilotUploadChecksum(upload->rest.data() + 1, upload->expected - 1);
-            if (answer == UploadAnswer::Wrong)
-                sum = static_cast<uint16_t>(sum + 1);
+            if (answer == UploadAnswer::Wrong) sum = static_cast<uint16_t>(sum + 1);
             reply.push_back(static_cast<uint8_t>(sum & 0xFF));
             reply.push_back(static_cast<uint8_t>(sum >> 8));
         }
@@ -230,8 +223,7 @@ std::vector<sim::Frame> PacketBoard::Requests() const {
 bool PacketBoard::WaitRequests(size_t count, int timeoutMs) const {
     const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (Clock::now() < end) {
-        if (Requests().size() >= count)
-            return true;
+        if (Requests().size() >= count) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return Requests().size() >= count;
@@ -290,12 +282,10 @@ CommOptions SerialOptions(int32_t baudRate) {
 std::string WriteTempFile(const std::string &name, const std::vector<uint8_t> &bytes) {
     const std::string path = (TestDirectory() / name).string();
     std::FILE *file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
-        throw std::runtime_error("cannot write " + path);
+    if (file == nullptr) throw std::runtime_error("cannot write " + path);
     const size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
-    if (written != bytes.size())
-        throw std::runtime_error("short write " + path);
+    if (written != bytes.size()) throw std::runtime_error("short write " + path);
     return path;
 }
 

@@ -149,8 +149,7 @@ protected:
     void ConnectAt(int32_t baudRate, uint8_t packetMode, CommOptions options) {
         options.BaudRate = baudRate;
         engine->Connect(window.Handle(), options, packetMode, {});
-        if (packetMode == 1)
-            engine->RegisterPacketKinds();
+        if (packetMode == 1) engine->RegisterPacketKinds();
     }
     void ConnectAt(int32_t baudRate, uint8_t packetMode) {
         ConnectAt(baudRate, packetMode, SerialOptions(baudRate));

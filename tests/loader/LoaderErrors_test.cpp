@@ -41,15 +41,31 @@ struct Mapping {
 };
 
 const std::map<int32_t, Mapping> ExpectedMappings = {
-    {2000, {19, nullptr}}, {2001, {18, nullptr}},
+    {2000, {19, nullptr}},
+    {2001, {18, nullptr}},
     {2002, {22, "Error reading bytes"}},
     {2003, {22, "Read: Error creating overlapped structure"}},
     {2004, {22, "Read: WaitForSingleObject failed"}},
-    {3012, {32, nullptr}}, {3013, {33, nullptr}}, {3014, {34, nullptr}}, {3015, {35, nullptr}},
-    {3016, {36, nullptr}}, {3017, {37, nullptr}}, {3018, {38, nullptr}}, {3019, {39, nullptr}},
-    {3020, {40, nullptr}}, {3021, {41, nullptr}}, {3022, {42, nullptr}}, {3023, {43, nullptr}},
-    {3024, {44, nullptr}}, {3025, {45, nullptr}}, {3026, {30, nullptr}}, {3027, {31, nullptr}},
-    {3028, {47, nullptr}}, {3029, {48, nullptr}}, {3030, {49, nullptr}}, {3031, {50, nullptr}},
+    {3012, {32, nullptr}},
+    {3013, {33, nullptr}},
+    {3014, {34, nullptr}},
+    {3015, {35, nullptr}},
+    {3016, {36, nullptr}},
+    {3017, {37, nullptr}},
+    {3018, {38, nullptr}},
+    {3019, {39, nullptr}},
+    {3020, {40, nullptr}},
+    {3021, {41, nullptr}},
+    {3022, {42, nullptr}},
+    {3023, {43, nullptr}},
+    {3024, {44, nullptr}},
+    {3025, {45, nullptr}},
+    {3026, {30, nullptr}},
+    {3027, {31, nullptr}},
+    {3028, {47, nullptr}},
+    {3029, {48, nullptr}},
+    {3030, {49, nullptr}},
+    {3031, {50, nullptr}},
     {4096, {22, "could not get wnd proc address"}},
     {4097, {22, "could not create read thread"}},
     {4099, {22, "No callback registered"}},
@@ -58,11 +74,22 @@ const std::map<int32_t, Mapping> ExpectedMappings = {
     {4102, {22, "write failed - not delayed"}},
     {4103, {22, "write failed - not complete"}},
     {4104, {22, "write - wait for single object failed"}},
-    {4105, {17, nullptr}}, {4124, {20, nullptr}}, {4126, {46, nullptr}},
-    {5000, {7, nullptr}}, {5001, {8, nullptr}}, {5002, {51, nullptr}},
-    {6000, {10, nullptr}}, {6001, {11, nullptr}}, {6002, {12, nullptr}}, {6003, {13, nullptr}},
-    {6004, {14, nullptr}}, {6005, {15, nullptr}}, {6006, {16, nullptr}}, {6007, {9, nullptr}},
-    {6008, {23, nullptr}}, {6009, {52, nullptr}},
+    {4105, {17, nullptr}},
+    {4124, {20, nullptr}},
+    {4126, {46, nullptr}},
+    {5000, {7, nullptr}},
+    {5001, {8, nullptr}},
+    {5002, {51, nullptr}},
+    {6000, {10, nullptr}},
+    {6001, {11, nullptr}},
+    {6002, {12, nullptr}},
+    {6003, {13, nullptr}},
+    {6004, {14, nullptr}},
+    {6005, {15, nullptr}},
+    {6006, {16, nullptr}},
+    {6007, {9, nullptr}},
+    {6008, {23, nullptr}},
+    {6009, {52, nullptr}},
 };
 
 } // namespace
@@ -81,8 +108,9 @@ TEST(RaiseLoaderError, EveryListedCodeMapsAndShowsItsDiagnosticFirst) {
 }
 
 TEST(RaiseLoaderError, CodesNotListedAreCommunicationErrors) {
-    for (const int32_t internalCode : {0, 1, 22, 252, 256, 1999, 2005, 3000, 3001, 3002, 3004, 3007,
-                                       3008, 3011, 4003, 4004, 4098, 4122, 4125, 5003, 6010, -1}) {
+    for (const int32_t internalCode :
+         {0,    1,    22,   252,  256,  1999, 2005, 3000, 3001, 3002, 3004,
+          3007, 3008, 3011, 4003, 4004, 4098, 4122, 4125, 5003, 6010, -1}) {
         const auto [raised, shown] = Raise(internalCode);
         EXPECT_EQ(raised, LoaderErrorCommunication) << internalCode;
         EXPECT_TRUE(shown.empty()) << internalCode;

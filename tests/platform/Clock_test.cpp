@@ -8,17 +8,15 @@
 using namespace platform;
 using namespace std::chrono_literals;
 
-TEST(Clock, TickCountFollowsTheMonotonicClock)
-{
+TEST(Clock, TickCountFollowsTheMonotonicClock) {
     const uint32_t before = GetTickCount();
     Sleep(50);
-    const uint32_t elapsed = GetTickCount() - before;  // unsigned: right across the wrap too
+    const uint32_t elapsed = GetTickCount() - before; // unsigned: right across the wrap too
     EXPECT_GE(elapsed, 49u);
     EXPECT_LT(elapsed, 2000u);
 }
 
-TEST(Clock, PerformanceCounterIsNanoseconds)
-{
+TEST(Clock, PerformanceCounterIsNanoseconds) {
     int64_t frequency = 0;
     ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
     EXPECT_EQ(frequency, 1000000000);
@@ -32,15 +30,13 @@ TEST(Clock, PerformanceCounterIsNanoseconds)
     EXPECT_FALSE(QueryPerformanceFrequency(nullptr));
 }
 
-TEST(Clock, SleepZeroReturns)
-{
+TEST(Clock, SleepZeroReturns) {
     const auto start = std::chrono::steady_clock::now();
     Sleep(0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);
 }
 
-TEST(Clock, LocalTimeMatchesTheCLibrary)
-{
+TEST(Clock, LocalTimeMatchesTheCLibrary) {
     SYSTEMTIME st{};
     time_t now = time(nullptr);
     GetLocalTime(&st);
@@ -65,5 +61,5 @@ TEST(Clock, LocalTimeMatchesTheCLibrary)
         EXPECT_EQ(st.wDay, local.tm_mday);
         EXPECT_EQ(st.wMonth, local.tm_mon + 1);
     }
-    GetLocalTime(nullptr);  // ignored
+    GetLocalTime(nullptr); // ignored
 }

@@ -9,8 +9,7 @@
 using namespace platform;
 using namespace std::chrono_literals;
 
-TEST(ManualResetEvent, StartsAsGivenAndStaysSetUntilReset)
-{
+TEST(ManualResetEvent, StartsAsGivenAndStaysSetUntilReset) {
     ManualResetEvent unset;
     EXPECT_FALSE(unset.IsSet());
     EXPECT_FALSE(unset.Wait(0));
@@ -18,7 +17,7 @@ TEST(ManualResetEvent, StartsAsGivenAndStaysSetUntilReset)
     EXPECT_TRUE(set.IsSet());
     EXPECT_TRUE(set.Wait(0));
     EXPECT_TRUE(set.Wait());
-    EXPECT_TRUE(set.Wait(10));  // manual reset: a wait does not clear it
+    EXPECT_TRUE(set.Wait(10)); // manual reset: a wait does not clear it
     set.Reset();
     EXPECT_FALSE(set.IsSet());
     set.Set();
@@ -26,8 +25,7 @@ TEST(ManualResetEvent, StartsAsGivenAndStaysSetUntilReset)
     EXPECT_TRUE(set.IsSet());
 }
 
-TEST(ManualResetEvent, WaitTimesOut)
-{
+TEST(ManualResetEvent, WaitTimesOut) {
     ManualResetEvent event;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(event.Wait(40));
@@ -36,8 +34,7 @@ TEST(ManualResetEvent, WaitTimesOut)
     EXPECT_LT(elapsed, 2000ms);
 }
 
-TEST(ManualResetEvent, SetFromAnotherThreadReleasesAllWaiters)
-{
+TEST(ManualResetEvent, SetFromAnotherThreadReleasesAllWaiters) {
     ManualResetEvent event;
     std::atomic<int> released{0};
     std::thread a([&] { released += event.Wait(5000) ? 1 : 0; });
@@ -49,8 +46,7 @@ TEST(ManualResetEvent, SetFromAnotherThreadReleasesAllWaiters)
     EXPECT_EQ(released.load(), 2);
 }
 
-TEST(ManualResetEvent, HugeTimeoutMeansNoLimit)
-{
+TEST(ManualResetEvent, HugeTimeoutMeansNoLimit) {
     ManualResetEvent event;
     std::thread setter([&] {
         std::this_thread::sleep_for(10ms);
@@ -61,14 +57,10 @@ TEST(ManualResetEvent, HugeTimeoutMeansNoLimit)
 }
 
 namespace {
-void CountNotify(void *context)
-{
-    ++*static_cast<std::atomic<int> *>(context);
-}
+void CountNotify(void *context) { ++*static_cast<std::atomic<int> *>(context); }
 } // namespace
 
-TEST(ManualResetEvent, WatchersAreNotifiedOnSetUntilRemoved)
-{
+TEST(ManualResetEvent, WatchersAreNotifiedOnSetUntilRemoved) {
     ManualResetEvent event;
     std::atomic<int> first{0}, second{0};
     ManualResetEvent::Watcher w1{CountNotify, &first};
@@ -84,7 +76,7 @@ TEST(ManualResetEvent, WatchersAreNotifiedOnSetUntilRemoved)
     EXPECT_EQ(first.load(), 1);
     EXPECT_EQ(second.load(), 2);
     event.RemoveWatcher(&w2);
-    event.RemoveWatcher(&w2);  // removing twice is harmless
+    event.RemoveWatcher(&w2); // removing twice is harmless
     event.Set();
     EXPECT_EQ(second.load(), 2);
 }

@@ -37,8 +37,7 @@ TEST_P(Md5Rfc1321, OneBlockAndByteByByteGiveTheSuiteDigest) {
     EXPECT_EQ(Hex(platform::Md5(Bytes(input), input.size())), GetParam().digest);
 
     platform::Md5Context context;
-    for (const char c : input)
-        context.Update(Bytes(std::string_view(&c, 1)), 1);
+    for (const char c : input) context.Update(Bytes(std::string_view(&c, 1)), 1);
     EXPECT_EQ(Hex(context.Final()), GetParam().digest);
 }
 
@@ -60,8 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
 // wherever the cut falls, including across MD5's 64-byte blocks.
 TEST(Md5Context, TwoPartsEqualTheWholeAtEveryCut) {
     std::string whole;
-    for (int i = 0; i < 150; ++i)
-        whole.push_back(static_cast<char>(i * 7 + 3));
+    for (int i = 0; i < 150; ++i) whole.push_back(static_cast<char>(i * 7 + 3));
     const platform::Md5Digest expected = platform::Md5(Bytes(whole), whole.size());
     platform::Md5Context context; // reused: Final makes it ready for the next digest
     for (size_t cut = 0; cut <= whole.size(); ++cut) {

@@ -28,22 +28,18 @@ constexpr UINT UM_QUIT_NOW = WM_USER + 21;
 
 class Watchdog {
 public:
-    explicit Watchdog(std::chrono::milliseconds limit = 5000ms) : threadId_(CurrentThreadId())
-    {
+    explicit Watchdog(std::chrono::milliseconds limit = 5000ms) : threadId_(CurrentThreadId()) {
         thread_ = std::thread([this, limit] {
             std::unique_lock<std::mutex> lock(mutex_);
-            if (changed_.wait_for(lock, limit, [this] { return done_; }))
-                return;
+            if (changed_.wait_for(lock, limit, [this] { return done_; })) return;
             fired_ = true;
             std::vector<HWND> windows = windows_;
             lock.unlock();
-            for (HWND w : windows)
-                DestroyWindow(w);
+            for (HWND w : windows) DestroyWindow(w);
             PostThreadMessage(threadId_, WM_QUIT, 99, 0);
         });
     }
-    ~Watchdog()
-    {
+    ~Watchdog() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             done_ = true;
@@ -52,8 +48,7 @@ public:
         thread_.join();
         EXPECT_FALSE(fired_.load()) << "watchdog fired: a wait did not end in time";
     }
-    void Guard(HWND w)
-    {
+    void Guard(HWND w) {
         std::lock_guard<std::mutex> lock(mutex_);
         windows_.push_back(w);
     }
@@ -69,39 +64,31 @@ private:
     std::thread thread_;
 };
 
-LRESULT NullProc(HWND, UINT, WPARAM, LPARAM)
-{
-    return 0;
-}
+LRESULT NullProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 // Per-window record of what its procedure saw (user data of the window).
 struct Recorder {
     std::mutex mutex;
     std::vector<UINT> messages;
     std::vector<WPARAM> params;
-    void Add(UINT m, WPARAM w)
-    {
+    void Add(UINT m, WPARAM w) {
         std::lock_guard<std::mutex> lock(mutex);
         messages.push_back(m);
         params.push_back(w);
     }
-    size_t Count(UINT m)
-    {
+    size_t Count(UINT m) {
         std::lock_guard<std::mutex> lock(mutex);
         return static_cast<size_t>(std::count(messages.begin(), messages.end(), m));
     }
 };
 
-LRESULT RecordingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM)
-{
-    if (auto *r = static_cast<Recorder *>(GetWindowUserData(hwnd)))
-        r->Add(msg, wParam);
+LRESULT RecordingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
+    if (auto *r = static_cast<Recorder *>(GetWindowUserData(hwnd))) r->Add(msg, wParam);
     return 0;
 }
 
 // Drains whatever is queued for the calling thread (not waiting).
-void Drain()
-{
+void Drain() {
     MSG msg;
     while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
     }
@@ -115,12 +102,12 @@ struct WindowGuard {
 };
 
 // ---------------------------------------------------------------------------------------------
-// A wait loop shaped like the packet layer's SendAndWait: timer 1000 + depth, GetMessage filtered to
-// the window, stops on its own timer, a quit taken is posted again and the wait fails.
+// A wait loop shaped like the packet layer's SendAndWait: timer 1000 + depth, GetMessage filtered
+// to the window, stops on its own timer, a quit taken is posted again and the wait fails.
 
 struct WaitState {
     int depth = 0;
-    std::atomic<int> atomicDepth{0};  // depth, for other threads
+    std::atomic<int> atomicDepth{0}; // depth, for other threads
     std::vector<std::string> log;
     std::atomic<bool> arrived{false};
     UINT innerMs = 0;
@@ -130,8 +117,7 @@ WaitState *g_wait = nullptr;
 
 enum class WaitResult { Timer, Arrived, Quit };
 
-WaitResult TimedWait(HWND hwnd, UINT ms, bool untilArrived)
-{
+WaitResult TimedWait(HWND hwnd, UINT ms, bool untilArrived) {
     WaitState &s = *g_wait;
     const int w = ++s.depth;
     s.atomicDepth = w;
@@ -166,28 +152,19 @@ WaitResult TimedWait(HWND hwnd, UINT ms, bool untilArrived)
     return result;
 }
 
-LRESULT WaitProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM)
-{
-    if (!g_wait)
-        return 0;  // WM_DESTROY after the test
+LRESULT WaitProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
+    if (!g_wait) return 0; // WM_DESTROY after the test
     WaitState &s = *g_wait;
     switch (msg) {
-    case WM_TIMER:
-        s.log.push_back("dispatched timer " + std::to_string(wParam));
-        return 0;
-    case UM_START_INNER:
-        TimedWait(hwnd, s.innerMs, wParam != 0);
-        return 0;
-    case UM_QUIT_NOW:
-        PostQuitMessage(static_cast<int>(wParam));
-        return 0;
+    case WM_TIMER: s.log.push_back("dispatched timer " + std::to_string(wParam)); return 0;
+    case UM_START_INNER: TimedWait(hwnd, s.innerMs, wParam != 0); return 0;
+    case UM_QUIT_NOW: PostQuitMessage(static_cast<int>(wParam)); return 0;
     case UM_PACKET:
         s.log.push_back("packet at depth " + std::to_string(s.depth));
         s.arrived = true;
         PostMessage(hwnd, UM_WAKE, 0, 0);
         return 42 + static_cast<LRESULT>(wParam);
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
@@ -202,8 +179,7 @@ protected:
 
 // ---------------------------------------------------------------------------------------------
 
-TEST_F(Messages, PostedMessagesAreFifo)
-{
+TEST_F(Messages, PostedMessagesAreFifo) {
     Watchdog dog;
     Recorder rec;
     WindowGuard w(CreateWindow(RecordingProc, &rec));
@@ -223,15 +199,14 @@ TEST_F(Messages, PostedMessagesAreFifo)
     EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
-TEST_F(Messages, WindowFilterTakesWindowAndDescendants)
-{
+TEST_F(Messages, WindowFilterTakesWindowAndDescendants) {
     Watchdog dog;
     WindowGuard parent(CreateWindow(NullProc));
     HWND child = CreateWindow(NullProc, nullptr, parent);
     HWND grandchild = CreateWindow(NullProc, nullptr, child);
     WindowGuard other(CreateWindow(NullProc));
     PostMessage(other, WM_USER + 1, 0, 0);
-    PostMessage(nullptr, WM_USER + 2, 0, 0);  // thread message
+    PostMessage(nullptr, WM_USER + 2, 0, 0); // thread message
     PostMessage(grandchild, WM_USER + 3, 0, 0);
     PostMessage(parent, WM_USER + 4, 0, 0);
     PostMessage(child, WM_USER + 5, 0, 0);
@@ -266,8 +241,7 @@ TEST_F(Messages, WindowFilterTakesWindowAndDescendants)
     EXPECT_TRUE(IsWindow(other));
 }
 
-TEST_F(Messages, RangeFilter)
-{
+TEST_F(Messages, RangeFilter) {
     Watchdog dog;
     WindowGuard w(CreateWindow(NullProc));
     PostMessage(w, WM_USER + 0, 0, 0);
@@ -282,16 +256,14 @@ TEST_F(Messages, RangeFilter)
     EXPECT_EQ(msg.message, WM_CLOSE);
     // Close of a TCP connection: remove every queued WM_USER..WM_USER+11.
     int removed = 0;
-    while (PeekMessage(&msg, nullptr, WM_USER, WM_USER + 11, PM_REMOVE))
-        ++removed;
+    while (PeekMessage(&msg, nullptr, WM_USER, WM_USER + 11, PM_REMOVE)) ++removed;
     EXPECT_EQ(removed, 1);
     ASSERT_TRUE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
     EXPECT_EQ(msg.message, WM_USER + 12u);
     EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
-TEST_F(Messages, PeekNoRemoveKeepsRemoveTakes)
-{
+TEST_F(Messages, PeekNoRemoveKeepsRemoveTakes) {
     WindowGuard w(CreateWindow(NullProc));
     MSG msg;
     EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_NOREMOVE));
@@ -310,12 +282,11 @@ TEST_F(Messages, PeekNoRemoveKeepsRemoveTakes)
     EXPECT_FALSE(PeekMessage(nullptr, nullptr, 0, 0, PM_REMOVE));
 }
 
-TEST_F(Messages, TimerOnlyWhenNothingElseQueued)
-{
+TEST_F(Messages, TimerOnlyWhenNothingElseQueued) {
     Watchdog dog;
     WindowGuard w(CreateWindow(NullProc));
     ASSERT_EQ(SetTimer(w, 7, 10), 7u);
-    Sleep(40);  // the timer is due
+    Sleep(40); // the timer is due
     PostMessage(w, WM_USER, 0, 0);
     PostMessage(w, WM_USER + 1, 0, 0);
     MSG msg;
@@ -341,8 +312,7 @@ TEST_F(Messages, TimerOnlyWhenNothingElseQueued)
     EXPECT_FALSE(KillTimer(w, 7));
 }
 
-TEST_F(Messages, KillTimerRemovesPendingTimerMessage)
-{
+TEST_F(Messages, KillTimerRemovesPendingTimerMessage) {
     WindowGuard w(CreateWindow(NullProc));
     SetTimer(w, 1001, 10);
     SetTimer(w, 1002, 10);
@@ -357,20 +327,18 @@ TEST_F(Messages, KillTimerRemovesPendingTimerMessage)
     EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
-TEST_F(Messages, SetTimerOnExistingIdRestartsIt)
-{
+TEST_F(Messages, SetTimerOnExistingIdRestartsIt) {
     WindowGuard w(CreateWindow(NullProc));
     SetTimer(w, 5, 400);
     Sleep(300);
-    SetTimer(w, 5, 400);  // restarted: due 400 ms from now, not 100
+    SetTimer(w, 5, 400); // restarted: due 400 ms from now, not 100
     Sleep(150);
     MSG msg;
     EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
     KillTimer(w, 5);
 }
 
-TEST_F(Messages, TimerIsPeriodicAndWaitIsPrecise)
-{
+TEST_F(Messages, TimerIsPeriodicAndWaitIsPrecise) {
     Watchdog dog;
     WindowGuard w(CreateWindow(NullProc));
     dog.Guard(w);
@@ -379,8 +347,7 @@ TEST_F(Messages, TimerIsPeriodicAndWaitIsPrecise)
     int ticks = 0;
     MSG msg;
     while (ticks < 4 && !dog.Fired() && GetMessage(&msg, w, 0, 0)) {
-        if (msg.message == WM_TIMER && msg.wParam == 3)
-            ++ticks;
+        if (msg.message == WM_TIMER && msg.wParam == 3) ++ticks;
     }
     const auto elapsed = std::chrono::steady_clock::now() - start;
     KillTimer(w, 3);
@@ -389,8 +356,7 @@ TEST_F(Messages, TimerIsPeriodicAndWaitIsPrecise)
     EXPECT_LT(elapsed, 2000ms);
 }
 
-TEST_F(Messages, QuitComesAfterQueuedMessagesAndBeforeTimers)
-{
+TEST_F(Messages, QuitComesAfterQueuedMessagesAndBeforeTimers) {
     Watchdog dog;
     WindowGuard w(CreateWindow(NullProc));
     WindowGuard other(CreateWindow(NullProc));
@@ -412,20 +378,18 @@ TEST_F(Messages, QuitComesAfterQueuedMessagesAndBeforeTimers)
     Drain();
 }
 
-TEST_F(Messages, PeekReturnsQuitAsMessage)
-{
+TEST_F(Messages, PeekReturnsQuitAsMessage) {
     PostQuitMessage(8);
     MSG msg;
     ASSERT_TRUE(PeekMessage(&msg, nullptr, 0, 0, PM_NOREMOVE));
     EXPECT_EQ(msg.message, WM_QUIT);
-    ASSERT_TRUE(PeekMessage(&msg, nullptr, WM_USER, WM_USER, PM_REMOVE));  // whatever the range
+    ASSERT_TRUE(PeekMessage(&msg, nullptr, WM_USER, WM_USER, PM_REMOVE)); // whatever the range
     EXPECT_EQ(msg.message, WM_QUIT);
     EXPECT_EQ(msg.wParam, 8u);
     EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
-TEST_F(Messages, NestedWaitsEachStopOnlyTheirOwnTimer)
-{
+TEST_F(Messages, NestedWaitsEachStopOnlyTheirOwnTimer) {
     Watchdog dog;
     WaitState state;
     state.dog = &dog;
@@ -452,15 +416,13 @@ TEST_F(Messages, NestedWaitsEachStopOnlyTheirOwnTimer)
     EXPECT_EQ(state.log[2], "dispatched timer 1001");
     EXPECT_EQ(state.log[state.log.size() - 2], "end 1002");
     EXPECT_EQ(state.log.back(), "end 1001");
-    for (const auto &line : state.log)
-        EXPECT_NE(line, "dispatched timer 1002");
+    for (const auto &line : state.log) EXPECT_NE(line, "dispatched timer 1002");
     EXPECT_FALSE(KillTimer(w, 1001));
     EXPECT_FALSE(KillTimer(w, 1002));
     g_wait = nullptr;
 }
 
-TEST_F(Messages, CrossThreadSendServicedInsideNestedLoop)
-{
+TEST_F(Messages, CrossThreadSendServicedInsideNestedLoop) {
     Watchdog dog;
     WaitState state;
     state.dog = &dog;
@@ -472,8 +434,7 @@ TEST_F(Messages, CrossThreadSendServicedInsideNestedLoop)
     std::atomic<LRESULT> reply{-1};
     std::thread reader([&] {
         // Sent once the inner wait runs, like a reader thread's UM_PACKET.
-        while (state.atomicDepth < 2 && !dog.Fired())
-            std::this_thread::sleep_for(1ms);
+        while (state.atomicDepth < 2 && !dog.Fired()) std::this_thread::sleep_for(1ms);
         reply = SendMessage(w, UM_PACKET, 7, 0);
     });
     // The outer wait starts the inner wait, which runs until the packet arrived.
@@ -481,13 +442,13 @@ TEST_F(Messages, CrossThreadSendServicedInsideNestedLoop)
     EXPECT_EQ(TimedWait(w, 3000, true), WaitResult::Arrived);
     reader.join();
     EXPECT_EQ(reply.load(), 49);
-    std::vector<std::string> expected{"start 1001", "start 1002", "packet at depth 2", "end 1002", "end 1001"};
+    std::vector<std::string> expected{"start 1001", "start 1002", "packet at depth 2", "end 1002",
+                                      "end 1001"};
     EXPECT_EQ(state.log, expected);
     g_wait = nullptr;
 }
 
-TEST_F(Messages, QuitRepostedByInnerLoopEndsOuterLoop)
-{
+TEST_F(Messages, QuitRepostedByInnerLoopEndsOuterLoop) {
     Watchdog dog;
     WaitState state;
     state.dog = &dog;
@@ -495,7 +456,7 @@ TEST_F(Messages, QuitRepostedByInnerLoopEndsOuterLoop)
     WindowGuard w(CreateWindow(WaitProc));
     dog.Guard(w);
     state.innerMs = 3000;
-    PostMessage(w, UM_START_INNER, 0, 0);  // the inner wait takes the next one
+    PostMessage(w, UM_START_INNER, 0, 0); // the inner wait takes the next one
     PostMessage(w, UM_QUIT_NOW, 4, 0);
     EXPECT_EQ(TimedWait(w, 3000, false), WaitResult::Quit);
     std::vector<std::string> expected{"start 1001", "start 1002", "end 1002 quit", "end 1001 quit"};
@@ -509,8 +470,7 @@ TEST_F(Messages, QuitRepostedByInnerLoopEndsOuterLoop)
     g_wait = nullptr;
 }
 
-TEST_F(Messages, SendOnSameThreadIsDirectCall)
-{
+TEST_F(Messages, SendOnSameThreadIsDirectCall) {
     Recorder rec;
     WindowGuard w(CreateWindow(RecordingProc, &rec));
     EXPECT_EQ(SendMessage(w, WM_USER + 3, 11, 0), 0);
@@ -523,25 +483,19 @@ namespace {
 std::atomic<int> g_replyChecks{0};
 ManualResetEvent *g_senderReturned = nullptr;
 
-LRESULT ReplyingProc(HWND, UINT msg, WPARAM, LPARAM)
-{
-    if (msg != UM_PACKET)
-        return 0;
-    if (InSendMessage())
-        ++g_replyChecks;
-    if (ReplyMessage(5))
-        ++g_replyChecks;
-    if (!ReplyMessage(6))  // already replied
+LRESULT ReplyingProc(HWND, UINT msg, WPARAM, LPARAM) {
+    if (msg != UM_PACKET) return 0;
+    if (InSendMessage()) ++g_replyChecks;
+    if (ReplyMessage(5)) ++g_replyChecks;
+    if (!ReplyMessage(6)) // already replied
         ++g_replyChecks;
     // The sender runs on while we are still inside the handler.
-    if (g_senderReturned->Wait(5000))
-        ++g_replyChecks;
-    return 77;  // ignored: the sender already has 5
+    if (g_senderReturned->Wait(5000)) ++g_replyChecks;
+    return 77; // ignored: the sender already has 5
 }
 } // namespace
 
-TEST_F(Messages, ReplyMessageReleasesSenderEarly)
-{
+TEST_F(Messages, ReplyMessageReleasesSenderEarly) {
     Watchdog dog;
     ManualResetEvent senderReturned;
     g_senderReturned = &senderReturned;
@@ -556,11 +510,9 @@ TEST_F(Messages, ReplyMessageReleasesSenderEarly)
     });
     while (!senderReturned.IsSet() && !dog.Fired()) {
         MSG msg;
-        if (!GetMessage(&msg, w, 0, 0))
-            break;
+        if (!GetMessage(&msg, w, 0, 0)) break;
         DispatchMessage(&msg);
-        if (g_replyChecks == 4)
-            break;
+        if (g_replyChecks == 4) break;
     }
     sender.join();
     EXPECT_EQ(result.load(), 5);
@@ -570,20 +522,16 @@ TEST_F(Messages, ReplyMessageReleasesSenderEarly)
 
 namespace {
 WNDPROC g_savedProc = nullptr;
-LRESULT BaseProc(HWND, UINT msg, WPARAM wParam, LPARAM)
-{
+LRESULT BaseProc(HWND, UINT msg, WPARAM wParam, LPARAM) {
     return msg == WM_USER + 2 ? 1000 + static_cast<LRESULT>(wParam) : 1;
 }
-LRESULT HookProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    if (msg == WM_USER + 1)
-        return 500;
+LRESULT HookProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_USER + 1) return 500;
     return CallWindowProc(g_savedProc, hwnd, msg, wParam, lParam);
 }
 } // namespace
 
-TEST_F(Messages, SetWindowProcReturnsPreviousAndCallWindowProcChains)
-{
+TEST_F(Messages, SetWindowProcReturnsPreviousAndCallWindowProcChains) {
     WindowGuard w(CreateWindow(BaseProc));
     EXPECT_EQ(GetWindowProc(w), &BaseProc);
     g_savedProc = SetWindowProc(w, HookProc);
@@ -606,8 +554,7 @@ TEST_F(Messages, SetWindowProcReturnsPreviousAndCallWindowProcChains)
     EXPECT_EQ(GetWindowUserData(w), &data);
 }
 
-TEST_F(Messages, DestroyWindowReleasesBlockedSender)
-{
+TEST_F(Messages, DestroyWindowReleasesBlockedSender) {
     Watchdog dog;
     Recorder rec;
     HWND w = CreateWindow(RecordingProc, &rec);
@@ -618,9 +565,8 @@ TEST_F(Messages, DestroyWindowReleasesBlockedSender)
         sending = true;
         result = SendMessage(w, UM_PACKET, 0, 0);
     });
-    while (!sending)
-        std::this_thread::yield();
-    Sleep(50);  // the sender is (almost certainly) blocked by now; either way it must get 0
+    while (!sending) std::this_thread::yield();
+    Sleep(50); // the sender is (almost certainly) blocked by now; either way it must get 0
     DestroyWindow(w);
     sender.join();
     EXPECT_EQ(result.load(), 0);
@@ -635,8 +581,7 @@ TEST_F(Messages, DestroyWindowReleasesBlockedSender)
     DestroyWindow(w);
 }
 
-TEST_F(Messages, DestroyFromAnotherThreadReleasesSenderAndFilteredWait)
-{
+TEST_F(Messages, DestroyFromAnotherThreadReleasesSenderAndFilteredWait) {
     Watchdog dog;
     HWND w = CreateWindow(NullProc);
     dog.Guard(w);
@@ -657,11 +602,10 @@ TEST_F(Messages, DestroyFromAnotherThreadReleasesSenderAndFilteredWait)
     sender.join();
     EXPECT_EQ(result.load(), 0);
     EXPECT_FALSE(IsWindow(w));
-    EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));  // posted message and timer gone
+    EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)); // posted message and timer gone
 }
 
-TEST_F(Messages, EndedThreadReleasesSendersToItsWindows)
-{
+TEST_F(Messages, EndedThreadReleasesSendersToItsWindows) {
     Watchdog dog;
     std::atomic<HWND> w{nullptr};
     ManualResetEvent created, sending;
@@ -679,8 +623,7 @@ TEST_F(Messages, EndedThreadReleasesSendersToItsWindows)
     EXPECT_FALSE(IsWindow(w));
 }
 
-TEST_F(Messages, MutualSendsDoNotDeadlock)
-{
+TEST_F(Messages, MutualSendsDoNotDeadlock) {
     Watchdog dog;
     std::atomic<HWND> mainWindow{CreateWindow([](HWND, UINT msg, WPARAM wParam, LPARAM) -> LRESULT {
         return msg == WM_USER + 1 ? static_cast<LRESULT>(wParam) * 10 : 0;
@@ -698,8 +641,7 @@ TEST_F(Messages, MutualSendsDoNotDeadlock)
         });
         ready.Set();
         MSG msg;
-        while (!stop && GetMessage(&msg, nullptr, 0, 0))
-            DispatchMessage(&msg);
+        while (!stop && GetMessage(&msg, nullptr, 0, 0)) DispatchMessage(&msg);
         DestroyWindow(workerWindow);
     });
     ASSERT_TRUE(ready.Wait(5000));
@@ -711,8 +653,7 @@ TEST_F(Messages, MutualSendsDoNotDeadlock)
     DestroyWindow(mainWindow);
 }
 
-TEST_F(Messages, PostThreadMessageAndWaitMessage)
-{
+TEST_F(Messages, PostThreadMessageAndWaitMessage) {
     Watchdog dog;
     const uint32_t me = CurrentThreadId();
     EXPECT_NE(me, 0u);
@@ -721,7 +662,7 @@ TEST_F(Messages, PostThreadMessageAndWaitMessage)
         Sleep(30);
         EXPECT_TRUE(PostThreadMessage(me, WM_USER + 9, 1, 2));
     });
-    WaitMessage();  // returns for the post (the watchdog's quit would also end it)
+    WaitMessage(); // returns for the post (the watchdog's quit would also end it)
     MSG msg;
     ASSERT_TRUE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
     EXPECT_EQ(msg.message, WM_USER + 9u);
@@ -739,8 +680,7 @@ TEST_F(Messages, PostThreadMessageAndWaitMessage)
     KillTimer(w, 1);
 }
 
-TEST_F(Messages, MsgWaitForEventServicesSends)
-{
+TEST_F(Messages, MsgWaitForEventServicesSends) {
     Watchdog dog;
     Recorder rec;
     WindowGuard w(CreateWindow(RecordingProc, &rec));
@@ -748,7 +688,7 @@ TEST_F(Messages, MsgWaitForEventServicesSends)
     ManualResetEvent readerEnded;
     std::thread reader([&] {
         Sleep(20);
-        SendMessage(w, UM_PACKET, 1, 0);  // would deadlock a plain Wait on the event
+        SendMessage(w, UM_PACKET, 1, 0); // would deadlock a plain Wait on the event
         SendMessage(w, UM_PACKET, 2, 0);
         readerEnded.Set();
     });
@@ -783,8 +723,7 @@ struct FakePump {
 };
 FakePump *g_pump = nullptr;
 
-bool FakeWait(int timeoutMs)
-{
+bool FakeWait(int timeoutMs) {
     FakePump &p = *g_pump;
     std::unique_lock<std::mutex> lock(p.mutex);
     ++p.waits;
@@ -795,13 +734,12 @@ bool FakeWait(int timeoutMs)
     p.woken = false;
     if (p.pendingEvents > 0) {
         p.pendingEvents = 0;
-        return true;  // "processed toolkit events"
+        return true; // "processed toolkit events"
     }
     return false;
 }
 
-void FakeWake()
-{
+void FakeWake() {
     FakePump &p = *g_pump;
     std::lock_guard<std::mutex> lock(p.mutex);
     ++p.wakes;
@@ -811,21 +749,18 @@ void FakeWake()
 
 struct PumpInstaller {
     FakePump pump;
-    PumpInstaller()
-    {
+    PumpInstaller() {
         g_pump = &pump;
         SetNativePump(CurrentThreadId(), NativePump{FakeWait, FakeWake});
     }
-    ~PumpInstaller()
-    {
+    ~PumpInstaller() {
         SetNativePump(CurrentThreadId(), NativePump{});
         g_pump = nullptr;
     }
 };
 } // namespace
 
-TEST_F(Messages, NativePumpIsWokenByPostFromAnotherThread)
-{
+TEST_F(Messages, NativePumpIsWokenByPostFromAnotherThread) {
     Watchdog dog;
     PumpInstaller installer;
     WindowGuard w(CreateWindow(NullProc));
@@ -841,11 +776,10 @@ TEST_F(Messages, NativePumpIsWokenByPostFromAnotherThread)
     std::lock_guard<std::mutex> lock(installer.pump.mutex);
     EXPECT_GE(installer.pump.waits, 1);
     EXPECT_GE(installer.pump.wakes, 1);
-    EXPECT_EQ(installer.pump.lastTimeout, -1);  // no timer: no limit
+    EXPECT_EQ(installer.pump.lastTimeout, -1); // no timer: no limit
 }
 
-TEST_F(Messages, NativePumpEventsGiveNullMessageAndTimersBoundTheWait)
-{
+TEST_F(Messages, NativePumpEventsGiveNullMessageAndTimersBoundTheWait) {
     Watchdog dog;
     PumpInstaller installer;
     WindowGuard w(CreateWindow(NullProc));
@@ -883,8 +817,7 @@ TEST_F(Messages, NativePumpEventsGiveNullMessageAndTimersBoundTheWait)
     EXPECT_LE(installer.pump.lastTimeout, 80);
 }
 
-TEST_F(Messages, NativePumpWokenBySendWhichIsServiced)
-{
+TEST_F(Messages, NativePumpWokenBySendWhichIsServiced) {
     Watchdog dog;
     PumpInstaller installer;
     Recorder rec;
@@ -907,8 +840,7 @@ TEST_F(Messages, NativePumpWokenBySendWhichIsServiced)
 
 // ---------------------------------------------------------------------------------------------
 
-TEST_F(Messages, ManyThreadsSendAndPostToOneWindow)
-{
+TEST_F(Messages, ManyThreadsSendAndPostToOneWindow) {
     Watchdog dog(20000ms);
     static std::atomic<int> s_handled{0};
     s_handled = 0;
@@ -928,23 +860,20 @@ TEST_F(Messages, ManyThreadsSendAndPostToOneWindow)
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i) {
-                if (SendMessage(w, UM_PACKET, static_cast<WPARAM>(i), 0) != i + 1)
-                    ++wrong;
+                if (SendMessage(w, UM_PACKET, static_cast<WPARAM>(i), 0) != i + 1) ++wrong;
                 PostMessage(w, WM_USER + 2, static_cast<WPARAM>(t), 0);
             }
             ++finished;
             PostMessage(w, UM_WAKE, 0, 0);
         });
     }
-    SetTimer(w, 1, 10);  // timers keep firing meanwhile
+    SetTimer(w, 1, 10); // timers keep firing meanwhile
     MSG msg;
     while (!dog.Fired() && (finished < kThreads || s_handled < 2 * kThreads * kEach)) {
-        if (!GetMessage(&msg, nullptr, 0, 0))
-            break;
+        if (!GetMessage(&msg, nullptr, 0, 0)) break;
         DispatchMessage(&msg);
     }
-    for (auto &t : threads)
-        t.join();
+    for (auto &t : threads) t.join();
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(s_handled.load(), 2 * kThreads * kEach);
     DestroyWindow(w);

@@ -23,8 +23,7 @@ const std::string Header = "Windows Registry Editor Version 5.00\n";
 // A file whose value lines start on line 4, below the key "T" on line 3.
 std::string InT(const std::vector<std::string> &valueLines) {
     std::string text = Header + "\n[HKEY_CURRENT_USER\\T]\n";
-    for (const std::string &line : valueLines)
-        text += line + "\n";
+    for (const std::string &line : valueLines) text += line + "\n";
     return text;
 }
 
@@ -38,13 +37,13 @@ std::string Utf16Le(const std::u16string &text) {
     return bytes;
 }
 
-const std::u16string Utf16Header = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\T]\r\n";
+const std::u16string Utf16Header =
+    u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\T]\r\n";
 
 std::string Repeat(const std::string &piece, size_t times) {
     std::string out;
     out.reserve(piece.size() * times);
-    for (size_t i = 0; i < times; ++i)
-        out += piece;
+    for (size_t i = 0; i < times; ++i) out += piece;
     return out;
 }
 
@@ -71,35 +70,49 @@ std::vector<DamagedFile> DamagedFiles() {
         {"name without '='", InT({"\"A\" 5", b}), {4}, {"B"}},
         {"stray text", InT({"garbage", b}), {4}, {"B"}},
         {"zero byte inside a line", InT({std::string("\"A\"=\"a\0b\"", 9), b}), {4}, {"B"}},
-        {"bad byte on a continuation line",
-         InT({"\"A\"=hex:01,\\", "  zz,02", b}), {4}, {"B"}},
+        {"bad byte on a continuation line", InT({"\"A\"=hex:01,\\", "  zz,02", b}), {4}, {"B"}},
         {"line longer than the bound",
-         InT({"\"A\"=\"" + std::string(MaxLineLength, 'x') + "\"", b}), {4}, {"B"}},
+         InT({"\"A\"=\"" + std::string(MaxLineLength, 'x') + "\"", b}),
+         {4},
+         {"B"}},
         {"continued lines longer than the bound together",
          InT({"\"A\"=hex:" + Repeat("00,", 200000) + "\\", "  " + Repeat("00,", 200000) + "\\",
               "  00", b}),
-         {4}, {"B"}},
+         {4},
+         {"B"}},
         {"value before any key",
-         Header + "\"A\"=dword:1\n[HKEY_CURRENT_USER\\T]\n" + b + "\n", {2}, {"B"}},
+         Header + "\"A\"=dword:1\n[HKEY_CURRENT_USER\\T]\n" + b + "\n",
+         {2},
+         {"B"}},
         {"key outside HKEY_CURRENT_USER takes its values along",
          InT({"\"A\"=dword:1", "[HKEY_LOCAL_MACHINE\\T]", "\"B\"=dword:1", "\"C\"=dword:1",
               "[HKEY_CURRENT_USER\\T]", "\"D\"=dword:1"}),
-         {5, 6, 7}, {"A", "D"}},
+         {5, 6, 7},
+         {"A", "D"}},
         {"key line without its bracket",
-         InT({"\"A\"=dword:1", "[HKEY_CURRENT_USER\\T", b}), {5, 6}, {"A"}},
+         InT({"\"A\"=dword:1", "[HKEY_CURRENT_USER\\T", b}),
+         {5, 6},
+         {"A"}},
         {"key deletion", InT({"\"A\"=dword:1", "[-HKEY_CURRENT_USER\\T]", b}), {5, 6}, {"A"}},
         {"older header", "REGEDIT4\n\n[HKEY_CURRENT_USER\\T]\n\"A\"=dword:1\n", {1}, {"A"}},
         {"no header at all", "[HKEY_CURRENT_USER\\T]\n\"A\"=dword:1\n", {}, {"A"}},
         {"header repeated further down", InT({"\"A\"=dword:1", Header, b}), {}, {"A", "B"}},
         {"byte order mark and CRLF",
-         "\xEF\xBB\xBF" + Header + "\r\n[HKEY_CURRENT_USER\\T]\r\n\"A\"=\"x\"\r\n", {}, {"A"}},
+         "\xEF\xBB\xBF" + Header + "\r\n[HKEY_CURRENT_USER\\T]\r\n\"A\"=\"x\"\r\n",
+         {},
+         {"A"}},
         {"UTF-16LE export",
-         Utf16Le(Utf16Header + u"\"A\"=\"caf\u00e9\"\r\n\"B\"=dword:00000002\r\n"), {}, {"A", "B"}},
+         Utf16Le(Utf16Header + u"\"A\"=\"caf\u00e9\"\r\n\"B\"=dword:00000002\r\n"),
+         {},
+         {"A", "B"}},
         {"UTF-16LE with half a surrogate pair",
-         Utf16Le(Utf16Header + u"\"A\"=\"\xD800x\"\r\n\"B\"=dword:00000002\r\n"), {4}, {"B"}},
+         Utf16Le(Utf16Header + u"\"A\"=\"\xD800x\"\r\n\"B\"=dword:00000002\r\n"),
+         {4},
+         {"B"}},
         {"UTF-16LE cut inside its last code unit",
          Utf16Le(Utf16Header + u"\"A\"=dword:00000001\r\n\"B\"=dword:00000002") + "\x01",
-         {5}, {"A"}},
+         {5},
+         {"A"}},
     };
 }
 

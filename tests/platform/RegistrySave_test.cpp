@@ -113,10 +113,8 @@ TEST(RegistryMerge, EachValueFollowsWhoChangedIt) {
         SCOPED_TRACE(c.name);
         regfile::Hive base;
         regfile::Hive current;
-        if (c.base)
-            regfile::PutValue(base.Key("K"), DwordValue("V", *c.base));
-        if (c.current)
-            regfile::PutValue(current.Key("K"), DwordValue("V", *c.current));
+        if (c.base) regfile::PutValue(base.Key("K"), DwordValue("V", *c.base));
+        if (c.current) regfile::PutValue(current.Key("K"), DwordValue("V", *c.current));
         RegBatch::Write write{"K", DwordValue("V", c.ours.value_or(0)), c.merge, !c.ours};
         regfile::Hive merged = regfile::MergeWrites(current, base, {&write, 1});
         const platform::RegValue *value = regfile::FindValue(merged, "K", "v");
@@ -180,8 +178,7 @@ RegBatch VersionBatch(uint32_t version) {
             ::_exit(3);
         }
         const char ack = 1;
-        if (::write(ackFd, &ack, 1) != 1)
-            ::_exit(4);
+        if (::write(ackFd, &ack, 1) != 1) ::_exit(4);
     }
     ::_exit(0);
 }
@@ -197,9 +194,9 @@ bool ReadAck(int fd) {
 std::optional<uint32_t> WholeVersion(const fs::path &file, std::string &why) {
     regfile::HiveFile read = regfile::ReadHiveFile(file.string());
     if (read.state != regfile::HiveFile::State::Read || !read.skipped.empty()) {
-        why = read.skipped.empty() ? "unreadable: " + read.problem
-                                   : "line " + std::to_string(read.skipped[0].line) + ": " +
-                                         read.skipped[0].reason;
+        why = read.skipped.empty()
+                  ? "unreadable: " + read.problem
+                  : "line " + std::to_string(read.skipped[0].line) + ": " + read.skipped[0].reason;
         return std::nullopt;
     }
     const regfile::HiveKey *key = read.hive.FindKey(KillKey);
@@ -209,7 +206,8 @@ std::optional<uint32_t> WholeVersion(const fs::path &file, std::string &why) {
     }
     std::optional<uint32_t> version = DwordOf(key->values[0]);
     for (int i = 0; version && i < ValuesPerVersion; ++i) {
-        if (platform::StringOf(key->values[static_cast<size_t>(i) + 1]) != VersionText(*version, i)) {
+        if (platform::StringOf(key->values[static_cast<size_t>(i) + 1]) !=
+            VersionText(*version, i)) {
             why = "value " + std::to_string(i) + " is from another version";
             return std::nullopt;
         }
@@ -239,8 +237,7 @@ TEST_F(RegistrySaveTest, SaveKilledAtAnyMomentLeavesTheOldOrTheNewFileWhole) {
         // Mostly after one whole save, at 0% to 119% of the way into the next one; every fourth
         // round during the very first.
         int saved = 0;
-        if (round % 4 != 0 && ReadAck(acks[0]))
-            ++saved;
+        if (round % 4 != 0 && ReadAck(acks[0])) ++saved;
         ::usleep(static_cast<useconds_t>(saveTime.count() * ((round * 37) % 120) / 100));
         ::kill(child, SIGKILL);
         int status = 0;
@@ -254,7 +251,8 @@ TEST_F(RegistrySaveTest, SaveKilledAtAnyMomentLeavesTheOldOrTheNewFileWhole) {
         std::optional<uint32_t> version = WholeVersion(file_, why);
         ASSERT_TRUE(version) << why;
         // The last save acknowledged, or the one under way when the kill came.
-        const uint32_t lastWhole = saved > 0 ? first + static_cast<uint32_t>(saved) - 1 : fileVersion;
+        const uint32_t lastWhole =
+            saved > 0 ? first + static_cast<uint32_t>(saved) - 1 : fileVersion;
         EXPECT_TRUE(*version == lastWhole || *version == lastWhole + 1)
             << "version " << *version << " after " << saved << " saves from " << first;
         fileVersion = *version;

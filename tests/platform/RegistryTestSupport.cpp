@@ -11,8 +11,7 @@ namespace registrytest {
 
 std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
     std::vector<uint8_t> out;
-    for (int v : values)
-        out.push_back(static_cast<uint8_t>(v));
+    for (int v : values) out.push_back(static_cast<uint8_t>(v));
     return out;
 }
 

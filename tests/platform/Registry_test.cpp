@@ -36,8 +36,7 @@ TEST_F(RegistryFileTest, EveryValueTypeReadsBackByteForByteAfterReload) {
     };
     {
         RegKey key(KeyPath);
-        for (const RegValue &value : stored)
-            key.SetRaw(value.name, value.type, value.data);
+        for (const RegValue &value : stored) key.SetRaw(value.name, value.type, value.data);
     }
     platform::ReloadRegistry();
     RegKey key(KeyPath);
@@ -70,8 +69,7 @@ TEST_F(RegistryFileTest, FileUsesTheExportFormat) {
 
 TEST_F(RegistryFileTest, LongHexValuesWrapAndReadBack) {
     std::vector<uint8_t> data(300);
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
     RegKey(KeyPath).SetRaw("Long", RegType::Binary, data);
     std::string text = ReadText(file_);
     std::istringstream lines(text);
@@ -179,8 +177,7 @@ TEST_F(RegistryFileTest, ConcurrentWritersLoseNothing) {
                 key.SetDword("T" + std::to_string(t) + "-" + std::to_string(i),
                              static_cast<uint32_t>(t * 100 + i));
         });
-    for (std::thread &writer : writers)
-        writer.join();
+    for (std::thread &writer : writers) writer.join();
     platform::ReloadRegistry();
     RegKey key(KeyPath);
     EXPECT_EQ(key.ValueNames().size(), static_cast<size_t>(Threads * PerThread));
@@ -203,18 +200,18 @@ TEST_F(RegistryFileTest, PathFollowsTheEnvironment) {
 // The text form on its own.
 
 TEST(RegFileParse, AcceptsWhatRegeditWrites) {
-    auto parsed = platform::regfile::ParseRegFile(
-        "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
-        "\r\n"
-        "; a comment\r\n"
-        "[HKEY_CURRENT_USER\\Software\\A]\r\n"
-        "@=\"default\"\r\n"
-        "\"Multi\"=hex(7):61,00,\\\r\n"
-        "  62,00,00\r\n"
-        "\"Number\" = DWORD:FFFFFFFF\r\n"
-        "\"Path\"=\"C:\\dir\\x\"\r\n"
-        "[hkey_current_user\\software\\a]\r\n"
-        "\"Late\"=hex:\r\n");
+    auto parsed =
+        platform::regfile::ParseRegFile("\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
+                                        "\r\n"
+                                        "; a comment\r\n"
+                                        "[HKEY_CURRENT_USER\\Software\\A]\r\n"
+                                        "@=\"default\"\r\n"
+                                        "\"Multi\"=hex(7):61,00,\\\r\n"
+                                        "  62,00,00\r\n"
+                                        "\"Number\" = DWORD:FFFFFFFF\r\n"
+                                        "\"Path\"=\"C:\\dir\\x\"\r\n"
+                                        "[hkey_current_user\\software\\a]\r\n"
+                                        "\"Late\"=hex:\r\n");
     EXPECT_TRUE(parsed.skipped.empty());
     ASSERT_EQ(parsed.hive.keys.size(), 1u);
     const auto &key = parsed.hive.keys[0];
@@ -237,7 +234,8 @@ TEST(RegFileParse, EmptyTextIsAnEmptyRegistry) {
 }
 
 TEST(RegistryValues, TypedReadersRefuseOtherShapes) {
-    EXPECT_EQ(platform::DwordOf({"", RegType::Dword, Bytes({0x78, 0x56, 0x34, 0x12})}), 0x12345678u);
+    EXPECT_EQ(platform::DwordOf({"", RegType::Dword, Bytes({0x78, 0x56, 0x34, 0x12})}),
+              0x12345678u);
     EXPECT_FALSE(platform::DwordOf({"", RegType::Dword, Bytes({1, 2})}));
     EXPECT_FALSE(platform::DwordOf({"", RegType::Binary, Bytes({1, 2, 3, 4})}));
     EXPECT_EQ(platform::StringOf({"", RegType::String, Bytes({'a', 0, 'b', 0})}), "a");

@@ -69,8 +69,7 @@ TEST_F(Rfc2217, ServerSeesTheLineExactlyAsConfigured) {
 TEST_F(Rfc2217, DtrPulseIsRecordedInOrderWithTimeStamps) {
     Open();
     server->ClearLineEvents();
-    for (int dtr : {1, 0, 1})
-        ASSERT_TRUE(port->Configure({9600, 0, dtr, 1}));
+    for (int dtr : {1, 0, 1}) ASSERT_TRUE(port->Configure({9600, 0, dtr, 1}));
     std::vector<bool> levels;
     auto events =
         server->WaitForLineEvents(4, 3000ms); // RTS comes up once, DTR changes three times
@@ -78,8 +77,7 @@ TEST_F(Rfc2217, DtrPulseIsRecordedInOrderWithTimeStamps) {
     for (const auto &event : events) {
         EXPECT_GE(event.when, last);
         last = event.when;
-        if (event.kind == LineEventKind::Dtr)
-            levels.push_back(event.value != 0);
+        if (event.kind == LineEventKind::Dtr) levels.push_back(event.value != 0);
     }
     EXPECT_EQ(levels, (std::vector<bool>{true, false, true}));
 }
@@ -99,8 +97,7 @@ TEST_F(Rfc2217, PeerGetsLineChangesBetweenTheBytesAroundThem) {
             baudAt = i;
     ASSERT_LT(baudAt, items.size());
     size_t bytesBefore = 0;
-    for (size_t i = 0; i < baudAt; ++i)
-        bytesBefore += items[i].isEvent ? 0 : 1;
+    for (size_t i = 0; i < baudAt; ++i) bytesBefore += items[i].isEvent ? 0 : 1;
     EXPECT_EQ(bytesBefore, 2u);
 }
 
@@ -216,8 +213,7 @@ TEST_F(Rfc2217, ReaderAndWriterThreadsShareThePort) {
     Open();
     constexpr size_t Count = 20000;
     std::vector<uint8_t> pattern(Count);
-    for (size_t i = 0; i < Count; ++i)
-        pattern[i] = uint8_t(i * 7);
+    for (size_t i = 0; i < Count; ++i) pattern[i] = uint8_t(i * 7);
     auto reading = std::async(std::launch::async, [&] { return ReadFromPort(*port, Count, 10s); });
     for (size_t i = 0; i < Count; i += 1000) {
         ASSERT_TRUE(port->Write(pattern.data() + i, 1000));

@@ -34,25 +34,21 @@ class ChildProcess {
 public:
     ChildProcess(const std::vector<std::string> &arguments, const std::string &logFile) {
         std::vector<char *> argv;
-        for (const auto &argument : arguments)
-            argv.push_back(const_cast<char *>(argument.c_str()));
+        for (const auto &argument : arguments) argv.push_back(const_cast<char *>(argument.c_str()));
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
     ~ChildProcess() {
-        if (pid_ <= 0)
-            return;
+        if (pid_ <= 0) return;
         ::kill(pid_, SIGTERM);
         for (int i = 0; i < 200; ++i) {
-            if (::waitpid(pid_, nullptr, WNOHANG) == pid_)
-                return;
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
             std::this_thread::sleep_for(10ms);
         }
         ::kill(pid_, SIGKILL);
@@ -108,8 +104,7 @@ protected:
     void TearDown() override {
         port.reset();
         server.reset();
-        if (!directory.empty())
-            std::filesystem::remove_all(directory);
+        if (!directory.empty()) std::filesystem::remove_all(directory);
     }
     uint32_t TerminalRate() const {
         platform::Termios2State state;
@@ -165,7 +160,9 @@ protected:
     sim::PtyFrontEnd front{peer};
 };
 
-platform::LRESULT QuietProc(platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) { return 0; }
+platform::LRESULT QuietProc(platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) {
+    return 0;
+}
 
 TEST_F(Ser2netPackets, RequestAndReplyCrossIntact) {
     port.reset(); // the connection opens its own
@@ -193,7 +190,8 @@ TEST_F(Ser2netPackets, RequestAndReplyCrossIntact) {
         const std::vector<uint8_t> request = buffer;
         buffer.resize(16);
         connection.Send(0, 2, buffer.data(), uint32_t(request.size()), buffer.size());
-        EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + long(answer.size())), answer);
+        EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + long(answer.size())),
+                  answer);
         const auto received = peer.Received();
         ASSERT_FALSE(received.empty()) << "ser2net said:\n" << ReadFile(log);
         EXPECT_EQ(received.back().frame.payload, request);

@@ -44,12 +44,10 @@ std::vector<uint8_t> PtyPair::ReadMaster(size_t count, std::chrono::milliseconds
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
         pollfd pfd{master_.Get(), POLLIN, 0};
-        if (::poll(&pfd, 1, 20) <= 0)
-            continue;
+        if (::poll(&pfd, 1, 20) <= 0) continue;
         uint8_t chunk[4096];
         ssize_t n = ::read(master_.Get(), chunk, std::min(sizeof chunk, count - got.size()));
-        if (n > 0)
-            got.insert(got.end(), chunk, chunk + n);
+        if (n > 0) got.insert(got.end(), chunk, chunk + n);
     }
     return got;
 }
@@ -59,12 +57,10 @@ std::vector<uint8_t> ReadFromPort(platform::SerialPort &port, size_t count,
     std::vector<uint8_t> got;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
-        if (port.WaitReadable(20) < 0)
-            break;
+        if (port.WaitReadable(20) < 0) break;
         uint8_t chunk[4096];
         long n = port.ReadNow(chunk, std::min(sizeof chunk, count - got.size()));
-        if (n < 0)
-            break;
+        if (n < 0) break;
         got.insert(got.end(), chunk, chunk + n);
     }
     return got;
@@ -84,8 +80,7 @@ uint16_t FreeLoopbackPort() {
 
 std::vector<uint8_t> AllByteValues() {
     std::vector<uint8_t> bytes;
-    for (int i = 0; i < 256; ++i)
-        bytes.push_back(uint8_t(i));
+    for (int i = 0; i < 256; ++i) bytes.push_back(uint8_t(i));
     bytes.push_back(0xFF);
     bytes.push_back(0xFF);
     return bytes;
@@ -94,8 +89,7 @@ std::vector<uint8_t> AllByteValues() {
 void RecordingPeer::OnHostBytes(const uint8_t *data, size_t count) {
     {
         std::lock_guard lock(mutex_);
-        for (size_t i = 0; i < count; ++i)
-            items_.push_back({false, data[i], {}});
+        for (size_t i = 0; i < count; ++i) items_.push_back({false, data[i], {}});
     }
     changed_.notify_all();
 }
@@ -112,8 +106,7 @@ std::vector<uint8_t> RecordingPeer::Bytes() const {
     std::lock_guard lock(mutex_);
     std::vector<uint8_t> bytes;
     for (const Item &item : items_)
-        if (!item.isEvent)
-            bytes.push_back(item.byte);
+        if (!item.isEvent) bytes.push_back(item.byte);
     return bytes;
 }
 
@@ -126,8 +119,7 @@ bool RecordingPeer::WaitForBytes(size_t count, std::chrono::milliseconds timeout
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] {
         size_t bytes = 0;
-        for (const Item &item : items_)
-            bytes += item.isEvent ? 0 : 1;
+        for (const Item &item : items_) bytes += item.isEvent ? 0 : 1;
         return bytes >= count;
     });
 }

@@ -72,8 +72,7 @@ template <typename Condition>
 bool Eventually(Condition condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(5ms);
     }
     return true;

@@ -27,7 +27,8 @@ std::optional<LPARAM> NextNotification(int timeoutMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < end) {
         MSG msg;
-        if (PeekMessage(&msg, nullptr, SocketMessage, SocketMessage, PM_REMOVE) && msg.message == SocketMessage)
+        if (PeekMessage(&msg, nullptr, SocketMessage, SocketMessage, PM_REMOVE) &&
+            msg.message == SocketMessage)
             return msg.lParam;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -49,7 +50,8 @@ TEST(SocketAddresses, DottedDecimalOnly) {
     ASSERT_TRUE(address);
     EXPECT_EQ(FormatIpv4(*address), "10.0.0.7");
     EXPECT_EQ(*ParseIpv4("127.0.0.1"), Ipv4Loopback());
-    for (const char *bad : {"", "localhost", "10.0.0", "10.0.0.256", "1.2.3.4.5", "1..2.3", " 1.2.3.4", "0001.2.3.4"})
+    for (const char *bad :
+         {"", "localhost", "10.0.0", "10.0.0.256", "1.2.3.4.5", "1..2.3", " 1.2.3.4", "0001.2.3.4"})
         EXPECT_FALSE(ParseIpv4(bad)) << bad;
     EXPECT_TRUE(LooksLikeBroadcast(*ParseIpv4("255.255.255.255")));
     EXPECT_TRUE(LooksLikeBroadcast(*ParseIpv4("192.168.1.255")));

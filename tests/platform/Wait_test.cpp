@@ -28,7 +28,8 @@ void Drain() {
 }
 
 long MsSince(Clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
 // Posts a thread message to the test thread after a delay, so that a wait that missed its own
@@ -38,10 +39,8 @@ public:
     explicit Rescue(std::chrono::milliseconds after) : thread_(CurrentThreadId()) {
         worker_ = std::thread([this, after] {
             const auto end = Clock::now() + after;
-            while (!done_ && Clock::now() < end)
-                std::this_thread::sleep_for(5ms);
-            if (!done_)
-                PostThreadMessage(thread_, WM_USER + 99, 0, 0);
+            while (!done_ && Clock::now() < end) std::this_thread::sleep_for(5ms);
+            if (!done_) PostThreadMessage(thread_, WM_USER + 99, 0, 0);
         });
     }
     ~Rescue() {
@@ -124,7 +123,8 @@ struct Outcome {
     const char *name;
     WaitEnd expected;
     // Sets up the wait (on the test thread) and may start what ends it from another thread.
-    std::function<std::thread(WaitSpec &, HWND, CancelToken &, std::atomic<bool> &readerEnded)> arrange;
+    std::function<std::thread(WaitSpec &, HWND, CancelToken &, std::atomic<bool> &readerEnded)>
+        arrange;
 };
 
 } // namespace
@@ -175,8 +175,7 @@ TEST(PumpUntil, EndsForEachReasonAndSaysWhich) {
         std::atomic<bool> condition{false};
         conditionOfProc = &condition;
         HWND window = CreateWindow([](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT {
-            if (msg == WM_USER + 5)
-                *conditionOfProc = true;
+            if (msg == WM_USER + 5) *conditionOfProc = true;
             return 0;
         });
         CancelToken token;
@@ -189,13 +188,13 @@ TEST(PumpUntil, EndsForEachReasonAndSaysWhich) {
         Rescue rescue(3000ms);
         const auto start = Clock::now();
         const WaitEnd end = PumpUntil(spec, [&] { return condition.load(); });
-        if (helper.joinable())
-            helper.join();
+        if (helper.joinable()) helper.join();
         EXPECT_EQ(end, outcome.expected);
         EXPECT_LT(MsSince(start), 1500);
         // The wait has to leave what came after it alone; a quit goes back for the outer loop.
         MSG msg;
-        const bool quitLeft = PeekMessage(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) && msg.message == WM_QUIT;
+        const bool quitLeft =
+            PeekMessage(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) && msg.message == WM_QUIT;
         EXPECT_EQ(quitLeft, outcome.expected == WaitEnd::Quit);
         KillTimer(window, 1000);
         DestroyWindow(window);
@@ -208,12 +207,10 @@ TEST(PumpUntil, PendingOnlyDispatchesWhatIsQueuedAndReturns) {
     static int seen = 0;
     seen = 0;
     HWND window = CreateWindow([](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT {
-        if (msg == WM_USER + 6)
-            ++seen;
+        if (msg == WM_USER + 6) ++seen;
         return 0;
     });
-    for (int i = 0; i < 4; ++i)
-        PostMessage(window, WM_USER + 6, 0, 0);
+    for (int i = 0; i < 4; ++i) PostMessage(window, WM_USER + 6, 0, 0);
     EXPECT_EQ(PumpPending(), WaitEnd::Deadline);
     EXPECT_EQ(seen, 4);
     DestroyWindow(window);

@@ -33,12 +33,10 @@ std::string ReadAvailable(int fd, int quietMs, int limitMs = 5000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     while (std::chrono::steady_clock::now() < end) {
         pollfd poller{fd, POLLIN, 0};
-        if (::poll(&poller, 1, quietMs) <= 0)
-            break;
+        if (::poll(&poller, 1, quietMs) <= 0) break;
         char chunk[256];
         const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got <= 0)
-            break;
+        if (got <= 0) break;
         text.append(chunk, static_cast<size_t>(got));
     }
     return text;
@@ -64,22 +62,18 @@ public:
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0)
             name_ = ::ptsname(master_);
-        if (!name_.empty())
-            terminal_ = ::open(name_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (!name_.empty()) terminal_ = ::open(name_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     }
     ~PseudoTerminal() {
-        if (master_ >= 0)
-            ::close(master_);
-        if (terminal_ >= 0)
-            ::close(terminal_);
+        if (master_ >= 0) ::close(master_);
+        if (terminal_ >= 0) ::close(terminal_);
     }
     PseudoTerminal(const PseudoTerminal &) = delete;
     PseudoTerminal &operator=(const PseudoTerminal &) = delete;
 
     // Closes the user's side: a read waiting on the terminal ends.
     void HangUp() {
-        if (master_ >= 0)
-            ::close(master_);
+        if (master_ >= 0) ::close(master_);
         master_ = -1;
     }
 
@@ -144,8 +138,7 @@ TEST(PassphraseBuffer, HoldsThirtyOneCharactersAndTheZero) {
 
     StoreInBuffer(buffer, "ab"); // a shorter text leaves nothing of the longer one behind
     EXPECT_EQ(TextOfBuffer(buffer), "ab");
-    for (size_t i = 2; i < buffer.size(); ++i)
-        ASSERT_EQ(buffer[i], '\0') << "byte " << i;
+    for (size_t i = 2; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], '\0') << "byte " << i;
 }
 
 TEST(PassphraseBuffer, CutNeverSplitsAUtf8Character) {

@@ -51,12 +51,10 @@ const Field ComPort{"Communications", "Com Port",
                         auto n = DwordOf(r);
                         return n ? std::optional(std::to_string(*n)) : std::nullopt;
                     }};
-const Field FirstRecentFile{"Recent Files\\Recent bin files", "File0",
-                            [](const std::string &v) { return StringValue("File0", v); },
-                            [](const std::string &v) {
-                                Env().RecentFiles.insert(Env().RecentFiles.begin(), v);
-                            },
-                            StringOf};
+const Field FirstRecentFile{
+    "Recent Files\\Recent bin files", "File0",
+    [](const std::string &v) { return StringValue("File0", v); },
+    [](const std::string &v) { Env().RecentFiles.insert(Env().RecentFiles.begin(), v); }, StringOf};
 const Field ColdLoader{"File Locations", "ColdLoader",
                        [](const std::string &v) { return StringValue("ColdLoader", v); },
                        [](const std::string &v) { Env().ColdLoaderFile = v; }, StringOf};
@@ -89,14 +87,13 @@ TEST_F(SettingsSaveTest, ExitKeepsWhatAnotherProgramChangedUnlessThisOneChangedI
         fs::remove(Path("registry.reg"));
         Restart();
         if (c.atStart)
-            Key(c.field->subkey).SetRaw(c.field->name, c.field->stored(*c.atStart).type,
-                                        c.field->stored(*c.atStart).data);
+            Key(c.field->subkey)
+                .SetRaw(c.field->name, c.field->stored(*c.atStart).type,
+                        c.field->stored(*c.atStart).data);
         Restart();
         LoadSettings(ProgramPath());
-        if (c.elsewhere)
-            AnotherProgramStores(c.field->subkey, c.field->stored(*c.elsewhere));
-        if (c.inProgram)
-            c.field->setInProgram(*c.inProgram);
+        if (c.elsewhere) AnotherProgramStores(c.field->subkey, c.field->stored(*c.elsewhere));
+        if (c.inProgram) c.field->setInProgram(*c.inProgram);
         RegistryReplacements replacements;
         SaveSettings();
         EXPECT_EQ(replacements.Count(), 1);
@@ -126,12 +123,11 @@ TEST_F(SettingsSaveTest, SettingOneValueReplacesTheFileOnceAndKeepsTheOthers) {
 }
 
 TEST_F(SettingsSaveTest, SettingsFromADamagedFileSurviveTheExitAndTheOriginalIsKept) {
-    const std::string damaged =
-        "Windows Registry Editor Version 5.00\n\n"
-        "[HKEY_CURRENT_USER\\Software\\Vexlon\\ZEP\\3.02\\Communications]\n"
-        "\"Com Port\"=dword:00000004\n"
-        "\"Stop Bits\"=dword:zz\n"
-        "\"CorvixSys Address\"=\"10.0.0.9\"\n";
+    const std::string damaged = "Windows Registry Editor Version 5.00\n\n"
+                                "[HKEY_CURRENT_USER\\Software\\Vexlon\\ZEP\\3.02\\Communications]\n"
+                                "\"Com Port\"=dword:00000004\n"
+                                "\"Stop Bits\"=dword:zz\n"
+                                "\"CorvixSys Address\"=\"10.0.0.9\"\n";
     std::ofstream(Path("registry.reg"), std::ios::binary) << damaged;
     Restart();
     testing::internal::CaptureStderr();

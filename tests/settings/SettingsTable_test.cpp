@@ -16,8 +16,7 @@ using SettingsTableTest = SettingsTest;
 bool SetOne(const std::string &name, const std::string &text, std::string &error) {
     const Setting *setting = FindSetting(name);
     EXPECT_NE(setting, nullptr) << name;
-    if (!setting || !ApplySettingText(*setting, Env(), text, error))
-        return false;
+    if (!setting || !ApplySettingText(*setting, Env(), text, error)) return false;
     WriteSetting(*setting, Env());
     return true;
 }
@@ -26,8 +25,7 @@ TEST(SettingsTableRows, NamesAreUniqueAndFoundInAnyCase) {
     EXPECT_EQ(CommunicationsSettings().size(), 42u);
     EXPECT_STREQ(CommunicationsSettings().back().Name, "Discovery Broadcast Address");
     for (auto rows : {CommunicationsSettings(), FileLocationSettings()})
-        for (const Setting &row : rows)
-            EXPECT_EQ(FindSetting(row.Name), &row) << row.Name;
+        for (const Setting &row : rows) EXPECT_EQ(FindSetting(row.Name), &row) << row.Name;
     EXPECT_STREQ(FindSetting("pilotbios")->Name, "PilotBIOS");
     EXPECT_STREQ(FindSetting("COM PORT")->Key, "Communications");
     EXPECT_EQ(FindSetting("Com Port "), nullptr);

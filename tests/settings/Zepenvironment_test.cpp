@@ -19,18 +19,46 @@ namespace {
 
 // The values a save writes to "Communications", in the order it writes them.
 const std::vector<std::string> SavedCommunicationNames = {
-    "UseTCP", "UseCorvixLink", "UseCorvixSys", "Serial Response Timeout",
-    "Ethernet Response Timeout", "Serial Retry Count", "Ethernet Retry Count", "Com Port",
-    "Stop Bits", "CorvixLink TCP Port", "CorvixSys TCP Port", "Load through CorvixSys",
-    "Use USB to Serial Converter", "CorvixLink Address", "CorvixLink Name", "CorvixSys Address",
-    "CorvixSys UserName", "CorvixSys Password", "CorvixSys Console Greeting Message",
-    "CorvixSys Console User Name Prompt", "CorvixSys Console Password Required Message",
-    "CorvixSys Console Password Prompt", "CorvixSys Console Logged In Message",
-    "CorvixSys Console Bad User Name Message", "CorvixSys Console Prompt",
-    "CorvixSys Target Mode Command", "CorvixSys Target Mode Message", "CorvixSys Console Newline",
-    "Coldload Baud Rate", "Pilot Bios Baud Rate", "Bios Baud Rate", "Disable Baud Negotiation",
-    "Max Negotiated Baud", "Pilot Bios Physical Adress", "Detect Processor", "Enable TC Logging",
-    "Log Verbose", "Log Non-packet Writes", "Log Non-packet Reads", "Log Packet Data"};
+    "UseTCP",
+    "UseCorvixLink",
+    "UseCorvixSys",
+    "Serial Response Timeout",
+    "Ethernet Response Timeout",
+    "Serial Retry Count",
+    "Ethernet Retry Count",
+    "Com Port",
+    "Stop Bits",
+    "CorvixLink TCP Port",
+    "CorvixSys TCP Port",
+    "Load through CorvixSys",
+    "Use USB to Serial Converter",
+    "CorvixLink Address",
+    "CorvixLink Name",
+    "CorvixSys Address",
+    "CorvixSys UserName",
+    "CorvixSys Password",
+    "CorvixSys Console Greeting Message",
+    "CorvixSys Console User Name Prompt",
+    "CorvixSys Console Password Required Message",
+    "CorvixSys Console Password Prompt",
+    "CorvixSys Console Logged In Message",
+    "CorvixSys Console Bad User Name Message",
+    "CorvixSys Console Prompt",
+    "CorvixSys Target Mode Command",
+    "CorvixSys Target Mode Message",
+    "CorvixSys Console Newline",
+    "Coldload Baud Rate",
+    "Pilot Bios Baud Rate",
+    "Bios Baud Rate",
+    "Disable Baud Negotiation",
+    "Max Negotiated Baud",
+    "Pilot Bios Physical Adress",
+    "Detect Processor",
+    "Enable TC Logging",
+    "Log Verbose",
+    "Log Non-packet Writes",
+    "Log Non-packet Reads",
+    "Log Packet Data"};
 
 uint32_t StoredNumber(const std::string &subkey, const std::string &name) {
     auto value = SettingsTest::Key(subkey).Query(name);
@@ -164,9 +192,9 @@ TEST_F(ZepenvironmentTest, ConsoleNewlineRoundTripsInItsNotation) {
 }
 
 TEST(NewlineNotation, DecodesEveryEscapeAndEncodesTheControlCharacters) {
-    EXPECT_EQ(DecodeNewline("\\q"), "\n");   // unknown letters give a line feed
-    EXPECT_EQ(DecodeNewline("a\\"), "a\n");  // so does a backslash at the very end
-    EXPECT_EQ(DecodeNewline("\\\\"), "\n");  // the second backslash is the escaped character
+    EXPECT_EQ(DecodeNewline("\\q"), "\n");  // unknown letters give a line feed
+    EXPECT_EQ(DecodeNewline("a\\"), "a\n"); // so does a backslash at the very end
+    EXPECT_EQ(DecodeNewline("\\\\"), "\n"); // the second backslash is the escaped character
     EXPECT_EQ(DecodeNewline("ab"), "ab");
     EXPECT_EQ(DecodeNewline(""), "");
     EXPECT_EQ(EncodeNewline("\b\t\n\v\f\r"), "\\b\\t\\n\\v\\f\\r");
@@ -252,8 +280,9 @@ TEST_F(ZepenvironmentTest, EmptyAndExpandStringsAreReadAsText) {
 TEST_F(ZepenvironmentTest, LongTextsAreCutToTheirFields) {
     Key("Communications").SetString("CorvixLink Address", "192.168.100.200:4244");
     Key("Communications").SetString("CorvixSys Password", std::string(300, 'p'));
-    Key("Communications").SetString("CorvixSys Console Newline", std::string(200, 'x') + "\\r\\n" +
-                                                                     std::string(100, 'y'));
+    Key("Communications")
+        .SetString("CorvixSys Console Newline",
+                   std::string(200, 'x') + "\\r\\n" + std::string(100, 'y'));
     LoadSettings(ProgramPath());
     EXPECT_EQ(std::string(Env().Comm.CorvixLinkAddress), "192.168.100.200");
     EXPECT_EQ(std::string(Env().Comm.CorvixSysPassword), std::string(255, 'p'));

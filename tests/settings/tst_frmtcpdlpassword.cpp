@@ -208,8 +208,7 @@ void TstFrmTcpDlPassword::centredOverTheMainWindow() {
 
 void TstFrmTcpDlPassword::screenshot() {
     const QString folder = qEnvironmentVariable("TARNWICK_SCREENSHOT_DIR");
-    if (folder.isEmpty())
-        QSKIP("TARNWICK_SCREENSHOT_DIR is not set");
+    if (folder.isEmpty()) QSKIP("TARNWICK_SCREENSHOT_DIR is not set");
     PassphraseBuffer buffer{};
     bool saved = false;
     RunWindow(buffer, [&](TfrmTCPPassword *form) {

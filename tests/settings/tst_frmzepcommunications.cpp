@@ -168,8 +168,7 @@ void TstFrmZepCommunications::cleanup() {
 std::unique_ptr<TfrmCommunications> TstFrmZepCommunications::Open() {
     auto form = std::make_unique<TfrmCommunications>();
     form->show();
-    if (!QTest::qWaitForWindowExposed(form.get()))
-        qWarning("the dialog was not exposed");
+    if (!QTest::qWaitForWindowExposed(form.get())) qWarning("the dialog was not exposed");
     return form;
 }
 
@@ -298,8 +297,7 @@ void TstFrmZepCommunications::maxBaud() {
     QFETCH(int, expected);
     Env().Comm.MaxNegotiatedBaud = stored;
     const auto form = Open();
-    if (stored == 100000)
-        QCOMPARE(form->cboMaxBaud->currentIndex(), -1);
+    if (stored == 100000) QCOMPARE(form->cboMaxBaud->currentIndex(), -1);
     form->cboMaxBaud->setCurrentIndex(chosenIndex);
     form->btnOK->click();
     QVERIFY(boxes_.empty());
@@ -353,8 +351,7 @@ void TstFrmZepCommunications::modesEnableTheirOwnControls() {
     auto check = [&](bool tcpMode) {
         for (QWidget *control : serial)
             QVERIFY2(control->isEnabled() != tcpMode, qPrintable(control->objectName()));
-        for (QWidget *control : tcp)
-            QVERIFY(control->isEnabled() == tcpMode);
+        for (QWidget *control : tcp) QVERIFY(control->isEnabled() == tcpMode);
         QCOMPARE(form->rdbCorvixLink->isEnabled(), tcpMode);
         QVERIFY(!form->rdbCorvixSys->isEnabled());
         QVERIFY(form->rdbCorvixLink->isChecked());
@@ -431,8 +428,7 @@ void TstFrmZepCommunications::corvixSysSetRequiresAllFourFields() {
     // Every later field empty too: only the first empty one is reported.
     const QList<QLineEdit *> fields = {form->edtCorvixSysAddress, form->edtCorvixSysPort,
                                        form->edtCorvixSysUserName, form->edtCorvixSysPassword};
-    for (int i = emptied; i < fields.size(); ++i)
-        fields[i]->clear();
+    for (int i = emptied; i < fields.size(); ++i) fields[i]->clear();
     form->edtCorvixLinkAddress->clear(); // not needed for CorvixSys
     const CommOptions before = Env().Comm;
     form->btnOK->click();
@@ -634,8 +630,7 @@ void TstFrmZepCommunications::helpShowsTopicSix() {
 
 void TstFrmZepCommunications::screenshot() {
     const QString folder = qEnvironmentVariable("TARNWICK_SCREENSHOT_DIR");
-    if (folder.isEmpty())
-        QSKIP("TARNWICK_SCREENSHOT_DIR is not set");
+    if (folder.isEmpty()) QSKIP("TARNWICK_SCREENSHOT_DIR is not set");
     Env().Comm.ComPort = 1;
     Env().BiosBaudRate = 115200;
     Env().Comm.MaxNegotiatedBaud = 460800;

@@ -99,8 +99,7 @@ void TstFrmZepFileLocations::cleanup() {
 std::unique_ptr<TfrmFileLocations> TstFrmZepFileLocations::Open(QWidget *owner) {
     auto form = std::make_unique<TfrmFileLocations>(owner);
     form->show();
-    if (!QTest::qWaitForWindowExposed(form.get()))
-        qWarning("the dialog was not exposed");
+    if (!QTest::qWaitForWindowExposed(form.get())) qWarning("the dialog was not exposed");
     return form;
 }
 
@@ -146,8 +145,7 @@ void TstFrmZepFileLocations::checksInOrder() {
     const QList<QLineEdit *> edits = {form->edtColdLoader, form->edtPilotBIOS, form->edtFlashIni};
     const bool filled[] = {coldLoader, pilotBios, flashTable};
     for (int i = 0; i < 3; ++i)
-        if (!filled[i])
-            edits[i]->clear();
+        if (!filled[i]) edits[i]->clear();
     QTest::keyClick(form->edtFlashIni, Qt::Key_Return); // Enter in any edit is OK
     QCOMPARE(boxes_.size(), size_t(1));
     QCOMPARE(boxes_[0], message);
@@ -212,8 +210,7 @@ void TstFrmZepFileLocations::browseButtons() {
     QCOMPARE(edits[row]->text(), pick_);
     QCOMPARE(edits[row]->cursorPosition(), pick_.size());
     for (int other = 0; other < 3; ++other)
-        if (other != row)
-            QVERIFY(edits[other]->text() != pick_);
+        if (other != row) QVERIFY(edits[other]->text() != pick_);
     QVERIFY(PathsUnchanged()); // only OK writes
 }
 
@@ -256,8 +253,7 @@ void TstFrmZepFileLocations::centredOverTheOwnerWhenShown() {
 
 void TstFrmZepFileLocations::screenshot() {
     const QString folder = qEnvironmentVariable("TARNWICK_SCREENSHOT_DIR");
-    if (folder.isEmpty())
-        QSKIP("TARNWICK_SCREENSHOT_DIR is not set");
+    if (folder.isEmpty()) QSKIP("TARNWICK_SCREENSHOT_DIR is not set");
     Env().ColdLoaderFile = "/opt/tarnwick/bios/coldload.bin";
     Env().PilotBiosFile = "/opt/tarnwick/bios/pilot.bin";
     Env().FlashTableFile = "/opt/tarnwick/Flash.ini";

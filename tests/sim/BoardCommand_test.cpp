@@ -148,13 +148,11 @@ TEST(BoardCommand, ServesUntilStoppedThenWritesTranscriptAndFlashWindow) {
     const bool announced =
         ::poll(&readable, 1, 5000) == 1 && ::read(fds[0], line, sizeof line - 1) > 0;
     std::string url = line;
-    if (!url.empty() && url.back() == '\n')
-        url.pop_back();
+    if (!url.empty() && url.back() == '\n') url.pop_back();
     EXPECT_TRUE(announced);
     EXPECT_EQ(url.rfind("rfc2217://127.0.0.1:", 0), 0u) << url;
 
-    if (announced)
-        LoadThroughCommand(url);
+    if (announced) LoadThroughCommand(url);
     stop.set_value();
     ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
     runner.join();

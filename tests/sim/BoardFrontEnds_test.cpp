@@ -47,8 +47,7 @@ Bytes UploadPilot(platform::SerialPort &port) {
     EXPECT_TRUE(Configure(port, 57600, false));
     EXPECT_TRUE(Write(port, pilot.header));
     Bytes answer = ReadBytes(port, 1, 2000ms);
-    if (answer != Bytes{0x48})
-        return answer;
+    if (answer != Bytes{0x48}) return answer;
     EXPECT_TRUE(Write(port, pilot.markerAndPayload));
     const Bytes checksum = ReadBytes(port, 2, 3000ms);
     answer.insert(answer.end(), checksum.begin(), checksum.end());

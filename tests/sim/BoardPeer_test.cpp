@@ -13,8 +13,7 @@ using sim::BoardState;
 
 Bytes Concat(std::initializer_list<const Bytes *> parts) {
     Bytes all;
-    for (const Bytes *part : parts)
-        all.insert(all.end(), part->begin(), part->end());
+    for (const Bytes *part : parts) all.insert(all.end(), part->begin(), part->end());
     return all;
 }
 

@@ -15,8 +15,7 @@ Bytes ReadSample(const std::string &name) {
     const auto path = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() /
                       "samples" / name;
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot open " + path.string());
+    if (!in) throw std::runtime_error("cannot open " + path.string());
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -24,8 +23,7 @@ ColdLoadWire ColdLoadBytes(const Bytes &coldLoader) {
     ColdLoadWire wire{{0x80, 0x0E, 0x20}, {}, {0x80, 0x0E, 0x30}, {0x80, 0x24, 0x80}};
     for (size_t i = 0; i + 3 <= coldLoader.size(); i += 3) {
         const Bytes triplet(coldLoader.begin() + long(i), coldLoader.begin() + long(i + 3));
-        if (triplet == wire.end)
-            return wire;
+        if (triplet == wire.end) return wire;
         wire.data.insert(wire.data.end(), triplet.begin(), triplet.end());
     }
     throw std::runtime_error("cold loader without an end triplet");
@@ -34,17 +32,14 @@ ColdLoadWire ColdLoadBytes(const Bytes &coldLoader) {
 PilotWire PilotBytes(const Bytes &pilotFile, uint32_t address) {
     PilotWire wire;
     size_t marker = 0;
-    while (marker < pilotFile.size() && pilotFile[marker] != 0xCC)
-        ++marker;
-    if (marker == pilotFile.size())
-        throw std::runtime_error("pilot BIOS without a marker");
+    while (marker < pilotFile.size() && pilotFile[marker] != 0xCC) ++marker;
+    if (marker == pilotFile.size()) throw std::runtime_error("pilot BIOS without a marker");
     const size_t length = pilotFile.size() - marker;
     wire.header = Le32(address);
     wire.header.push_back(uint8_t(length));
     wire.header.push_back(uint8_t(length >> 8));
     unsigned sum = 0;
-    for (uint8_t byte : wire.header)
-        sum += byte;
+    for (uint8_t byte : wire.header) sum += byte;
     wire.header.push_back(uint8_t(sum));
     wire.markerAndPayload.assign(pilotFile.begin() + long(marker), pilotFile.end());
     return wire;
@@ -73,9 +68,7 @@ DirectBoard::DirectBoard(sim::BoardOptions options) : board(std::move(options)) 
     board.OnHostConnection(true);
 }
 
-void DirectBoard::Feed(const Bytes &bytes) {
-    board.OnHostBytes(bytes.data(), bytes.size());
-}
+void DirectBoard::Feed(const Bytes &bytes) { board.OnHostBytes(bytes.data(), bytes.size()); }
 
 void DirectBoard::SetRate(uint32_t rate) {
     const sim::LineEvent event{sim::LineEventKind::BaudRate, rate, sim::SimClock::now()};
@@ -93,8 +86,7 @@ void DirectBoard::BootToPilot() {
     SetRate(2400);
     PulseDtr();
     const ColdLoadWire cold = ColdLoadBytes(ReadSample("coldload.bin"));
-    for (const Bytes *part : {&cold.start, &cold.data, &cold.aboutToEnd, &cold.end})
-        Feed(*part);
+    for (const Bytes *part : {&cold.start, &cold.data, &cold.aboutToEnd, &cold.end}) Feed(*part);
     SetRate(57600);
     const PilotWire pilot = PilotBytes(ReadSample("pilot.bin"));
     Feed(pilot.header);
@@ -113,8 +105,7 @@ std::vector<sim::Frame> DirectBoard::Request(uint8_t type, uint8_t code, const B
 std::unique_ptr<platform::SerialPort> OpenPort(const std::string &device) {
     platform::SerialError error;
     auto port = platform::OpenSerialDevice(device, &error);
-    if (!port)
-        ADD_FAILURE() << device << ": " << error.description;
+    if (!port) ADD_FAILURE() << device << ": " << error.description;
     return port;
 }
 
@@ -136,12 +127,10 @@ void ReadUntil(platform::SerialPort &port, std::chrono::milliseconds timeout, si
                Done done, Take take) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done() && std::chrono::steady_clock::now() < deadline) {
-        if (port.WaitReadable(10) < 0)
-            return;
+        if (port.WaitReadable(10) < 0) return;
         uint8_t chunk[512];
         const long n = port.ReadNow(chunk, std::min(sizeof chunk, limit));
-        if (n < 0)
-            return;
+        if (n < 0) return;
         take(chunk, size_t(n));
     }
 }
@@ -171,8 +160,7 @@ std::vector<sim::Frame> ReadFrames(platform::SerialPort &port, size_t count,
 
 std::vector<sim::Frame> Ask(platform::SerialPort &port, uint8_t code, const Bytes &payload,
                             std::chrono::milliseconds timeout) {
-    if (!Write(port, sim::EncodeFrame({0, code, payload})))
-        return {};
+    if (!Write(port, sim::EncodeFrame({0, code, payload}))) return {};
     return ReadFrames(port, 1, timeout);
 }
 

@@ -84,8 +84,7 @@ public:
         Send({Dbg, sim::dbg::ChallengeAnswer, Bytes(16, 0)});
     }
     std::vector<sim::Frame> Exchange(const std::vector<sim::Frame> &requests) override {
-        for (const sim::Frame &request : requests)
-            Send(request);
+        for (const sim::Frame &request : requests) Send(request);
         Send({Sys, sim::sys::Noop, {}});
         auto frames = ReadUntil(IsNoopAck);
         if (frames.empty() || !IsNoopAck(frames.back())) {
@@ -121,12 +120,10 @@ private:
                 pending_.erase(pending_.begin());
                 continue;
             }
-            if (socket_.WaitReadable(3000) != 1)
-                break;
+            if (socket_.WaitReadable(3000) != 1) break;
             uint8_t buffer[4096];
             const platform::IoResult got = socket_.Recv(buffer, sizeof buffer);
-            if (got.error != 0 || got.count == 0)
-                break;
+            if (got.error != 0 || got.count == 0) break;
             decoder_.Feed(buffer, size_t(got.count), pending_);
         }
         return frames;
@@ -144,9 +141,7 @@ struct Side {
     std::function<std::unique_ptr<PilotSide>(const sim::BoardTextMessage &)> make;
 };
 
-void PrintTo(const Side &side, std::ostream *out) {
-    *out << side.name;
-}
+void PrintTo(const Side &side, std::ostream *out) { *out << side.name; }
 
 const Side Sides[] = {
     {"Board", [](const auto &m) { return std::make_unique<BoardSide>(m); }},
@@ -174,9 +169,7 @@ struct TextCase {
     int position;
 };
 
-void PrintTo(const TextCase &c, std::ostream *out) {
-    *out << c.name;
-}
+void PrintTo(const TextCase &c, std::ostream *out) { *out << c.name; }
 
 // Writes with a refused one second: the refusal is no acknowledgement and is not counted.
 const std::vector<sim::Frame> Requests{Write(0x80000, 1),
@@ -203,14 +196,12 @@ TEST_P(BoardTextMessageTest, FollowsExactlyTheNthAcknowledgedWriteAndCarriesTheT
     ASSERT_EQ(frames.size(), Requests.size() + (c.position >= 0 ? 1 : 0));
     std::vector<uint8_t> subtypes;
     for (size_t i = 0; i < frames.size(); ++i) {
-        if (int(i) == c.position)
-            continue;
+        if (int(i) == c.position) continue;
         EXPECT_EQ(frames[i].type, Sys) << i;
         subtypes.push_back(frames[i].subtype);
     }
     EXPECT_EQ(subtypes, (Bytes{0x83, 0x43, 0x83, 0x83, 0x83})) << "every request answered once";
-    if (c.position < 0)
-        return;
+    if (c.position < 0) return;
     const sim::Frame &message = frames[size_t(c.position)];
     EXPECT_EQ(message.type, Sys);
     EXPECT_EQ(message.subtype, 63) << "a request: neither reply bit set";

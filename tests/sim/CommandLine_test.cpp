@@ -30,12 +30,11 @@ sim::OptionParser ParserFor(Seen &seen) {
                    return value != "refused";
                })
         .Path("--out", seen.path)
-        .Pair("--range",
-              [&](const std::string &from, const std::string &to) {
-                  seen.range = {from, to};
-                  seen.order.push_back("--range");
-                  return from <= to;
-              });
+        .Pair("--range", [&](const std::string &from, const std::string &to) {
+            seen.range = {from, to};
+            seen.order.push_back("--range");
+            return from <= to;
+        });
     return parser;
 }
 

@@ -45,8 +45,8 @@ std::vector<Record> ReadUserProgram(const Bytes &file) {
             ADD_FAILURE() << "record at " << offset << " does not fit";
             break;
         }
-        Record record{sim::Le32(file, offset), Bytes(file.begin() + long(offset + 8),
-                                                     file.begin() + long(offset + length))};
+        Record record{sim::Le32(file, offset),
+                      Bytes(file.begin() + long(offset + 8), file.begin() + long(offset + length))};
         digest.Update(record.data.data(), record.data.size());
         records.push_back(std::move(record));
         offset += length;
@@ -101,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
                     OptionsCase{{"--flash-out", "f.bin"}, false}),
     [](const testing::TestParamInfo<OptionsCase> &param) {
         // Stable names: ctest lists the cases at build time and runs them by name later.
-        return std::string(param.param.accepted ? "Accepted" : "Refused") + std::to_string(param.index);
+        return std::string(param.param.accepted ? "Accepted" : "Refused") +
+               std::to_string(param.index);
     });
 
 TEST(ConsoleCommandOptions, CarryUserPasswordAndFault) {
@@ -161,9 +162,9 @@ TEST(ConsoleCommand, LoadsTheSampleProgramAndWritesMemoryAndTranscript) {
             }
         }
         ConsoleClient start(port);
-        ASSERT_FALSE(start.Login(sim::ConsoleOptions::DefaultUser,
-                                 sim::ConsoleOptions::DefaultPassword)
-                         .empty());
+        ASSERT_FALSE(
+            start.Login(sim::ConsoleOptions::DefaultUser, sim::ConsoleOptions::DefaultPassword)
+                .empty());
         start.ReadText(sim::console::Prompt.size());
         ASSERT_TRUE(start.SendLine(std::string(sim::console::AppGo)));
         start.ReadText(std::string("200 app\r\nCON:").size());

@@ -17,9 +17,7 @@ using sim::ConsoleOptions;
 using sim::ConsoleServer;
 namespace console = sim::console;
 
-std::string Line(std::string_view text) {
-    return std::string(text) + "\r\n";
-}
+std::string Line(std::string_view text) { return std::string(text) + "\r\n"; }
 
 std::unique_ptr<ConsoleServer> Started(ConsoleOptions options = {}) {
     auto server = std::make_unique<ConsoleServer>(std::move(options));
@@ -38,8 +36,7 @@ ConsoleOptions WithFault(ConsoleFaultKind kind, unsigned n = 0) {
 std::vector<sim::TranscriptEvent> EventsNamed(const sim::OsBoard &board, const std::string &name) {
     std::vector<sim::TranscriptEvent> found;
     for (auto &event : board.Events())
-        if (event.Name() == name)
-            found.push_back(event);
+        if (event.Name() == name) found.push_back(event);
     return found;
 }
 
@@ -109,28 +106,30 @@ TEST_P(ConsoleRefusedWrites, AreNakedAndStoreNothing) {
     EXPECT_TRUE(server->Board().MemoryRuns().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Console, ConsoleRefusedWrites,
-    testing::Values(RefusedWrite{"short header", {0, 1, 0}},
-                    RefusedWrite{"length larger than the data", [] {
-                                     Bytes p = WritePayload(0x1000, Bytes(4, 1));
-                                     p[1] = 5;
-                                     return p;
-                                 }()},
-                    RefusedWrite{"address mode 1", [] {
-                                     Bytes p = WritePayload(0x1000, Bytes(4, 1));
-                                     p[0] = 1;
-                                     return p;
-                                 }()},
-                    RefusedWrite{"past the end of the address space",
-                                 WritePayload(0xFFFF'FFF0, Bytes(128, 1))}),
-    [](const auto &param) {
-        std::string name = param.param.what;
-        for (char &c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c)))
-                c = '_';
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Console, ConsoleRefusedWrites,
+                         testing::Values(RefusedWrite{"short header", {0, 1, 0}},
+                                         RefusedWrite{"length larger than the data",
+                                                      [] {
+                                                          Bytes p =
+                                                              WritePayload(0x1000, Bytes(4, 1));
+                                                          p[1] = 5;
+                                                          return p;
+                                                      }()},
+                                         RefusedWrite{"address mode 1",
+                                                      [] {
+                                                          Bytes p =
+                                                              WritePayload(0x1000, Bytes(4, 1));
+                                                          p[0] = 1;
+                                                          return p;
+                                                      }()},
+                                         RefusedWrite{"past the end of the address space",
+                                                      WritePayload(0xFFFF'FFF0, Bytes(128, 1))}),
+                         [](const auto &param) {
+                             std::string name = param.param.what;
+                             for (char &c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
 
 TEST(ConsoleSessions, AppGoOnASecondSessionIsRecordedAfterTheTransfer) {
     auto server = Started();
@@ -238,8 +237,7 @@ TEST(ConsoleFaults, GreetingOffDiffersInOneCharacterOnly) {
     const std::string greeting = host.ReadText(expected.size());
     ASSERT_EQ(greeting.size(), expected.size());
     size_t differences = 0;
-    for (size_t i = 0; i < expected.size(); ++i)
-        differences += greeting[i] != expected[i];
+    for (size_t i = 0; i < expected.size(); ++i) differences += greeting[i] != expected[i];
     EXPECT_EQ(differences, 1u);
 }
 
@@ -277,7 +275,8 @@ TEST(ConsoleFaults, CloseDropsTheConnectionAtTheNthWrite) {
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->subtype, Ack | sim::sys::Write);
     }
-    ASSERT_TRUE(host.Send(sim::EncodeFrame({0, sim::sys::Write, WritePayload(0x1100, Bytes(128, 7))})));
+    ASSERT_TRUE(
+        host.Send(sim::EncodeFrame({0, sim::sys::Write, WritePayload(0x1100, Bytes(128, 7))})));
     EXPECT_TRUE(host.ClosedWithin(3s));
     EXPECT_EQ(server->Board().WritesStored(), 2u);
     EXPECT_EQ(server->Board().ReadMemory(0x1100, 1), Bytes{sim::ProgramMemory::Untouched});

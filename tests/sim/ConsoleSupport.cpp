@@ -34,12 +34,10 @@ Bytes ConsoleClient::Read(size_t count, std::chrono::milliseconds timeout) {
     while (pending_.size() < count) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || socket_.WaitReadable(int(left.count())) != 1)
-            break;
+        if (left.count() <= 0 || socket_.WaitReadable(int(left.count())) != 1) break;
         uint8_t buffer[4096];
         const platform::IoResult got = socket_.Recv(buffer, sizeof buffer);
-        if (got.error != 0 || got.count == 0)
-            break;
+        if (got.error != 0 || got.count == 0) break;
         pending_.insert(pending_.end(), buffer, buffer + got.count);
     }
     const size_t taken = std::min(count, pending_.size());
@@ -58,19 +56,16 @@ bool ConsoleClient::ClosedWithin(std::chrono::milliseconds timeout) {
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || socket_.WaitReadable(int(left.count())) != 1)
-            return false;
+        if (left.count() <= 0 || socket_.WaitReadable(int(left.count())) != 1) return false;
         uint8_t buffer[4096];
         const platform::IoResult got = socket_.Recv(buffer, sizeof buffer);
-        if (got.error != 0 || got.count == 0)
-            return true;
+        if (got.error != 0 || got.count == 0) return true;
     }
 }
 
 bool ConsoleClient::Negotiate() {
     using namespace platform::telnet;
-    if (Read(3) != Bytes{Iac, Will, OptionEcho} || !Send({Iac, Dont, OptionEcho}))
-        return false;
+    if (Read(3) != Bytes{Iac, Will, OptionEcho} || !Send({Iac, Dont, OptionEcho})) return false;
     return Read(3) == Bytes{Iac, Will, OptionSuppressGoAhead} &&
            Send({Iac, Do, OptionSuppressGoAhead});
 }
@@ -94,15 +89,13 @@ bool ConsoleClient::EnterTargetMode(const std::string &user, const std::string &
 
 std::optional<sim::Frame> ConsoleClient::Ask(uint8_t code, const Bytes &payload,
                                              std::chrono::milliseconds timeout) {
-    if (!Send(sim::EncodeFrame({0, code, payload})))
-        return std::nullopt;
+    if (!Send(sim::EncodeFrame({0, code, payload}))) return std::nullopt;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (frames_.empty() && std::chrono::steady_clock::now() < deadline) {
         const Bytes bytes = Read(1, 50ms);
         decoder_.Feed(bytes.data(), bytes.size(), frames_);
     }
-    if (frames_.empty())
-        return std::nullopt;
+    if (frames_.empty()) return std::nullopt;
     sim::Frame frame = std::move(frames_.front());
     frames_.erase(frames_.begin());
     return frame;

@@ -23,7 +23,8 @@ TEST(DiscoveryResponder, AnswersARequestOnThePortAboveAndIgnoresOtherDatagrams) 
         responder = std::make_unique<sim::DiscoveryResponder>(options);
         ASSERT_TRUE(responder->Start());
         receiver = Socket::Udp();
-        if (responder->Port() == 0xFFFF || receiver.Bind(Ipv4Loopback(), uint16_t(responder->Port() + 1)) != 0)
+        if (responder->Port() == 0xFFFF ||
+            receiver.Bind(Ipv4Loopback(), uint16_t(responder->Port() + 1)) != 0)
             receiver.Close();
     }
     ASSERT_TRUE(receiver.Valid());
@@ -48,8 +49,10 @@ TEST(DiscoveryResponder, AnswersARequestOnThePortAboveAndIgnoresOtherDatagrams) 
 
 TEST(DiscoveryCommandLine, OptionsAndMacTexts) {
     std::string error;
-    const auto arguments = sim::ParseDiscoveryArguments(
-        {"--port", "5000", "--control-port", "4100", "--status", "2", "--mac", "0A:0b:0c:0d:0e:0F", "--silent"}, &error);
+    const auto arguments =
+        sim::ParseDiscoveryArguments({"--port", "5000", "--control-port", "4100", "--status", "2",
+                                      "--mac", "0A:0b:0c:0d:0e:0F", "--silent"},
+                                     &error);
     ASSERT_TRUE(arguments) << error;
     EXPECT_EQ(arguments->responder.port, 5000);
     EXPECT_EQ(arguments->responder.controlPort, 4100);

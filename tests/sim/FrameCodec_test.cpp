@@ -35,8 +35,7 @@ TEST(FrameCodec, StuffsFlagAndEscapeAfterTheFirstByte) {
     const sim::Frame frame{1, 0x80 | 21, {0x7E, 0x7D, 0x5E, 0x5D, 0x20}};
     const Bytes encoded = sim::EncodeFrame(frame);
     EXPECT_EQ(encoded[0], 0x7E);
-    for (size_t i = 1; i < encoded.size(); ++i)
-        EXPECT_NE(encoded[i], 0x7E) << "at " << i;
+    for (size_t i = 1; i < encoded.size(); ++i) EXPECT_NE(encoded[i], 0x7E) << "at " << i;
     const Bytes expectedPayload{0x7D, 0x5E, 0x7D, 0x5D, 0x5E, 0x5D, 0x20};
     EXPECT_TRUE(std::search(encoded.begin(), encoded.end(), expectedPayload.begin(),
                             expectedPayload.end()) != encoded.end());
@@ -52,16 +51,14 @@ TEST(FrameCodec, StuffsFlagAndEscapeAfterTheFirstByte) {
 TEST(FrameCodec, DecodesFramesSplitAnywhereAndBackToBack) {
     Bytes stream{0x00, 0x55}; // noise before the first flag
     Bytes payload(300);
-    for (size_t i = 0; i < payload.size(); ++i)
-        payload[i] = uint8_t(i);
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = uint8_t(i);
     for (uint8_t code : {1, 2, 3}) {
         auto encoded = sim::EncodeFrame({0, code, code == 2 ? payload : Bytes{}});
         stream.insert(stream.end(), encoded.begin(), encoded.end());
     }
     sim::FrameDecoder decoder;
     std::vector<sim::Frame> frames;
-    for (uint8_t byte : stream)
-        decoder.Feed(&byte, 1, frames);
+    for (uint8_t byte : stream) decoder.Feed(&byte, 1, frames);
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_EQ(frames[1].payload, payload);
     EXPECT_TRUE(frames[2].payload.empty());

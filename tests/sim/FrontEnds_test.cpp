@@ -22,12 +22,10 @@ std::vector<sim::Frame> ReadFrames(platform::SerialPort &port, size_t count,
     std::vector<sim::Frame> frames;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (frames.size() < count && std::chrono::steady_clock::now() < deadline) {
-        if (port.WaitReadable(20) < 0)
-            break;
+        if (port.WaitReadable(20) < 0) break;
         uint8_t chunk[1024];
         const long n = port.ReadNow(chunk, sizeof chunk);
-        if (n < 0)
-            break;
+        if (n < 0) break;
         decoder.Feed(chunk, size_t(n), frames);
     }
     return frames;
@@ -44,8 +42,7 @@ bool PortFails(platform::SerialPort &port, std::chrono::milliseconds timeout) {
     while (std::chrono::steady_clock::now() < deadline) {
         int waited = port.WaitReadable(20);
         uint8_t byte;
-        if (waited < 0 || (waited == 1 && port.ReadNow(&byte, 1) < 0))
-            return true;
+        if (waited < 0 || (waited == 1 && port.ReadNow(&byte, 1) < 0)) return true;
     }
     return false;
 }

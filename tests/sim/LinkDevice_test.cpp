@@ -75,7 +75,8 @@ TEST(LinkDeviceChallenge, WrongPassphraseIsTurnedAwayAndTheConnectionClosed) {
     EXPECT_EQ(host.Link().ReaderExitCode(), ConnCode::PeerClosed);
     EXPECT_FALSE(device->Authenticated());
     const auto events = device->Events();
-    const auto answer = std::find_if(events.begin(), events.end(), [](auto &e) { return e.Name() == "answer"; });
+    const auto answer =
+        std::find_if(events.begin(), events.end(), [](auto &e) { return e.Name() == "answer"; });
     ASSERT_NE(answer, events.end());
     EXPECT_EQ(answer->Flag("ok"), false);
 }
@@ -122,10 +123,14 @@ TEST(LinkDeviceBootstrap, ColdLoaderPilotHeaderAndPilotDataAreTakenAndChecked) {
 
     link.RegisterHandler(Dbg, sim::dbg::PilotData, nullptr, nullptr, true, true);
     std::vector<uint8_t> wrong{0x00, 0xC2, 0x01, 0x00, 4, 0, 0xCD, 1, 2, 3}; // no marker
-    EXPECT_EQ(CodeOf([&] { link.Send(Dbg, sim::dbg::PilotData, wrong.data(), uint32_t(wrong.size())); }),
-              ConnCode::NakReply);
+    EXPECT_EQ(
+        CodeOf([&] { link.Send(Dbg, sim::dbg::PilotData, wrong.data(), uint32_t(wrong.size())); }),
+        ConnCode::NakReply);
     std::vector<uint8_t> record{0x00, 0xC2, 0x01, 0x00, 4, 0, 0xCC, 1, 2, 3};
-    EXPECT_EQ(CodeOf([&] { link.Send(Dbg, sim::dbg::PilotData, record.data(), uint32_t(record.size())); }), -1);
+    EXPECT_EQ(CodeOf([&] {
+                  link.Send(Dbg, sim::dbg::PilotData, record.data(), uint32_t(record.size()));
+              }),
+              -1);
     EXPECT_EQ(device->CountEvents("pilot-data"), 2u);
 }
 
@@ -216,7 +221,8 @@ TEST(LinkFrameDecoder, SkipsGarbageAndDropsAFrameWithABadChecksum) {
 TEST(LinkCommandLine, OptionsAndFaultsAreParsedAndBadOnesRefused) {
     std::string error;
     const auto arguments = sim::ParseLinkArguments(
-        {"--port", "4100", "--passphrase", "pw", "--fault", "stop-acks:5", "--flash-id", "0x1F"}, &error);
+        {"--port", "4100", "--passphrase", "pw", "--fault", "stop-acks:5", "--flash-id", "0x1F"},
+        &error);
     ASSERT_TRUE(arguments) << error;
     EXPECT_EQ(arguments->link.port, 4100);
     EXPECT_EQ(arguments->link.passphrase, "pw");

@@ -54,11 +54,11 @@ LinkHost::~LinkHost() {
     DestroyWindow(window_);
 }
 
-void LinkHost::Authenticate() {
-    link_->SendAndWait(1, DbgChallenge, nullptr, 0, true);
-}
+void LinkHost::Authenticate() { link_->SendAndWait(1, DbgChallenge, nullptr, 0, true); }
 
-void LinkHost::CountReply(const uint8_t *, uint16_t, void *context) { ++*static_cast<int *>(context); }
+void LinkHost::CountReply(const uint8_t *, uint16_t, void *context) {
+    ++*static_cast<int *>(context);
+}
 
 void LinkHost::CountWriteReplies() {
     writeReplies_ = 0;
@@ -66,8 +66,13 @@ void LinkHost::CountWriteReplies() {
 }
 
 void LinkHost::SendWrite(uint32_t address, const uint8_t *data, uint16_t count) {
-    std::vector<uint8_t> payload{0, uint8_t(count), uint8_t(count >> 8), uint8_t(address),
-                                 uint8_t(address >> 8), uint8_t(address >> 16), uint8_t(address >> 24)};
+    std::vector<uint8_t> payload{0,
+                                 uint8_t(count),
+                                 uint8_t(count >> 8),
+                                 uint8_t(address),
+                                 uint8_t(address >> 8),
+                                 uint8_t(address >> 16),
+                                 uint8_t(address >> 24)};
     payload.insert(payload.end(), data, data + count);
     link_->Send(0, 3, payload.data(), uint32_t(payload.size()));
 }

@@ -136,20 +136,23 @@ TEST_P(BoardOsArguments, AreCheckedTogether) {
     EXPECT_EQ(arguments.has_value(), GetParam().accepted) << error;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Board, BoardOsArguments,
-    testing::Values(OsArguments{{"--os"}, true},
-                    OsArguments{{"--os", "--pty", "--os-needs-wake", "--memory-out", "m.bin"}, true},
-                    OsArguments{{"--os", "--os-rate", "57600"}, true},
-                    OsArguments{{"--os", "--os-rate", "0"}, false},
-                    OsArguments{{"--os-needs-wake"}, false},
-                    OsArguments{{"--memory-out", "m.bin"}, false},
-                    OsArguments{{"--os", "--flash-out", "f.bin"}, false},
-                    OsArguments{{"--os", "--fault", "silent"}, false}),
-    [](const testing::TestParamInfo<OsArguments> &param) {
-        // Stable names: ctest lists the cases at build time and runs them by name later.
-        return std::string(param.param.accepted ? "Accepted" : "Refused") + std::to_string(param.index);
-    });
+INSTANTIATE_TEST_SUITE_P(Board, BoardOsArguments,
+                         testing::Values(OsArguments{{"--os"}, true},
+                                         OsArguments{{"--os", "--pty", "--os-needs-wake",
+                                                      "--memory-out", "m.bin"},
+                                                     true},
+                                         OsArguments{{"--os", "--os-rate", "57600"}, true},
+                                         OsArguments{{"--os", "--os-rate", "0"}, false},
+                                         OsArguments{{"--os-needs-wake"}, false},
+                                         OsArguments{{"--memory-out", "m.bin"}, false},
+                                         OsArguments{{"--os", "--flash-out", "f.bin"}, false},
+                                         OsArguments{{"--os", "--fault", "silent"}, false}),
+                         [](const testing::TestParamInfo<OsArguments> &param) {
+                             // Stable names: ctest lists the cases at build time and runs them by
+                             // name later.
+                             return std::string(param.param.accepted ? "Accepted" : "Refused") +
+                                    std::to_string(param.index);
+                         });
 
 TEST(BoardOsArguments, CarryTheWakeAndTheModemLinesOfTheFrontEnd) {
     const auto pty = sim::ParseBoardArguments({"--os", "--pty", "--os-needs-wake"}, nullptr);

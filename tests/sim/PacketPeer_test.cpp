@@ -75,8 +75,7 @@ TEST_F(PacketPeerTest, RecordsButDoesNotAnswerUnknownRequestsOrReplies) {
 
 TEST_F(PacketPeerTest, DropsOnlyTheNthReply) {
     peer.SetRule({0, 3, sim::ReplyKind::Ack, {}, sim::PacketFault::Drop, 2});
-    for (int i = 0; i < 3; ++i)
-        Send(0, 3);
+    for (int i = 0; i < 3; ++i) Send(0, 3);
     EXPECT_EQ(Replies().size(), 2u);
     EXPECT_EQ(peer.Received().size(), 3u);
 }

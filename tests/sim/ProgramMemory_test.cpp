@@ -24,8 +24,7 @@ struct MergeCase {
 std::map<uint64_t, uint8_t> Plain(const std::vector<Write> &writes) {
     std::map<uint64_t, uint8_t> bytes;
     for (const Write &w : writes)
-        for (size_t i = 0; i < w.data.size(); ++i)
-            bytes[uint64_t(w.address) + i] = w.data[i];
+        for (size_t i = 0; i < w.data.size(); ++i) bytes[uint64_t(w.address) + i] = w.data[i];
     return bytes;
 }
 
@@ -52,15 +51,15 @@ TEST_P(ProgramMemoryMerge, KeepsEveryByteOfTheLastWriteAndMergesRuns) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sim, ProgramMemoryMerge,
-    testing::Values(
-        MergeCase{"Apart", {{0x100, {1, 2}}, {0x200, {3}}}, 2},
-        MergeCase{"Touching", {{0x100, {1, 2}}, {0x102, {3, 4}}}, 1},
-        MergeCase{"TouchingFromBelow", {{0x102, {3, 4}}, {0x100, {1, 2}}}, 1},
-        MergeCase{"Overlapping", {{0x100, {1, 2, 3, 4}}, {0x102, {9, 9, 9}}}, 1},
-        MergeCase{"Inside", {{0x100, {1, 2, 3, 4, 5}}, {0x101, {8}}}, 1},
-        MergeCase{"Bridging", {{0x100, {1}}, {0x104, {2}}, {0x101, {7, 7, 7}}}, 1},
-        MergeCase{"Covering", {{0x101, {1}}, {0x103, {2}}, {0x100, {5, 5, 5, 5, 5}}}, 1},
-        MergeCase{"TopOfTheSpace", {{0xFFFF'FFFE, {1, 2}}, {0x0, {3}}}, 2}),
+    testing::Values(MergeCase{"Apart", {{0x100, {1, 2}}, {0x200, {3}}}, 2},
+                    MergeCase{"Touching", {{0x100, {1, 2}}, {0x102, {3, 4}}}, 1},
+                    MergeCase{"TouchingFromBelow", {{0x102, {3, 4}}, {0x100, {1, 2}}}, 1},
+                    MergeCase{"Overlapping", {{0x100, {1, 2, 3, 4}}, {0x102, {9, 9, 9}}}, 1},
+                    MergeCase{"Inside", {{0x100, {1, 2, 3, 4, 5}}, {0x101, {8}}}, 1},
+                    MergeCase{"Bridging", {{0x100, {1}}, {0x104, {2}}, {0x101, {7, 7, 7}}}, 1},
+                    MergeCase{
+                        "Covering", {{0x101, {1}}, {0x103, {2}}, {0x100, {5, 5, 5, 5, 5}}}, 1},
+                    MergeCase{"TopOfTheSpace", {{0xFFFF'FFFE, {1, 2}}, {0x0, {3}}}, 2}),
     [](const auto &param) { return std::string(param.param.name); });
 
 TEST(ProgramMemory, RefusesWhatPassesTheEndOfTheSpaceOrTheCapacity) {

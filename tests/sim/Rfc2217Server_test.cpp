@@ -46,8 +46,7 @@ public:
     // Reads until count COM-PORT answers have come, or the time is up.
     const std::vector<Bytes> &Answers(size_t count, std::chrono::milliseconds timeout = 3000ms) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (answers_.size() < count && std::chrono::steady_clock::now() < deadline)
-            ReadFor(20);
+        while (answers_.size() < count && std::chrono::steady_clock::now() < deadline) ReadFor(20);
         return answers_;
     }
     Bytes Data() const { return data_; }
@@ -56,20 +55,17 @@ public:
 private:
     void ReadFor(int ms) {
         pollfd pfd{fd_.Get(), POLLIN, 0};
-        if (::poll(&pfd, 1, ms) <= 0)
-            return;
+        if (::poll(&pfd, 1, ms) <= 0) return;
         uint8_t chunk[1024];
         ssize_t n = ::recv(fd_.Get(), chunk, sizeof chunk, 0);
-        if (n > 0)
-            decoder_.Feed(chunk, size_t(n), *this);
+        if (n > 0) decoder_.Feed(chunk, size_t(n), *this);
     }
     void OnData(const uint8_t *d, size_t n) override { data_.insert(data_.end(), d, d + n); }
     void OnNegotiation(uint8_t verb, uint8_t option) override {
         negotiations.push_back({verb, option});
     }
     void OnSubnegotiation(uint8_t option, const uint8_t *v, size_t n) override {
-        if (option == telnet::OptionComPort)
-            answers_.emplace_back(v, v + n);
+        if (option == telnet::OptionComPort) answers_.emplace_back(v, v + n);
     }
 
     platform::UniqueFd fd_;

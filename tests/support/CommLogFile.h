@@ -84,9 +84,12 @@ inline std::vector<CommLogEntry> ParseCommLog(const std::string &text) {
         bool first = true;
         while (std::getline(lines, line)) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (first) entry.heading = line;
-            else if (std::regex_match(line, dumpLine)) entry.dump.push_back(line);
-            else entry.decoded.push_back(line);
+            if (first)
+                entry.heading = line;
+            else if (std::regex_match(line, dumpLine))
+                entry.dump.push_back(line);
+            else
+                entry.decoded.push_back(line);
             first = false;
         }
         entries.push_back(std::move(entry));

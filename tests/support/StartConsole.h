@@ -22,8 +22,7 @@ inline std::unique_ptr<sim::ConsoleServer> StartConsole(const char *fault = "") 
     if (*fault != '\0') {
         const auto parsed = sim::ParseConsoleFault(fault);
         EXPECT_TRUE(parsed.has_value()) << fault;
-        if (parsed)
-            options.fault = *parsed;
+        if (parsed) options.fault = *parsed;
     }
     return StartConsole(options);
 }

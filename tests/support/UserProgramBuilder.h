@@ -25,8 +25,7 @@ inline std::vector<uint8_t> Pattern(size_t count, uint8_t seed = 1) {
 }
 
 inline void PutLe32(std::vector<uint8_t> &out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<uint8_t>(value >> shift));
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
 class Builder {
@@ -63,8 +62,7 @@ public:
                 md5.Update(records_[i].data.data(), records_[i].data.size());
         }
         platform::Md5Digest digest = md5.Final();
-        if (flip_)
-            digest[*flip_ / 8] ^= static_cast<uint8_t>(1u << (*flip_ % 8));
+        if (flip_) digest[*flip_ / 8] ^= static_cast<uint8_t>(1u << (*flip_ % 8));
         std::vector<uint8_t> out;
         PutLe32(out, 0x4C505543); // not read by the loader
         PutLe32(out, total_.value_or(total));

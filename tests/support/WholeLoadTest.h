@@ -54,11 +54,11 @@ protected:
     // An image of size bytes in the test's folder, different at every offset.
     std::string Image(size_t size) const {
         std::vector<uint8_t> bytes(size);
-        for (size_t i = 0; i < size; ++i)
-            bytes[i] = static_cast<uint8_t>((i * 31) ^ (i >> 7));
+        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 31) ^ (i >> 7));
         const std::filesystem::path path = dir / "image.bin";
         std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(size));
+            .write(reinterpret_cast<const char *>(bytes.data()),
+                   static_cast<std::streamsize>(size));
         return path.string();
     }
 

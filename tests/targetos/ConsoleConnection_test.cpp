@@ -89,8 +89,7 @@ TEST_P(ConsoleLoginFailure, EndsWithItsCode) {
     ActionWindow window;
     TCorvixSysConnection connection(window.Handle());
     CommOptions options = ConsoleOptionsFor(console->Port());
-    if (c.configure)
-        c.configure(options);
+    if (c.configure) c.configure(options);
     connection.SetSettings(options);
     connection.SetConnectWait(300); // a silent console gives up after this, not after a minute
     EXPECT_EQ(ConnectionCodeOf([&] { connection.Connect(ConnMode::Packet); }), c.code);
@@ -139,7 +138,8 @@ TEST(ConsoleLoginReply, LongerLoggedInTextStillKnowsTheWholeRefusal) {
     CommOptions options = ConsoleOptionsFor(console->Port());
     SetField(options.ConsoleLoggedInMessage, "230 User logged in, welcome back.");
     connection.SetSettings(options);
-    EXPECT_EQ(ConnectionCodeOf([&] { connection.Connect(ConnMode::Packet); }), ConsoleCode::LoginRefused);
+    EXPECT_EQ(ConnectionCodeOf([&] { connection.Connect(ConnMode::Packet); }),
+              ConsoleCode::LoginRefused);
 }
 
 TEST(ConsoleLoginReply, RefusalThatIsNotTheConfiguredOneIsNeverASuccess) {
@@ -149,7 +149,8 @@ TEST(ConsoleLoginReply, RefusalThatIsNotTheConfiguredOneIsNeverASuccess) {
     CommOptions options = ConsoleOptionsFor(console->Port());
     SetField(options.ConsoleBadUserNameMessage, "530 Bad");
     connection.SetSettings(options);
-    EXPECT_EQ(ConnectionCodeOf([&] { connection.Connect(ConnMode::Packet); }), ConsoleCode::LoggedIn);
+    EXPECT_EQ(ConnectionCodeOf([&] { connection.Connect(ConnMode::Packet); }),
+              ConsoleCode::LoggedIn);
 }
 
 // ---- texts that cannot fit ----
@@ -183,7 +184,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TooLongCase{"Greeting", [](CommOptions &o) { SetField(o.ConsoleGreetingMessage, Text78); },
                     ConsoleCode::Greeting},
-        TooLongCase{"Newline", [](CommOptions &o) { SetField(o.ConsoleNewline, std::string(79, '\n')); },
+        TooLongCase{"Newline",
+                    [](CommOptions &o) { SetField(o.ConsoleNewline, std::string(79, '\n')); },
                     ConsoleCode::Greeting},
         TooLongCase{"UserNamePrompt",
                     [](CommOptions &o) { SetField(o.ConsoleUserNamePrompt, Text78 + "xx"); },
@@ -196,7 +198,9 @@ INSTANTIATE_TEST_SUITE_P(
                     ConsoleCode::LoggedIn},
         TooLongCase{"Prompt", [](CommOptions &o) { SetField(o.ConsolePrompt, Text78 + "xx"); },
                     ConsoleCode::Prompt}),
-    [](const ::testing::TestParamInfo<TooLongCase> &param) { return std::string(param.param.name); });
+    [](const ::testing::TestParamInfo<TooLongCase> &param) {
+        return std::string(param.param.name);
+    });
 
 TEST(ConsoleTextTooLong, TargetModeTextsAreCheckedForTheTransferOnly) {
     auto console = StartConsole();
@@ -205,7 +209,8 @@ TEST(ConsoleTextTooLong, TargetModeTextsAreCheckedForTheTransferOnly) {
     SetField(options.TargetModeCommand, Text254);
     TCorvixSysConnection transfer(window.Handle());
     transfer.SetSettings(options);
-    EXPECT_EQ(ConnectionCodeOf([&] { transfer.Connect(ConnMode::Packet); }), ConsoleCode::TargetModeSend);
+    EXPECT_EQ(ConnectionCodeOf([&] { transfer.Connect(ConnMode::Packet); }),
+              ConsoleCode::TargetModeSend);
     EXPECT_EQ(console->Sessions(), 0u);
     TCorvixSysConnection start(window.Handle());
     start.SetSettings(options);
@@ -254,7 +259,8 @@ TEST(ConsoleWaits, ConsoleThatGoesAwayEndsTheLoginAtOnce) {
         console->Stop();
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(ConnectionCodeOf([&] { connection.Connect(ConnMode::Packet); }), ConsoleCode::Receive);
+    EXPECT_EQ(ConnectionCodeOf([&] { connection.Connect(ConnMode::Packet); }),
+              ConsoleCode::Receive);
     // The close itself ended the wait, not its minute.
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
     stop.join();

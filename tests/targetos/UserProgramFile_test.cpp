@@ -37,7 +37,8 @@ protected:
     std::string File(const std::vector<uint8_t> &bytes) const {
         const fs::path path = dir / "program.upl";
         std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            .write(reinterpret_cast<const char *>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
         return path.string();
     }
 
@@ -101,7 +102,8 @@ TEST_F(UserProgramTest, RecordOf300BytesGoesAsTwoWholeBlocksAndOnePaddedOne) {
 }
 
 TEST_F(UserProgramTest, RecordsKeepTheirOwnAddressesAndAWholeLastBlockIsNotPadded) {
-    VerifyAndSend(Builder().Add(0x1000, Pattern(256, 2)).Add(0x9000, Pattern(1, 3)).Add(0x7000, {}).Bytes());
+    VerifyAndSend(
+        Builder().Add(0x1000, Pattern(256, 2)).Add(0x9000, Pattern(1, 3)).Add(0x7000, {}).Bytes());
     ASSERT_EQ(writes.size(), 3u);
     EXPECT_EQ(writes[0].address, 0x1000u);
     EXPECT_EQ(writes[1].address, 0x1080u);
@@ -143,7 +145,8 @@ struct BrokenFile {
     int32_t code;
 };
 
-class BrokenUserProgram : public UserProgramTest, public ::testing::WithParamInterface<BrokenFile> {};
+class BrokenUserProgram : public UserProgramTest,
+                          public ::testing::WithParamInterface<BrokenFile> {};
 
 TEST_P(BrokenUserProgram, IsRefusedWithItsCodeWithoutSendingAnything) {
     EXPECT_EQ(VerifyCode(GetParam().bytes()), GetParam().code);
@@ -158,8 +161,10 @@ std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t drop) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, BrokenUserProgram,
     ::testing::Values(
-        BrokenFile{"header cut", [] { return Cut(Builder().Bytes(), 1); }, LoaderErrorUserProgramFormat},
-        BrokenFile{"empty file", [] { return std::vector<uint8_t>{}; }, LoaderErrorUserProgramFormat},
+        BrokenFile{"header cut", [] { return Cut(Builder().Bytes(), 1); },
+                   LoaderErrorUserProgramFormat},
+        BrokenFile{"empty file", [] { return std::vector<uint8_t>{}; },
+                   LoaderErrorUserProgramFormat},
         // The total promises more than the file holds: the end of the file decides, at once.
         BrokenFile{"ends inside a record's data",
                    [] { return Cut(Builder().Add(0, Pattern(300)).Bytes(), 100); },
@@ -168,28 +173,40 @@ INSTANTIATE_TEST_SUITE_P(
                    [] { return Cut(Builder().Add(0, Pattern(8)).Total(100).Bytes(), 0); },
                    LoaderErrorUserProgramFormat},
         // Below its own header a length would wrap the data size; 0 would never reach the total.
-        BrokenFile{"record length 0", [] { return Builder().AddRaw({0, {}, 0}).Total(8).Bytes(); },
+        BrokenFile{"record length 0",
+                   [] {
+                       return Builder().AddRaw({0, {}, 0}).Total(8).Bytes();
+                   },
                    LoaderErrorUserProgramFormat},
-        BrokenFile{"record length 7", [] { return Builder().AddRaw({0, Pattern(7), 7}).Bytes(); },
+        BrokenFile{"record length 7",
+                   [] {
+                       return Builder().AddRaw({0, Pattern(7), 7}).Bytes();
+                   },
                    LoaderErrorUserProgramFormat},
         BrokenFile{"running sum beyond 0x600000",
-                   [] { return Builder().AddRaw({0, Pattern(16), 0x600001}).Bytes(); },
+                   [] {
+                       return Builder().AddRaw({0, Pattern(16), 0x600001}).Bytes();
+                   },
                    LoaderErrorUserProgramDigest},
         BrokenFile{"sum that would wrap 32 bits",
                    [] {
-                       return Builder().AddRaw({0, {}, 8}).AddRaw({0, {}, 0xFFFFFFF8}).Total(0xFFFFFFFF).Bytes();
+                       return Builder()
+                           .AddRaw({0, {}, 8})
+                           .AddRaw({0, {}, 0xFFFFFFF8})
+                           .Total(0xFFFFFFFF)
+                           .Bytes();
                    },
                    LoaderErrorUserProgramDigest}),
     [](const ::testing::TestParamInfo<BrokenFile> &testCase) {
         std::string name = testCase.param.what;
         for (char &c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c)))
-                c = '_';
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
         return name;
     });
 
 TEST_F(UserProgramTest, FileThatCannotBeOpenedIsTheProgramFileError) {
-    EXPECT_EQ(CodeOf([&] { UserProgramFile((dir / "missing.upl").string()); }), LoaderErrorProgramOpen);
+    EXPECT_EQ(CodeOf([&] { UserProgramFile((dir / "missing.upl").string()); }),
+              LoaderErrorProgramOpen);
     EXPECT_EQ(CodeOf([&] { UserProgramFile(dir.string()); }), LoaderErrorProgramOpen);
 }
 

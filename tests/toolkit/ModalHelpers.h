@@ -18,8 +18,7 @@ namespace testing_support {
 
 // Polls every 10 ms, at most limitMs, for a visible top-level widget of type T; hands it to act
 // once. Returns the timer (owned by the application) so a test can check it has stopped.
-template <typename T>
-QTimer *WhenVisible(std::function<void(T *)> act, int limitMs = 5000) {
+template <typename T> QTimer *WhenVisible(std::function<void(T *)> act, int limitMs = 5000) {
     auto *timer = new QTimer(qApp);
     auto elapsed = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, elapsed, act, limitMs] {
@@ -54,8 +53,7 @@ inline void CloseNextMessageBox(SeenBox &seen) {
         seen.caption = box->windowTitle();
         seen.text = box->text();
         seen.seen = true;
-        if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-            ok->click();
+        if (QAbstractButton *ok = box->button(QMessageBox::Ok)) ok->click();
     });
 }
 
@@ -64,7 +62,7 @@ inline void CloseNextMessageBox(SeenBox &seen) {
 // A QtTest main with our application object (its exception display, the native pump).
 #define TARNWICK_TEST_MAIN(TestClass)                                                              \
     int main(int argc, char *argv[]) {                                                             \
-        toolkit::TApplication application(argc, argv);                                            \
+        toolkit::TApplication application(argc, argv);                                             \
         TestClass test;                                                                            \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \
         return QTest::qExec(&test, argc, argv);                                                    \

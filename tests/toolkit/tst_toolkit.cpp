@@ -48,8 +48,7 @@ struct ProbeWindow {
             ++self->probes;
             return static_cast<LRESULT>(wParam) * 2;
         }
-        if (msg == WM_TIMER)
-            ++self->timers;
+        if (msg == WM_TIMER) ++self->timers;
         return 0;
     }
 };
@@ -115,8 +114,7 @@ void TstToolkit::crossThreadSendIsServicedInsideQDialogExec() {
     QDialog dialog;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &dialog, [&] {
-        if (window.probes > 0)
-            dialog.accept();
+        if (window.probes > 0) dialog.accept();
     });
     poll.start(5);
     QTimer::singleShot(SafetyMs, &dialog, &QDialog::reject);
@@ -135,11 +133,11 @@ void TstToolkit::crossThreadSendIsServicedInsideShowModal() {
     QWidget form;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &form, [&] {
-        if (window.probes > 0)
-            toolkit::SetModalResult(&form, toolkit::mrOk);
+        if (window.probes > 0) toolkit::SetModalResult(&form, toolkit::mrOk);
     });
     poll.start(5);
-    QTimer::singleShot(SafetyMs, &form, [&form] { toolkit::SetModalResult(&form, toolkit::mrAbort); });
+    QTimer::singleShot(SafetyMs, &form,
+                       [&form] { toolkit::SetModalResult(&form, toolkit::mrAbort); });
     std::thread sender = SendFromOtherThread(window.hwnd, result);
     const int modalResult = toolkit::ShowModal(&form);
     DestroyWindow(window.hwnd);
@@ -163,10 +161,8 @@ void TstToolkit::buttonClickEndsAGetMessageWait() {
     // A reply wait as the connections run it: only this window's messages, re-checking the
     // cancel flag after every return.
     for (int turns = 0; turns < 100000 && !cancelled && !timedOut; ++turns) {
-        if (!GetMessage(&msg, window.hwnd, 0, 0))
-            break;
-        if (msg.message == WM_TIMER)
-            timedOut = true;
+        if (!GetMessage(&msg, window.hwnd, 0, 0)) break;
+        if (msg.message == WM_TIMER) timedOut = true;
     }
     KillTimer(window.hwnd, 1);
     QVERIFY(cancelled);
@@ -180,11 +176,11 @@ void TstToolkit::postedMessagesAndTimersFlowWhileModal() {
     PostMessage(window.hwnd, WM_PROBE, 1, 0);
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &form, [&] {
-        if (window.timers >= 3 && window.probes == 1)
-            toolkit::SetModalResult(&form, toolkit::mrOk);
+        if (window.timers >= 3 && window.probes == 1) toolkit::SetModalResult(&form, toolkit::mrOk);
     });
     poll.start(5);
-    QTimer::singleShot(SafetyMs, &form, [&form] { toolkit::SetModalResult(&form, toolkit::mrAbort); });
+    QTimer::singleShot(SafetyMs, &form,
+                       [&form] { toolkit::SetModalResult(&form, toolkit::mrAbort); });
     QCOMPARE(toolkit::ShowModal(&form), int(toolkit::mrOk));
     KillTimer(window.hwnd, 5);
 }
@@ -196,7 +192,8 @@ void TstToolkit::showModalReturnsTheResultTheFormSets() {
         QVERIFY(form.isModal());
         toolkit::SetModalResult(&form, toolkit::mrRetry);
     });
-    QTimer::singleShot(SafetyMs, &form, [&form] { toolkit::SetModalResult(&form, toolkit::mrAbort); });
+    QTimer::singleShot(SafetyMs, &form,
+                       [&form] { toolkit::SetModalResult(&form, toolkit::mrAbort); });
     QCOMPARE(toolkit::ShowModal(&form), int(toolkit::mrRetry));
     QVERIFY(!form.isVisible());
     // A second showing starts again from no result.
@@ -233,14 +230,16 @@ void TstToolkit::showModalTakesADialogsOwnEnding() {
         else
             dialog.close();
     });
-    QTimer::singleShot(SafetyMs, &dialog, [&dialog] { toolkit::SetModalResult(&dialog, toolkit::mrAbort); });
+    QTimer::singleShot(SafetyMs, &dialog,
+                       [&dialog] { toolkit::SetModalResult(&dialog, toolkit::mrAbort); });
     QCOMPARE(toolkit::ShowModal(&dialog), expected);
 }
 
 void TstToolkit::showModalEndsOnQuitAndPutsItBack() {
     QWidget form;
     QTimer::singleShot(10, &form, [] { PostQuitMessage(7); });
-    QTimer::singleShot(SafetyMs, &form, [&form] { toolkit::SetModalResult(&form, toolkit::mrAbort); });
+    QTimer::singleShot(SafetyMs, &form,
+                       [&form] { toolkit::SetModalResult(&form, toolkit::mrAbort); });
     QCOMPARE(toolkit::ShowModal(&form), int(toolkit::mrCancel));
     MSG msg;
     QVERIFY(PeekMessage(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
@@ -320,7 +319,8 @@ void TstToolkit::messageBoxShowsTextAsPlainText() {
 void TstToolkit::exceptionInAHandlerIsShownAndTheProgramGoesOn() {
     toolkit::SetApplicationTitle(QStringLiteral("Tarnwick"));
     QPushButton button;
-    QObject::connect(&button, &QPushButton::clicked, [] { throw std::runtime_error("'12x' is not a valid integer value"); });
+    QObject::connect(&button, &QPushButton::clicked,
+                     [] { throw std::runtime_error("'12x' is not a valid integer value"); });
     testing_support::SeenBox seen;
     testing_support::CloseNextMessageBox(seen);
     QTest::mouseClick(&button, Qt::LeftButton); // through the application's notify
@@ -349,7 +349,8 @@ void TstToolkit::helpOpensContentsAndTopicsNextToTheCurrentFolder() {
 
     QVERIFY(contents && topic && quit);
     QCOMPARE(openedUrls.size(), size_t(2));
-    const QString expectedPath = QDir(dir.path()).absoluteFilePath(QStringLiteral("docs/Mossvale.html"));
+    const QString expectedPath =
+        QDir(dir.path()).absoluteFilePath(QStringLiteral("docs/Mossvale.html"));
     QCOMPARE(openedUrls[0].toLocalFile(), expectedPath);
     QVERIFY(!openedUrls[0].hasFragment());
     QCOMPARE(openedUrls[1].toLocalFile(), expectedPath);
@@ -375,7 +376,8 @@ void TstToolkit::helpReportsAMissingHelpFile() {
 }
 
 void TstToolkit::openDialogFiltersMatchEitherCase() {
-    const QStringList filters = toolkit::QtNameFilters(QStringLiteral("Binary Image Files (*.bin)|*.BIN"));
+    const QStringList filters =
+        toolkit::QtNameFilters(QStringLiteral("Binary Image Files (*.bin)|*.BIN"));
     QCOMPARE(filters.size(), 1);
     QVERIFY(filters[0].startsWith(QStringLiteral("Binary Image Files (*.bin) (")));
     const QString pattern = filters[0].section(QLatin1Char('('), -1).chopped(1);

@@ -7,8 +7,7 @@ namespace platform {
 
 namespace {
 
-timespec Now(clockid_t clock)
-{
+timespec Now(clockid_t clock) {
     timespec ts{};
     clock_gettime(clock, &ts);
     return ts;
@@ -16,43 +15,34 @@ timespec Now(clockid_t clock)
 
 } // namespace
 
-uint32_t GetTickCount()
-{
+uint32_t GetTickCount() {
     const timespec ts = Now(CLOCK_MONOTONIC);
     // Unsigned arithmetic: the truncation to 32 bits is the wrap at 2^32 ms (about 49.7 days).
     const uint64_t ms = uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
 }
 
-bool QueryPerformanceCounter(int64_t *counter)
-{
-    if (!counter)
-        return false;
+bool QueryPerformanceCounter(int64_t *counter) {
+    if (!counter) return false;
     const timespec ts = Now(CLOCK_MONOTONIC);
     *counter = int64_t(ts.tv_sec) * 1000000000 + int64_t(ts.tv_nsec);
     return true;
 }
 
-bool QueryPerformanceFrequency(int64_t *frequency)
-{
-    if (!frequency)
-        return false;
+bool QueryPerformanceFrequency(int64_t *frequency) {
+    if (!frequency) return false;
     *frequency = 1000000000;
     return true;
 }
 
-void Sleep(uint32_t ms)
-{
+void Sleep(uint32_t ms) {
     timespec request{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     timespec remaining{};
-    while (nanosleep(&request, &remaining) != 0 && errno == EINTR)
-        request = remaining;
+    while (nanosleep(&request, &remaining) != 0 && errno == EINTR) request = remaining;
 }
 
-void GetLocalTime(SYSTEMTIME *time)
-{
-    if (!time)
-        return;
+void GetLocalTime(SYSTEMTIME *time) {
+    if (!time) return;
     const timespec ts = Now(CLOCK_REALTIME);
     const time_t seconds = ts.tv_sec;
     tm local{};

@@ -53,8 +53,7 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
             AppendUtf8(out, unit);
         }
     }
-    if (bytes.size() % 2 != 0)
-        out.push_back(Unconvertible); // half a code unit at the end
+    if (bytes.size() % 2 != 0) out.push_back(Unconvertible); // half a code unit at the end
     return out;
 }
 

@@ -27,8 +27,7 @@ std::string EnvironmentText(const char *name) {
 
 std::string HomeFolder() {
     std::string home = EnvironmentText("HOME");
-    if (!home.empty())
-        return home;
+    if (!home.empty()) return home;
     // Services started without HOME still have a password entry.
     std::vector<char> buffer(16384);
     passwd entry{};
@@ -43,12 +42,10 @@ std::string HomeFolder() {
 
 std::string RegistryFilePath() {
     std::string chosen = EnvironmentText("TARNWICK_REGISTRY");
-    if (!chosen.empty())
-        return chosen;
+    if (!chosen.empty()) return chosen;
     std::string config = EnvironmentText("XDG_CONFIG_HOME");
     // The base directory rules ignore a relative XDG_CONFIG_HOME.
-    if (config.empty() || config.front() != '/')
-        config = HomeFolder() + "/.config";
+    if (config.empty() || config.front() != '/') config = HomeFolder() + "/.config";
     return config + "/tarnwick/registry.reg";
 }
 
@@ -79,8 +76,7 @@ public:
 
 private:
     void Reset() {
-        if (fd_ >= 0)
-            ::close(fd_);
+        if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
     }
     int fd_;
@@ -91,8 +87,7 @@ class TemporaryFile {
 public:
     explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
     ~TemporaryFile() {
-        if (!path_.empty())
-            ::unlink(path_.c_str());
+        if (!path_.empty()) ::unlink(path_.c_str());
     }
     TemporaryFile(const TemporaryFile &) = delete;
     TemporaryFile &operator=(const TemporaryFile &) = delete;
@@ -131,16 +126,13 @@ ReadResult ReadWholeFile(const std::string &path, std::string &text, int &error)
     char buffer[65536];
     for (;;) {
         ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
+        if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             error = errno;
             return ReadResult::Unreadable;
         }
-        if (got == 0)
-            return ReadResult::Read;
-        if (static_cast<size_t>(got) > MaxFileSize - text.size())
-            return ReadResult::TooLarge;
+        if (got == 0) return ReadResult::Read;
+        if (static_cast<size_t>(got) > MaxFileSize - text.size()) return ReadResult::TooLarge;
         text.append(buffer, static_cast<size_t>(got));
     }
 }
@@ -149,10 +141,8 @@ void WriteAll(int fd, std::string_view text, const std::string &path) {
     size_t done = 0;
     while (done < text.size()) {
         ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote < 0)
-            FailSave(path, "write", errno);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote < 0) FailSave(path, "write", errno);
         done += static_cast<size_t>(wrote);
     }
 }
@@ -165,14 +155,11 @@ void WriteNewPrivateFile(const std::string &name, std::string_view bytes, const 
         FailSave(path, "remove the old temporary file " + name, errno);
     FileDescriptor fd(
         ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR));
-    if (!fd.Valid())
-        FailSave(path, "create " + name, errno);
+    if (!fd.Valid()) FailSave(path, "create " + name, errno);
     TemporaryFile temporary(name);
     WriteAll(fd.Get(), bytes, path);
-    if (::fsync(fd.Get()) != 0)
-        FailSave(path, "fsync", errno);
-    if (fd.Close() != 0)
-        FailSave(path, "close", errno);
+    if (::fsync(fd.Get()) != 0) FailSave(path, "fsync", errno);
+    if (fd.Close() != 0) FailSave(path, "close", errno);
     temporary.Release();
 }
 
@@ -185,8 +172,7 @@ void SyncFolder(const std::filesystem::path &folder) {
     FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // The rename has already happened; a folder that cannot be synced only weakens what survives
     // a power cut, and the new contents are in place either way.
-    if (fd.Valid())
-        (void)::fsync(fd.Get());
+    if (fd.Valid()) (void)::fsync(fd.Get());
 }
 
 ReplaceFileStep &TheReplaceStep() {
@@ -220,9 +206,7 @@ HiveFile ReadHiveFile(const std::string &path) {
     HiveFile file;
     int error = 0;
     switch (ReadWholeFile(path, file.bytes, error)) {
-    case ReadResult::Missing:
-        file.bytes.clear();
-        return file;
+    case ReadResult::Missing: file.bytes.clear(); return file;
     case ReadResult::TooLarge:
         file.state = HiveFile::State::Unreadable;
         file.problem = "larger than " + std::to_string(MaxFileSize) + " bytes";
@@ -232,8 +216,7 @@ HiveFile ReadHiveFile(const std::string &path) {
         file.state = HiveFile::State::Unreadable;
         file.problem = SystemError(error);
         return file;
-    case ReadResult::Read:
-        break;
+    case ReadResult::Read: break;
     }
     RegFileText text = DecodeRegFileBytes(file.bytes);
     ParsedRegFile parsed = ParseRegFile(text.text);
@@ -267,15 +250,12 @@ namespace {
 HiveLock::HiveLock(const std::string &path) {
     const std::string name = path + ".lock";
     FileDescriptor fd(::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR));
-    if (!fd.Valid())
-        FailSave(path, "open the lock file " + name, errno);
+    if (!fd.Valid()) FailSave(path, "open the lock file " + name, errno);
     const auto giveUp = std::chrono::steady_clock::now() + LockWait;
     while (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         int error = errno;
-        if (error == EINTR)
-            continue;
-        if (error != EWOULDBLOCK)
-            FailSave(path, "lock " + name, error);
+        if (error == EINTR) continue;
+        if (error != EWOULDBLOCK) FailSave(path, "lock " + name, error);
         if (std::chrono::steady_clock::now() >= giveUp) FailLockHeld(path, name);
         std::this_thread::sleep_for(LockRetry);
     }
@@ -283,16 +263,14 @@ HiveLock::HiveLock(const std::string &path) {
 }
 
 HiveLock::~HiveLock() {
-    if (fd_ >= 0)
-        ::close(fd_); // closing the last descriptor releases the flock
+    if (fd_ >= 0) ::close(fd_); // closing the last descriptor releases the flock
 }
 
 std::string CopyAside(const std::string &path, std::string_view bytes) {
     for (int number = 1; number <= MaxAsideCopies; ++number) {
         std::string name = AsideName(path, number);
         if (::access(name.c_str(), F_OK) == 0) {
-            if (HoldsBytes(name, bytes))
-                return std::string();
+            if (HoldsBytes(name, bytes)) return std::string();
             continue;
         }
         // Whole or not at all, so that a kill in the middle leaves no half copy to mislead.
@@ -304,8 +282,10 @@ std::string CopyAside(const std::string &path, std::string_view bytes) {
         temporary.Release();
         return name;
     }
-    throw RegistryError("Cannot write the registry file " + path + " (this save would drop part of "
-                        "it, and " + AsideName(path, 1) + " to " + AsideName(path, MaxAsideCopies) +
+    throw RegistryError("Cannot write the registry file " + path +
+                        " (this save would drop part of "
+                        "it, and " +
+                        AsideName(path, 1) + " to " + AsideName(path, MaxAsideCopies) +
                         ", where it would be copied first, all hold earlier copies)");
 }
 
@@ -314,8 +294,7 @@ void WriteHiveFile(const std::string &path, const Hive &hive) {
     const std::string temporaryName = path + ".tmp";
     WriteNewPrivateFile(temporaryName, text, path);
     TemporaryFile temporary(temporaryName);
-    if (TheReplaceStep()(temporaryName, path) != 0)
-        FailSave(path, "rename", errno);
+    if (TheReplaceStep()(temporaryName, path) != 0) FailSave(path, "rename", errno);
     temporary.Release();
     SyncFolder(FolderOf(path));
 }
@@ -328,8 +307,7 @@ ReplaceFileStep SetReplaceFileStep(ReplaceFileStep step) {
 
 void CreateFoldersFor(const std::string &path) {
     std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    if (folder.empty())
-        return;
+    if (folder.empty()) return;
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec)

@@ -16,14 +16,12 @@ constexpr size_t WrapColumn = 76; // where regedit breaks its hex lists
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 std::string_view TrimLeft(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front()))
-        s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
     return s;
 }
 
 std::string_view TrimRight(std::string_view s) {
-    while (!s.empty() && IsBlank(s.back()))
-        s.remove_suffix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
     return s;
 }
 
@@ -43,8 +41,7 @@ struct LineError {
 // A piece of the file quoted in a message: short, and on one line of the terminal.
 std::string Excerpt(std::string_view text) {
     std::string out;
-    for (char c : text.substr(0, 40))
-        out.push_back(static_cast<unsigned char>(c) < 0x20 ? '?' : c);
+    for (char c : text.substr(0, 40)) out.push_back(static_cast<unsigned char>(c) < 0x20 ? '?' : c);
     return out;
 }
 
@@ -56,8 +53,7 @@ public:
     explicit LineReader(std::string_view text) : text_(text) {}
 
     bool Next(std::string &line, size_t &lineNumber, bool &tooLong) {
-        if (pos_ >= text_.size())
-            return false;
+        if (pos_ >= text_.size()) return false;
         line.clear();
         tooLong = false;
         lineNumber = number_ + 1;
@@ -69,14 +65,11 @@ public:
             bool comment = first && !TrimLeft(trimmed).empty() && TrimLeft(trimmed).front() == ';';
             first = false;
             bool continued = !comment && !trimmed.empty() && trimmed.back() == '\\';
-            if (continued)
-                part = trimmed.substr(0, trimmed.size() - 1);
+            if (continued) part = trimmed.substr(0, trimmed.size() - 1);
             size_t room = MaxLineLength - line.size(); // line never grows past the bound
-            if (part.size() > room)
-                tooLong = true;
+            if (part.size() > room) tooLong = true;
             line.append(part.substr(0, room));
-            if (!continued)
-                break;
+            if (!continued) break;
         }
         return true;
     }
@@ -84,13 +77,11 @@ public:
 private:
     std::string_view NextPhysical() {
         size_t end = text_.find('\n', pos_);
-        if (end == std::string_view::npos)
-            end = text_.size();
+        if (end == std::string_view::npos) end = text_.size();
         std::string_view physical = text_.substr(pos_, end - pos_);
         pos_ = end + 1;
         ++number_;
-        if (!physical.empty() && physical.back() == '\r')
-            physical.remove_suffix(1);
+        if (!physical.empty() && physical.back() == '\r') physical.remove_suffix(1);
         return physical;
     }
 
@@ -116,10 +107,8 @@ std::string ReadQuoted(std::string_view s, size_t &pos) {
     Fail("a quoted text has no closing quote");
 }
 
-template <typename Number>
-bool ParseHex(std::string_view digits, size_t maxDigits, Number &value) {
-    if (digits.empty() || digits.size() > maxDigits)
-        return false;
+template <typename Number> bool ParseHex(std::string_view digits, size_t maxDigits, Number &value) {
+    if (digits.empty() || digits.size() > maxDigits) return false;
     auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
     return ec == std::errc() && end == digits.data() + digits.size();
 }
@@ -131,11 +120,9 @@ std::vector<uint8_t> ParseHexList(std::string_view list) {
         size_t comma = list.find(',');
         std::string_view token = Trim(list.substr(0, comma));
         uint8_t byte = 0;
-        if (!ParseHex(token, 2, byte))
-            Fail("\"" + Excerpt(token) + "\" is not a hex byte");
+        if (!ParseHex(token, 2, byte)) Fail("\"" + Excerpt(token) + "\" is not a hex byte");
         bytes.push_back(byte);
-        if (comma == std::string_view::npos)
-            break;
+        if (comma == std::string_view::npos) break;
         list = Trim(list.substr(comma + 1));
     }
     return bytes;
@@ -146,8 +133,7 @@ RegValue ParseValueData(std::string_view data) {
     if (!data.empty() && data.front() == '"') {
         size_t pos = 0;
         std::string text = ReadQuoted(data, pos);
-        if (!Trim(data.substr(pos)).empty())
-            Fail("unexpected text after a string value");
+        if (!Trim(data.substr(pos)).empty()) Fail("unexpected text after a string value");
         value.type = RegType::String;
         value.data.assign(text.begin(), text.end());
         value.data.push_back(0);
@@ -177,8 +163,7 @@ RegValue ParseValueData(std::string_view data) {
         value.data = ParseHexList(data.substr(close + 2));
         return value;
     }
-    if (data == "-")
-        Fail("deleting a value is not supported here");
+    if (data == "-") Fail("deleting a value is not supported here");
     // Not quoted back: the damaged data may be a password the user typed.
     Fail("the value's data is of no known form");
 }
@@ -192,19 +177,16 @@ RegValue ParseValueLine(std::string_view line) {
         name = ReadQuoted(line, pos);
     }
     std::string_view rest = TrimLeft(line.substr(pos));
-    if (rest.empty() || rest.front() != '=')
-        Fail("a value name must be followed by '='");
+    if (rest.empty() || rest.front() != '=') Fail("a value name must be followed by '='");
     RegValue value = ParseValueData(TrimLeft(rest.substr(1)));
     value.name = std::move(name);
     return value;
 }
 
 std::string ParseSectionPath(std::string_view line) {
-    if (line.back() != ']')
-        Fail("a key line must end with ']'");
+    if (line.back() != ']') Fail("a key line must end with ']'");
     std::string_view inner = line.substr(1, line.size() - 2);
-    if (!inner.empty() && inner.front() == '-')
-        Fail("deleting a key is not supported here");
+    if (!inner.empty() && inner.front() == '-') Fail("deleting a key is not supported here");
     if (!StartsWithNoCase(inner, RootName) ||
         (inner.size() > RootName.size() && inner[RootName.size()] != '\\'))
         Fail("only keys below HKEY_CURRENT_USER belong in this file");
@@ -212,13 +194,10 @@ std::string ParseSectionPath(std::string_view line) {
 }
 
 bool NeedsHexForm(const RegValue &value) {
-    if (value.type == RegType::Dword)
-        return value.data.size() != 4;
-    if (value.type != RegType::String)
-        return true;
+    if (value.type == RegType::Dword) return value.data.size() != 4;
+    if (value.type != RegType::String) return true;
     // The quoted form stands for the text plus exactly one terminating zero, on one line.
-    if (value.data.empty() || value.data.back() != 0)
-        return true;
+    if (value.data.empty() || value.data.back() != 0) return true;
     return std::any_of(value.data.begin(), value.data.end() - 1,
                        [](uint8_t b) { return b == 0 || b == '\n' || b == '\r'; });
 }
@@ -232,8 +211,7 @@ void CheckWritableName(std::string_view name, std::string_view what) {
 void AppendQuoted(std::string &out, std::string_view text) {
     out.push_back('"');
     for (char c : text) {
-        if (c == '\\' || c == '"')
-            out.push_back('\\');
+        if (c == '\\' || c == '"') out.push_back('\\');
         out.push_back(c);
     }
     out.push_back('"');
@@ -248,8 +226,7 @@ void AppendHexList(std::string &out, std::string line, const std::vector<uint8_t
         }
         line.push_back(Digits[bytes[i] >> 4]);
         line.push_back(Digits[bytes[i] & 0x0F]);
-        if (i + 1 < bytes.size())
-            line.push_back(',');
+        if (i + 1 < bytes.size()) line.push_back(',');
     }
     out.append(line).push_back('\n');
 }
@@ -287,10 +264,8 @@ void AppendValue(std::string &out, const RegValue &value) {
 } // namespace
 
 std::string NormalizeKeyPath(std::string_view path) {
-    while (!path.empty() && path.front() == '\\')
-        path.remove_prefix(1);
-    while (!path.empty() && path.back() == '\\')
-        path.remove_suffix(1);
+    while (!path.empty() && path.front() == '\\') path.remove_prefix(1);
+    while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
     return std::string(path);
 }
 
@@ -336,8 +311,7 @@ void PutValue(HiveKey &key, RegValue value) {
 
 bool RemoveValue(HiveKey &key, std::string_view name) {
     const auto it = key.valueIndex.find(Folded(name));
-    if (it == key.valueIndex.end())
-        return false;
+    if (it == key.valueIndex.end()) return false;
     const size_t removed = it->second;
     key.values.erase(key.values.begin() + static_cast<std::ptrdiff_t>(removed));
     key.valueIndex.erase(it);
@@ -364,8 +338,7 @@ public:
         bool tooLong = false;
         while (reader.Next(line, lineNumber_, tooLong)) {
             std::string_view trimmed = Trim(line);
-            if (trimmed.empty() || trimmed.front() == ';')
-                continue;
+            if (trimmed.empty() || trimmed.front() == ';') continue;
             try {
                 Take(trimmed, tooLong);
             } catch (const LineError &error) {
@@ -380,12 +353,10 @@ public:
 
 private:
     void Take(std::string_view trimmed, bool tooLong) {
-        if (tooLong)
-            Fail("longer than " + std::to_string(MaxLineLength) + " bytes");
+        if (tooLong) Fail("longer than " + std::to_string(MaxLineLength) + " bytes");
         if (trimmed.find('\0') != std::string_view::npos)
             Fail("it holds a zero character, which no text line of the file has");
-        if (trimmed == Header)
-            return;
+        if (trimmed == Header) return;
         if (trimmed.front() == '[') {
             std::string path = ParseSectionPath(trimmed);
             currentKey_ = &result_.hive.Key(path) - result_.hive.keys.data();
@@ -394,8 +365,7 @@ private:
         } else if (trimmed.front() == '"' || trimmed.front() == '@') {
             if (skippedSection_ != 0)
                 Fail("its key, on line " + std::to_string(skippedSection_) + ", was skipped");
-            if (!inKey_)
-                Fail("a value comes before any key");
+            if (!inKey_) Fail("a value comes before any key");
             PutValue(result_.hive.keys[static_cast<size_t>(currentKey_)], ParseValueLine(trimmed));
         } else if (firstLine_) {
             Fail("\"" + Excerpt(trimmed) + "\" is not the header \"" + std::string(Header) + "\"");
@@ -424,11 +394,9 @@ std::string FormatRegFile(const Hive &hive) {
     for (const HiveKey &key : hive.keys) {
         CheckWritableName(key.path, "key");
         out.append("[").append(RootName);
-        if (!key.path.empty())
-            out.append("\\").append(key.path);
+        if (!key.path.empty()) out.append("\\").append(key.path);
         out.append("]\n");
-        for (const RegValue &value : key.values)
-            AppendValue(out, value);
+        for (const RegValue &value : key.values) AppendValue(out, value);
         out.push_back('\n');
     }
     return out;

@@ -25,13 +25,13 @@ constexpr size_t MaxLineLength = 1u << 20;
 // Keys and values are found through an index of their names folded to lower case, so that a
 // large or hostile file is read in linear time. Only Key, PutValue and RemoveValue change them.
 struct HiveKey {
-    std::string path; // below HKCU, no leading or trailing backslash
+    std::string path;             // below HKCU, no leading or trailing backslash
     std::vector<RegValue> values; // creation order
     std::unordered_map<std::string, size_t> valueIndex; // folded name -> position in values
 };
 
 struct Hive {
-    std::vector<HiveKey> keys; // creation order
+    std::vector<HiveKey> keys;                        // creation order
     std::unordered_map<std::string, size_t> keyIndex; // folded path -> position in keys
 
     const HiveKey *FindKey(std::string_view path) const;

@@ -8,8 +8,7 @@ namespace platform::regfile {
 namespace {
 
 bool SameContents(const RegValue *a, const RegValue *b) {
-    if (!a || !b)
-        return a == b;
+    if (!a || !b) return a == b;
     return a->type == b->type && a->data == b->data;
 }
 
@@ -39,25 +38,25 @@ Hive MergeWrites(Hive current, const Hive &base, std::span<const RegBatch::Write
                 RemoveValue(current.Key(write.keyPath), write.value.name);
             continue;
         }
-        if (write.merge == RegMerge::Unchanged && ChangedElsewhere(current, base, write))
-            continue;
+        if (write.merge == RegMerge::Unchanged && ChangedElsewhere(current, base, write)) continue;
         PutValue(current.Key(write.keyPath), write.value);
     }
     return current;
 }
 
-Hive SaveWrites(const std::string &path, const Hive &base, std::span<const RegBatch::Write> writes) {
+Hive SaveWrites(const std::string &path, const Hive &base,
+                std::span<const RegBatch::Write> writes) {
     CreateFoldersFor(path);
     HiveLock lock(path);
     HiveFile file = ReadHiveFile(path);
     if (file.state == HiveFile::State::Unreadable)
-        throw RegistryError("Cannot write the registry file " + path + " (it cannot be read: " +
-                            file.problem + "; it is left as it is)");
+        throw RegistryError("Cannot write the registry file " + path +
+                            " (it cannot be read: " + file.problem + "; it is left as it is)");
     if (file.SaveDropsSomething()) {
         std::string copy = CopyAside(path, file.bytes);
         if (!copy.empty())
-            std::cerr << "Tarnwick: " << path << " was copied to " << copy << " as it was: this save "
-                      << WhatIsDropped(file) << "\n";
+            std::cerr << "Tarnwick: " << path << " was copied to " << copy
+                      << " as it was: this save " << WhatIsDropped(file) << "\n";
     }
     Hive merged = MergeWrites(std::move(file.hive), base, writes);
     WriteHiveFile(path, merged);

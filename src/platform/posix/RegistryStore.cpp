@@ -38,16 +38,14 @@ void Load(Store &store) {
 template <typename Fn> auto WithHive(Fn &&fn) {
     Store &store = TheStore();
     std::lock_guard<std::mutex> lock(store.mutex);
-    if (!store.loaded)
-        Load(store);
+    if (!store.loaded) Load(store);
     return fn(store);
 }
 
 } // namespace
 
 void RegBatch::Commit() {
-    if (writes_.empty())
-        return;
+    if (writes_.empty()) return;
     WithHive([&](Store &store) {
         // Memory changes only once the file holds the result, so it never claims a value the
         // file does not have.
@@ -64,8 +62,7 @@ RegKey::RegKey(const std::string &path) : path_(regfile::NormalizeKeyPath(path))
 std::optional<RegValue> RegKey::Query(const std::string &name) const {
     return WithHive([&](Store &store) -> std::optional<RegValue> {
         const RegValue *value = regfile::FindValue(store.hive, path_, name);
-        if (!value)
-            return std::nullopt;
+        if (!value) return std::nullopt;
         return *value;
     });
 }
@@ -74,8 +71,7 @@ std::vector<std::string> RegKey::ValueNames() const {
     return WithHive([&](Store &store) {
         std::vector<std::string> names;
         if (const regfile::HiveKey *key = store.hive.FindKey(path_))
-            for (const RegValue &value : key->values)
-                names.push_back(value.name);
+            for (const RegValue &value : key->values) names.push_back(value.name);
         return names;
     });
 }
@@ -99,8 +95,7 @@ void RegKey::SetRaw(const std::string &name, RegType type, const std::vector<uin
 }
 
 bool RegKey::DeleteValue(const std::string &name) {
-    if (!Query(name))
-        return false;
+    if (!Query(name)) return false;
     RegBatch batch;
     batch.Erase(path_, name);
     batch.Commit();

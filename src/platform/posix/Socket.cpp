@@ -87,7 +87,9 @@ public:
 
 private:
     void Post(uint16_t event, int error) {
-        if (events_ & event) PostMessage(window_, msg_, static_cast<WPARAM>(fd_), MakeSelectLParam(event, ErrorWord(error)));
+        if (events_ & event)
+            PostMessage(window_, msg_, static_cast<WPARAM>(fd_),
+                        MakeSelectLParam(event, ErrorWord(error)));
     }
 
     void Run() {
@@ -95,8 +97,10 @@ private:
         while (!stop_) {
             short want = 0;
             const bool connecting = connectPending_;
-            if (connecting) want |= POLLOUT;
-            else if (!closed && readArmed_ && (events_ & (FD_READ | FD_CLOSE))) want |= POLLIN;
+            if (connecting)
+                want |= POLLOUT;
+            else if (!closed && readArmed_ && (events_ & (FD_READ | FD_CLOSE)))
+                want |= POLLIN;
             // Nothing to watch on the socket: leave it out, or a hang-up would spin the loop.
             pollfd fds[2] = {{want ? fd_ : -1, want, 0}, {wake_.Get(), POLLIN, 0}};
             const int ready = ::poll(fds, 2, -1);
@@ -219,8 +223,10 @@ int Socket::Connect(uint32_t address, uint16_t port) {
     }
     const int error = result == 0 ? 0 : LastError();
     if (watcher_) {
-        if (error == 0) watcher_->ConnectDone(0);
-        else if (IsWouldBlock(error)) watcher_->ConnectStarted();
+        if (error == 0)
+            watcher_->ConnectDone(0);
+        else if (IsWouldBlock(error))
+            watcher_->ConnectStarted();
     }
     return error;
 }
@@ -234,7 +240,9 @@ Socket Socket::Accept(int *error) {
 }
 
 int Socket::Shutdown(ShutdownHow how) {
-    const int value = how == ShutdownHow::Receive ? SHUT_RD : how == ShutdownHow::Send ? SHUT_WR : SHUT_RDWR;
+    const int value = how == ShutdownHow::Receive ? SHUT_RD
+                      : how == ShutdownHow::Send  ? SHUT_WR
+                                                  : SHUT_RDWR;
     return ::shutdown(fd_, value) == 0 ? 0 : LastError();
 }
 
@@ -274,15 +282,13 @@ IoResult Socket::SendSome(const uint8_t *data, size_t count, int timeoutMs) {
             done += static_cast<size_t>(n);
             continue;
         }
-        if (errno == EINTR)
-            continue;
+        if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             result.error = LastError();
             break;
         }
         // The peer's window is full: wait for room once, for at most the slice.
-        if (timeoutMs <= 0)
-            break;
+        if (timeoutMs <= 0) break;
         pollfd pfd{fd_, POLLOUT, 0};
         const int ready = ::poll(&pfd, 1, timeoutMs);
         timeoutMs = 0;
@@ -304,8 +310,10 @@ IoResult Socket::Recv(uint8_t *data, size_t count) {
     ssize_t n;
     while ((n = ::recv(fd_, data, count, 0)) < 0 && errno == EINTR) {
     }
-    if (n < 0) result.error = LastError();
-    else result.count = static_cast<long>(n);
+    if (n < 0)
+        result.error = LastError();
+    else
+        result.count = static_cast<long>(n);
     if (watcher_) watcher_->ReadTaken();
     return result;
 }
@@ -318,8 +326,10 @@ IoResult Socket::SendTo(const uint8_t *data, size_t count, uint32_t address, uin
                          sizeof sa)) < 0 &&
            errno == EINTR) {
     }
-    if (n < 0) result.error = LastError();
-    else result.count = static_cast<long>(n);
+    if (n < 0)
+        result.error = LastError();
+    else
+        result.count = static_cast<long>(n);
     return result;
 }
 

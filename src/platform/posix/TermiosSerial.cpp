@@ -22,9 +22,7 @@ namespace {
 
 // Pseudo-terminals and some USB adapters have no modem lines; current kernels say ENOTTY,
 // older ones EINVAL.
-bool IsNoModemLines(int error) {
-    return error == ENOTTY || error == EINVAL;
-}
+bool IsNoModemLines(int error) { return error == ENOTTY || error == EINVAL; }
 
 // A write that makes no progress is re-checked this often, so that Wake() ends it promptly.
 constexpr int WriteSliceMs = 50;
@@ -33,14 +31,10 @@ constexpr int DrainSlackMs = 2000;
 
 uint32_t ToModemStatus(int lines) {
     uint32_t status = 0;
-    if (lines & TIOCM_CTS)
-        status |= MS_CTS_ON;
-    if (lines & TIOCM_DSR)
-        status |= MS_DSR_ON;
-    if (lines & TIOCM_RI)
-        status |= MS_RING_ON;
-    if (lines & TIOCM_CD)
-        status |= MS_RLSD_ON;
+    if (lines & TIOCM_CTS) status |= MS_CTS_ON;
+    if (lines & TIOCM_DSR) status |= MS_DSR_ON;
+    if (lines & TIOCM_RI) status |= MS_RING_ON;
+    if (lines & TIOCM_CD) status |= MS_RLSD_ON;
     return status;
 }
 
@@ -63,18 +57,15 @@ public:
         : path_(std::move(path)), fd_(std::move(fd)), hasModemLines_(hasModemLines) {}
 
     bool Configure(const SerialSettings &settings) override {
-        if (!ValidSettings(settings))
-            return false;
+        if (!ValidSettings(settings)) return false;
         // Bytes already written go out at the rate they were written for.
-        if (!DrainOutput())
-            return false;
+        if (!DrainOutput()) return false;
         Termios2Settings line;
         line.baudRate = settings.baudRate;
         line.twoStopBits =
             settings.stopBits != 0; // 1.5 stop bits do not exist here with 8 data bits
         line.hardwareFlow = settings.rtsControl == RTS_CONTROL_HANDSHAKE;
-        if (ApplyTermios2(fd_.Get(), line) != 0)
-            return false;
+        if (ApplyTermios2(fd_.Get(), line) != 0) return false;
         Termios2State applied;
         if (ReadTermios2(fd_.Get(), &applied) != 0 ||
             !RateAccepted(settings.baudRate, applied.outputBaud))
@@ -92,19 +83,14 @@ public:
                 done += size_t(n);
                 continue;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno != EAGAIN)
-                return false;
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN) return false;
             // The kernel's buffer is full (flow control or a slow line): wait for room, and give up
             // when another thread asks this port to wake, e.g. to close it.
-            if (wakeGeneration_.load() != generation)
-                return false;
+            if (wakeGeneration_.load() != generation) return false;
             pollfd pfd{fd_.Get(), POLLOUT, 0};
-            if (::poll(&pfd, 1, WriteSliceMs) < 0 && errno != EINTR)
-                return false;
-            if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))
-                return false;
+            if (::poll(&pfd, 1, WriteSliceMs) < 0 && errno != EINTR) return false;
+            if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
         }
         return true;
     }
@@ -112,12 +98,9 @@ public:
     long ReadNow(uint8_t *data, size_t count) override {
         for (;;) {
             ssize_t n = ::read(fd_.Get(), data, count);
-            if (n > 0)
-                return long(n);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno == EAGAIN)
-                return 0;
+            if (n > 0) return long(n);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EAGAIN) return 0;
             return -1; // 0 is a hang-up on a terminal, anything else a failed device
         }
     }
@@ -127,16 +110,13 @@ public:
         int ready;
         while ((ready = ::poll(fds, 2, timeoutMs)) < 0 && errno == EINTR) {
         }
-        if (ready < 0)
-            return -1;
+        if (ready < 0) return -1;
         if (fds[1].revents & POLLIN) {
             wake_.Drain();
             return 0;
         }
-        if (fds[0].revents & POLLIN)
-            return 1;
-        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
-            return -1;
+        if (fds[0].revents & POLLIN) return 1;
+        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return -1;
         return 0;
     }
 
@@ -155,33 +135,28 @@ public:
         // a bound, for the kernel's queue to empty; tcdrain then only waits for the UART's last
         // bytes.
         const long queued = OutputQueueCount();
-        if (queued < 0)
-            return false;
+        if (queued < 0) return false;
         const uint32_t rate = baudRate_ ? baudRate_ : 300;
         const auto deadline =
             std::chrono::steady_clock::now() +
             std::chrono::milliseconds(DrainSlackMs + int64_t(queued) * 10 * 1000 / rate);
         for (long left = queued; left > 0; left = OutputQueueCount()) {
-            if (left < 0 || std::chrono::steady_clock::now() >= deadline)
-                return false;
+            if (left < 0 || std::chrono::steady_clock::now() >= deadline) return false;
             // About the time the queued bytes take on the wire, so that draining one byte at
             // 57600 baud costs a sixth of a millisecond, not a whole one.
-            std::this_thread::sleep_for(
-                std::chrono::microseconds(std::min<int64_t>(int64_t(left) * 10'000'000 / rate, 20'000)));
+            std::this_thread::sleep_for(std::chrono::microseconds(
+                std::min<int64_t>(int64_t(left) * 10'000'000 / rate, 20'000)));
         }
         while (::tcdrain(fd_.Get()) != 0) {
-            if (errno != EINTR)
-                return false;
+            if (errno != EINTR) return false;
         }
         return true;
     }
 
     bool GetModemStatus(uint32_t *status) override {
-        if (!hasModemLines_)
-            return false;
+        if (!hasModemLines_) return false;
         int lines = 0;
-        if (::ioctl(fd_.Get(), TIOCMGET, &lines) != 0)
-            return false;
+        if (::ioctl(fd_.Get(), TIOCMGET, &lines) != 0) return false;
         *status = ToModemStatus(lines);
         return true;
     }
@@ -197,8 +172,7 @@ private:
     }
 
     bool SetLine(int line, bool on) const {
-        if (!hasModemLines_)
-            return true; // nothing to drive on a pseudo-terminal
+        if (!hasModemLines_) return true; // nothing to drive on a pseudo-terminal
         return ::ioctl(fd_.Get(), on ? TIOCMBIS : TIOCMBIC, &line) == 0;
     }
 
@@ -206,11 +180,9 @@ private:
     // where the driver supports its RS-485 mode. Elsewhere RTS stays up, which at least lets a
     // half-duplex adapter send. Leaving toggle mode turns the kernel's RS-485 handling off again.
     void SetRs485(bool on) const {
-        if (!hasModemLines_)
-            return;
+        if (!hasModemLines_) return;
         serial_rs485 rs485{};
-        if (on)
-            rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        if (on) rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
         // Most drivers have no RS-485 mode (ENOTTY); toggle then falls back as described above.
         (void)::ioctl(fd_.Get(), TIOCSRS485, &rs485);
     }
@@ -220,11 +192,9 @@ private:
         // the receive buffer has room.
         const bool dtr = settings.dtrControl != DTR_CONTROL_DISABLE;
         SetRs485(settings.rtsControl == RTS_CONTROL_TOGGLE);
-        if (!SetLine(TIOCM_DTR, dtr))
-            return false;
+        if (!SetLine(TIOCM_DTR, dtr)) return false;
         // With CRTSCTS the kernel drives RTS itself.
-        if (settings.rtsControl == RTS_CONTROL_HANDSHAKE)
-            return true;
+        if (settings.rtsControl == RTS_CONTROL_HANDSHAKE) return true;
         return SetLine(TIOCM_RTS, settings.rtsControl != RTS_CONTROL_DISABLE);
     }
 
@@ -238,18 +208,14 @@ private:
 
 int OpenExclusive(const std::string &path, UniqueFd *out) {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.Valid())
-        return errno;
+    if (!fd.Valid()) return errno;
     // TIOCEXCL keeps later opens out, but two programs opening at the same moment both get in;
     // the lock settles that race. Devices without lock or exclusive support are still usable.
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK)
-            return EBUSY;
-        if (!IsNoModemLines(errno))
-            return errno;
+        if (errno == EWOULDBLOCK) return EBUSY;
+        if (!IsNoModemLines(errno)) return errno;
     }
-    if (::ioctl(fd.Get(), TIOCEXCL) != 0 && !IsNoModemLines(errno))
-        return errno;
+    if (::ioctl(fd.Get(), TIOCEXCL) != 0 && !IsNoModemLines(errno)) return errno;
     *out = std::move(fd);
     return 0;
 }
