@@ -69,6 +69,8 @@ std::vector<DamagedFile> DamagedFiles() {
         {"value deletion", InT({"\"A\"=-", b}), {4}, {"B"}},
         {"name without '='", InT({"\"A\" 5", b}), {4}, {"B"}},
         {"stray text", InT({"garbage", b}), {4}, {"B"}},
+        // Such a name could never be written back, and every later save would fail.
+        {"line break in a value name", InT({"\"A\rZ\"=dword:00000001", b}), {4}, {"B"}},
         {"zero byte inside a line", InT({std::string("\"A\"=\"a\0b\"", 9), b}), {4}, {"B"}},
         {"bad byte on a continuation line", InT({"\"A\"=hex:01,\\", "  zz,02", b}), {4}, {"B"}},
         {"line longer than the bound",

@@ -176,6 +176,8 @@ RegValue ParseValueLine(std::string_view line) {
     } else {
         name = ReadQuoted(line, pos);
     }
+    // A name with a line break could never be written back: every later save would fail.
+    if (name.find_first_of("\r\n") != std::string::npos) Fail("a value name holds a line break");
     std::string_view rest = TrimLeft(line.substr(pos));
     if (rest.empty() || rest.front() != '=') Fail("a value name must be followed by '='");
     RegValue value = ParseValueData(TrimLeft(rest.substr(1)));
@@ -190,6 +192,7 @@ std::string ParseSectionPath(std::string_view line) {
     if (!StartsWithNoCase(inner, RootName) ||
         (inner.size() > RootName.size() && inner[RootName.size()] != '\\'))
         Fail("only keys below HKEY_CURRENT_USER belong in this file");
+    if (inner.find_first_of("\r\n") != std::string_view::npos) Fail("a key holds a line break");
     return NormalizeKeyPath(inner.substr(RootName.size()));
 }
 
