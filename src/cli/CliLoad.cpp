@@ -1,6 +1,6 @@
 #include "cli/CliLoad.h"
 
-#include "cli/TerminalDisplay.h"
+#include "cli/CliDisplay.h"
 #include "load/LoadSession.h"
 #include "platform/MessageIds.h"
 #include "settings/Zepenvironment.h"
@@ -74,9 +74,11 @@ int RunCliLoad(const std::string &programPath, const std::string &fileName,
     platform::HWND window = platform::CreateWindow(LoadWindowProc);
     int status = 0;
     {
-        TerminalDisplay display(window, stderr, isatty(STDERR_FILENO) != 0);
+        CliOutputStyle style;
+        style.interactive = isatty(STDERR_FILENO) != 0;
+        const std::unique_ptr<LoadDisplay> display = MakeCliDisplay(window, style);
         CancelOnSignals cancelOnSignals(window);
-        LoadSession session(fileName, Env(), TheLoaderEngine(), display, std::move(passphrase));
+        LoadSession session(fileName, Env(), TheLoaderEngine(), *display, std::move(passphrase));
         session.RunLoad();
         status = session.Result < 0 ? 1 : session.Result;
     }
