@@ -10,13 +10,20 @@ class xConnectionErr : public std::exception {
 public:
     explicit xConnectionErr(int32_t code)
         : InternalCode(code), text_("connection error " + std::to_string(code)) {}
+    // detail names what failed (the port, the address, the file) and why, for the user's next
+    // step; it travels with the code up to the message the user sees.
+    xConnectionErr(int32_t code, std::string detail)
+        : InternalCode(code), text_("connection error " + std::to_string(code)),
+          detail_(std::move(detail)) {}
     int32_t Code() const noexcept { return InternalCode; }
+    const std::string &Detail() const noexcept { return detail_; }
     const char *what() const noexcept override { return text_.c_str(); }
 
     int32_t InternalCode;
 
 private:
     std::string text_;
+    std::string detail_;
 };
 
 // Every code a connection raises (or ends its reader thread with).

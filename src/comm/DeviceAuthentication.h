@@ -36,6 +36,7 @@ struct DeviceAuthentication {
     // Called once the answer has gone out: the engine marks its connect progress here.
     std::function<void()> onAnswered;
     DeviceAuthOutcome outcome = DeviceAuthOutcome::NotSeen;
+    bool emptyPassphrase = false; // the key given was the empty passphrase's
 };
 
 // A PacketHandler for DBG code 63; context is a DeviceAuthentication. Runs on the user-interface

@@ -79,7 +79,7 @@ void TConnection::Send(uint8_t type, uint8_t subtype, uint8_t *data, uint32_t le
     if (!readerRunning_) {
         // A reader that ended because the line or the peer went away says so; only a reader
         // that was never started is the connection's own fault.
-        if (readerLost_) throw xConnectionErr(ReaderLostCode());
+        if (readerLost_) throw ReaderLostError();
         throw xConnectionErr(ConnCode::ReaderNotRunning);
     }
     if (!ValidType(type)) throw xConnectionErr(ConnCode::UnregisteredEntry);
@@ -151,7 +151,7 @@ void TConnection::SendAndWait(uint8_t type, uint8_t subtype, const uint8_t *data
     while (Wait(spec, [&] { return entry.arrived || closing_; }) == WaitEnd::Deadline) {
         timer.Stop();
         if (entry.arrived || closing_) break; // came in with the timer's own message
-        if (retries-- <= 0) throw xConnectionErr(ConnCode::NoReply);
+        if (retries-- <= 0) throw NoReplyError(type, code);
         if (!alreadySent) {
             entry.arrived = false;
             // A half-received copy of the old reply must not count as the answer to the new send.
@@ -163,6 +163,26 @@ void TConnection::SendAndWait(uint8_t type, uint8_t subtype, const uint8_t *data
     const ReceiveError error = TakeReceiveError();
     if (error.present && error.kind == ReceiveErrorKind::NakReply)
         throw xConnectionErr(ConnCode::NakReply);
+}
+
+namespace {
+
+// "SYS/WRITE", "DBG/7": how the user and the communication log name a request.
+std::string RequestName(uint8_t type, uint8_t code) {
+    const char *name = packet::PacketName(type, code);
+    return std::string(type == packet::TypeDbg ? "DBG/" : "SYS/") +
+           (name != nullptr ? std::string(name) : std::to_string(code));
+}
+
+} // namespace
+
+xConnectionErr TConnection::NoReplyError(uint8_t type, uint8_t code) const {
+    const int32_t tries = GetRetryCount() + 1;
+    return {ConnCode::NoReply,
+            AboutTarget("no answer to " + RequestName(type, code) + " within " +
+                        std::to_string(GetResponseTimeout()) + " ms, " + std::to_string(tries) +
+                        (tries == 1 ? " try" : " tries") +
+                        "; is the board powered, connected and on this port or address?")};
 }
 
 // ---- receiving ----

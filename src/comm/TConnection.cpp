@@ -207,13 +207,26 @@ int32_t TConnection::ReaderLostCode() const {
     return code != ConnCode::ReaderStopped ? code : ConnCode::PeerClosed;
 }
 
+xConnectionErr TConnection::ReaderLostError() const {
+    const int32_t code = ReaderLostCode();
+    if (code == ConnCode::PeerClosed)
+        return {code, AboutTarget("the other end closed the connection")};
+    return {code, AboutTarget("reading from the connection failed; is the cable or adapter still "
+                              "connected?")};
+}
+
+std::string TConnection::AboutTarget(const std::string &text) const {
+    const std::string target = TargetName();
+    return target.empty() ? text : target + ": " + text;
+}
+
 WaitEnd TConnection::Wait(WaitSpec spec, CallableRef<bool()> condition,
                           CallableRef<bool(const MSG &)> intercept) {
     spec.cancel = cancel_;
     if (ReaderStarted()) spec.readerEnded = &readerLost_;
     switch (PumpUntil(spec, condition, intercept)) {
     case WaitEnd::Cancelled: throw xConnectionErr(ConnCode::Cancelled);
-    case WaitEnd::ReaderEnded: throw xConnectionErr(ReaderLostCode());
+    case WaitEnd::ReaderEnded: throw ReaderLostError();
     case WaitEnd::Quit: throw xConnectionErr(ConnCode::QuitDuringWait);
     case WaitEnd::Deadline: return WaitEnd::Deadline;
     default: return WaitEnd::Condition;
@@ -222,7 +235,7 @@ WaitEnd TConnection::Wait(WaitSpec spec, CallableRef<bool()> condition,
 
 void TConnection::RaiseIfStopped() const {
     if (cancel_->IsCancelled()) throw xConnectionErr(ConnCode::Cancelled);
-    if (ReaderStarted() && readerLost_) throw xConnectionErr(ReaderLostCode());
+    if (ReaderStarted() && readerLost_) throw ReaderLostError();
 }
 
 void TConnection::ShutDownReader() {

@@ -152,6 +152,15 @@ public:
     // The code a wait raises when the reader was lost: its exit code, or 3007 for a reader that
     // ended after reporting a socket error.
     int32_t ReaderLostCode() const;
+    // The failure a wait or a send raises once the reader was lost: its code, and a detail that
+    // names the other end and how it went away.
+    xConnectionErr ReaderLostError() const;
+
+    // What this connection talks to, for the user: "COM3 (/dev/ttyUSB0)", "10.0.0.5:4244";
+    // empty before it knows.
+    virtual std::string TargetName() const { return {}; }
+    // text, led by the target's name when there is one.
+    std::string AboutTarget(const std::string &text) const;
 
     // The one wait of this connection: pumps the messages of window (null: all of the thread's)
     // until condition holds, with this connection's cancel token and reader. Raises 4124 when
@@ -163,6 +172,8 @@ public:
     void LetMessagesThrough() { Wait(PendingOnly()); }
     // Raises as Wait would for a cancel or a lost reader, without pumping anything.
     void RaiseIfStopped() const;
+    // The time-out of a reply wait: which request went unanswered, for how long, how often.
+    xConnectionErr NoReplyError(uint8_t type, uint8_t code) const;
 
     // Nesting depth of the reply waits running on this connection; closing_ set by Close.
     int WaitDepth() const { return waitDepth_; }

@@ -1,5 +1,10 @@
 #include "comm/TEthernetConnection.h"
 
+#include "platform/PrintableText.h"
+
+#include <cerrno>
+#include <cstring>
+
 using namespace platform;
 
 namespace {
@@ -27,25 +32,54 @@ void TEthernetConnection::ReadRaw(uint8_t *, uint32_t) {
 
 // ---- connecting ----
 
+std::string TEthernetConnection::ConnectFailureDetail(int error) const {
+    std::string reason = std::strerror(error);
+    switch (error) {
+    case ECONNREFUSED: reason = "connection refused: nothing listens on that port"; break;
+    case ENETUNREACH:
+    case EHOSTUNREACH: reason += ": check the address and this computer's network"; break;
+    case ETIMEDOUT:
+        reason += ": check the address, and that the device is powered and on this network";
+        break;
+    default: break;
+    }
+    return AboutTarget(reason);
+}
+
 TEthernetConnection::ConnectOutcome
 TEthernetConnection::OpenStream(const char *address, uint16_t port, const ConnectCodes &codes) {
     int error = 0;
     socket_ = Socket::Tcp(&error);
     if (!socket_.Valid()) throw xConnectionErr(ConnCode::SocketCreateFailed);
+    const std::string addressText = address ? address : "";
+    target_ = platform::EscapeControls(addressText) + ":" + std::to_string(port);
     try {
         // Only a dotted-decimal address is taken; anything else would go to a place nobody chose.
-        const auto target = ParseIpv4(address ? address : "");
-        if (!target) throw xConnectionErr(codes.refused);
+        const auto target = ParseIpv4(addressText);
+        if (addressText.empty())
+            throw xConnectionErr(codes.refused, "no address is set for the device: choose one in "
+                                                "the Communications options or by discovery");
+        if (!target)
+            throw xConnectionErr(codes.refused,
+                                 "\"" + platform::EscapeControls(addressText) +
+                                     "\" is not an IPv4 address such as 192.168.1.50");
+        if (port == 0) throw xConnectionErr(codes.refused, AboutTarget("port 0 is not a TCP port"));
         if (socket_.AsyncSelect(Window(), UM_CONNECT, FD_CONNECT) != 0)
-            throw xConnectionErr(codes.refused);
+            throw xConnectionErr(codes.refused, AboutTarget("the connect could not be started"));
         error = socket_.Connect(*target, port);
-        if (error != 0 && !IsWouldBlock(error)) throw xConnectionErr(codes.refused);
+        if (error != 0 && !IsWouldBlock(error))
+            throw xConnectionErr(codes.refused, ConnectFailureDetail(error));
 
         switch (WaitForConnect(codes.refused)) {
         case WaitResult::Connected: return ConnectOutcome::Connected;
         case WaitResult::Quit: AbandonConnect(); return ConnectOutcome::Quit;
         case WaitResult::Cancelled: throw xConnectionErr(ConnCode::Cancelled);
-        default: throw xConnectionErr(codes.timedOut);
+        default:
+            throw xConnectionErr(codes.timedOut,
+                                 AboutTarget("no connection within " +
+                                             std::to_string(connectWaitMs_) +
+                                             " ms: check the address, and that the device is "
+                                             "powered and on this network"));
         }
     } catch (...) {
         AbandonConnect();
@@ -75,7 +109,8 @@ TEthernetConnection::WaitResult TEthernetConnection::WaitForConnect(int32_t refu
     switch (PumpUntil(
         spec, [&] { return notifiedError >= 0; }, takeNotification)) {
     case WaitEnd::Condition:
-        if (notifiedError != 0) throw xConnectionErr(refusedCode);
+        if (notifiedError != 0)
+            throw xConnectionErr(refusedCode, ConnectFailureDetail(notifiedError));
         return WaitResult::Connected;
     case WaitEnd::Cancelled: return WaitResult::Cancelled;
     case WaitEnd::Quit: return WaitResult::Quit;

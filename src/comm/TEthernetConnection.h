@@ -59,6 +59,8 @@ protected:
     // Connected: the socket is left non-blocking, still reporting to the window; the kind hands
     // it over with HandOverSocket.
     ConnectOutcome OpenStream(const char *address, uint16_t port, const ConnectCodes &codes);
+    // "10.0.0.5:4244" once a connect was started.
+    std::string TargetName() const override { return target_; }
     // Ends the window notifications and makes the socket blocking for the reader, with linger
     // on (and 0 s: a close resets at once) or off. A failure closes the socket and raises the
     // error number itself.
@@ -79,6 +81,9 @@ private:
     enum class WaitResult { Pending, Connected, Cancelled, TimedOut, Quit };
     WaitResult WaitForConnect(int32_t refusedCode);
     void AbandonConnect();
+    // The detail of a connect the system refused with error: its reason and what to check.
+    std::string ConnectFailureDetail(int error) const;
 
     uint32_t connectWaitMs_ = ConnectWaitMs;
+    std::string target_;
 };

@@ -31,11 +31,24 @@ std::unique_ptr<SerialPort> TSerialConnection::OpenPort(int32_t comPort, SerialE
     return OpenSerialPort(comPort, error);
 }
 
+std::string TSerialConnection::TargetName() const {
+    return "COM" + std::to_string(settings_.ComPort) + " (" + MapComPort(settings_.ComPort) + ")";
+}
+
+std::string TSerialConnection::OpenFailureDetail(const SerialError &error) const {
+    // The port layer leads its reason with the device, which the target's name already gives.
+    std::string reason = error.description;
+    const std::string device = MapComPort(settings_.ComPort) + ": ";
+    if (reason.rfind(device, 0) == 0) reason.erase(0, device.size());
+    if (reason.empty()) reason = "the port could not be opened";
+    return AboutTarget(reason);
+}
+
 void TSerialConnection::Open(uint8_t mode) {
     if (!port_) {
         SerialError error;
         port_ = OpenPort(settings_.ComPort, &error);
-        if (!port_) throw xConnectionErr(ConnCode::SerialOpenFailed);
+        if (!port_) throw xConnectionErr(ConnCode::SerialOpenFailed, OpenFailureDetail(error));
     }
     portSettings_ = SerialSettings{};
     portSettings_.baudRate = static_cast<uint32_t>(settings_.BaudRate);
@@ -45,7 +58,10 @@ void TSerialConnection::Open(uint8_t mode) {
     if (!port_->Configure(portSettings_)) {
         LogTimeStamp();
         LogPortEvent(&portSettings_, settings_.ComPort, false);
-        throw xConnectionErr(ConnCode::SerialConfigRefused);
+        throw xConnectionErr(ConnCode::SerialConfigRefused,
+                             AboutTarget("the port does not take " +
+                                         std::to_string(portSettings_.baudRate) +
+                                         " baud with these stop bits and DTR/RTS settings"));
     }
     // Queue sizes, event mask and time-outs are fixed by the port layer (reads never wait).
     SetMode(mode);

@@ -29,6 +29,8 @@ public:
     int32_t GetRetryCount() const override { return settings_.SerialRetryCount; }
     int32_t GetResponseTimeout() const override { return settings_.SerialResponseTimeout; }
     void SetResponseTimeout(int32_t ms) override { settings_.SerialResponseTimeout = ms; }
+    // "COM3 (/dev/ttyUSB0)", or "COM3 (rfc2217://127.0.0.1:4000)".
+    std::string TargetName() const override;
 
     void PurgeInput();
     // Waits until everything written is on the wire (no message pumping, no time limit).
@@ -48,6 +50,8 @@ public:
     static constexpr long OutputQueueSize = 65584;
 
 protected:
+    // The detail of a failed open: the port, the system's reason and what to check.
+    std::string OpenFailureDetail(const platform::SerialError &error) const;
     // The port for "Com Port"; a seam for tools that reach a board some other way.
     virtual std::unique_ptr<platform::SerialPort> OpenPort(int32_t comPort,
                                                            platform::SerialError *error);

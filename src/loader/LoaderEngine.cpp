@@ -1,5 +1,7 @@
 #include "loader/LoaderEngine.h"
 
+#include "platform/Md5.h"
+
 #include "comm/CommLog.h"
 #include "comm/CommLogSwitches.h"
 #include "comm/PacketCodec.h"
@@ -7,7 +9,10 @@
 #include "loader/LoaderErrors.h"
 #include "loader/LoaderStage.h"
 #include "loader/PacketKinds.h"
+#include "platform/Md5.h"
 #include "targetos/TCorvixSysConnection.h"
+
+#include <algorithm>
 
 #include <cstring>
 #include <utility>
@@ -172,7 +177,14 @@ void LoaderEngine::NetworkConnect(platform::HWND owner, const CommOptions &optio
     // connection's reader can hand that packet over.
     deviceAuth_ = DeviceAuthentication{};
     deviceAuth_.connection = current_;
-    deviceAuth_.passphrase = passphrase;
+    // Whether the key was the empty passphrase's tells the user why a refusal came.
+    if (passphrase)
+        deviceAuth_.passphrase = [this, passphrase]() {
+            const std::array<uint8_t, 16> key = passphrase();
+            const platform::Md5Digest empty = platform::Md5(nullptr, 0);
+            deviceAuth_.emptyPassphrase = std::equal(key.begin(), key.end(), empty.begin());
+            return key;
+        };
     current_->RegisterHandler(packet::TypeDbg, DbgChallenge, &DeviceAuthenticationHandler,
                               &deviceAuth_, true, false);
     current_->SetSettings(options);
@@ -180,7 +192,9 @@ void LoaderEngine::NetworkConnect(platform::HWND owner, const CommOptions &optio
 
     current_->SendAndWait(packet::TypeDbg, DbgChallenge, nullptr, 0, true);
     if (deviceAuth_.outcome == DeviceAuthOutcome::Refused)
-        throw xConnectionErr(EngineCode::DeviceChallengeRefused);
+        throw xConnectionErr(EngineCode::DeviceChallengeRefused,
+                             current_->AboutTarget("the device's passphrase challenge could not "
+                                                   "be answered"));
 
     current_->RegisterHandler(packet::TypeDbg, DbgExchange, nullptr, nullptr, true, true);
     uint8_t exchange[1] = {ExchangeRequest};
@@ -201,7 +215,14 @@ void LoaderEngine::NetworkConnect(platform::HWND owner, const CommOptions &optio
     // A device that did not take our answer to its challenge (a wrong passphrase) drops the
     // connection at once. Carrying on would only fail later, at the first packet of the load,
     // with a message that says nothing about why.
-    if (dropped || !current_->ReaderRunning()) throw xConnectionErr(ConnCode::PeerClosed);
+    if (dropped || !current_->ReaderRunning())
+        throw xConnectionErr(
+            EngineCode::PassphraseRefused,
+            current_->AboutTarget(deviceAuth_.emptyPassphrase
+                                      ? "the device refused the passphrase: none was given "
+                                        "(tarnwick-cli asks on the terminal, or reads "
+                                        "TARNWICK_PASSPHRASE)"
+                                      : "the device refused the passphrase"));
 }
 
 TCorvixSysConnection &LoaderEngine::NewConsoleConnection(platform::HWND owner,

@@ -16,6 +16,7 @@
 #include "comm/TConnection.h"
 #include "comm/TSerialConnection.h"
 #include "loader/LoaderEngineApi.h"
+#include "loader/LoaderErrors.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -42,6 +43,8 @@ inline constexpr int32_t NoConnection = 4200;
 inline constexpr int32_t NetworkUnavailable = 4201;
 // The network device opened with a challenge we cannot answer.
 inline constexpr int32_t DeviceChallengeRefused = 4202;
+// The device dropped the connection after our answer to its challenge: a wrong passphrase.
+inline constexpr int32_t PassphraseRefused = PassphraseRefusedCode;
 // The image file ended before the byte count of a network download was read.
 inline constexpr int32_t NetworkFileShort = 4203;
 // A network download asked for a packet size the packet layer cannot carry.
@@ -162,6 +165,12 @@ public:
 
 private:
     class BusyScope;
+    // Runs body and returns 0, or the internal code of the xConnectionErr it raised, keeping
+    // that failure's detail for RaiseOnFailure. Every other exception passes through.
+    template <typename Body> int32_t RunStage(Body &&body);
+    // The entry points' half: a non-zero code becomes TargetCommException with the detail of
+    // the stage that failed (or nothing, for the codes that are not failures at this level).
+    void RaiseOnFailure(int32_t internalCode) const;
 
     // Stages: each returns 0 or the internal code of its failure.
     int32_t StageConnect(platform::HWND owner, const CommOptions &options, uint8_t packetMode,
@@ -240,6 +249,8 @@ private:
     bool portReconfigured_ = false;
     platform::CancelToken cancel_;
     int32_t busyDepth_ = 0;
+    // The detail of the last stage that failed, read when its code is raised to the user.
+    std::string stageFailureDetail_;
     // Set once this load has created its communication log: a later connect of the same load
     // (after a disconnect in between) adds to it instead of emptying it.
     bool logStartedThisLoad_ = false;

@@ -160,7 +160,9 @@ MessageFunction &CurrentMessageFunction() {
 
 } // namespace
 
-TargetCommException::TargetCommException(int32_t code) : code_(code), text_(ExceptionText(code)) {}
+TargetCommException::TargetCommException(int32_t code, std::string detail, int32_t internalCode)
+    : code_(code), text_(ExceptionText(code)), detail_(std::move(detail)),
+      internalCode_(internalCode) {}
 
 const char *ErrorMessage(int32_t code) {
     for (const CodeMessage &entry : Messages)
@@ -178,11 +180,11 @@ const char *DiagnosticText(int32_t internalCode) {
     return mapping != nullptr ? mapping->diagnostic : nullptr;
 }
 
-void RaiseLoaderError(int32_t internalCode) {
+void RaiseLoaderError(int32_t internalCode, const std::string &detail) {
     const int32_t loaderError = LoaderErrorFor(internalCode);
     if (loaderError == 0) return;
     if (const char *diagnostic = DiagnosticText(internalCode)) ShowError(diagnostic);
-    throw TargetCommException(loaderError);
+    throw TargetCommException(loaderError, detail, internalCode);
 }
 
 MessageFunction SetMessageFunction(MessageFunction fn) {

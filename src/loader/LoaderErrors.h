@@ -73,15 +73,27 @@ enum LoaderError : int32_t {
 // by the load session itself; the windows catch it and show ErrorMessage(Code()).
 class TargetCommException : public std::exception {
 public:
-    explicit TargetCommException(int32_t code);
+    explicit TargetCommException(int32_t code, std::string detail = {}, int32_t internalCode = 0);
     int32_t Code() const { return code_; }
+    // The connection layer's code it came from (0 when it did not come from one): what a caller
+    // that can mend a failure, such as asking for the passphrase again, looks at.
+    int32_t InternalCode() const { return internalCode_; }
+    // What failed and what to do next ("COM3 (/dev/ttyUSB0): Permission denied ..."); empty
+    // when the failing layer knew nothing more than the code.
+    const std::string &Detail() const { return detail_; }
     // The code's message, or "Loader error <code>" for a code that has none.
     const char *what() const noexcept override { return text_.c_str(); }
 
 private:
     int32_t code_;
     std::string text_;
+    std::string detail_;
+    int32_t internalCode_;
 };
+
+// The internal code of a connect the network device dropped after our answer to its challenge:
+// the passphrase was wrong.
+inline constexpr int32_t PassphraseRefusedCode = 4204;
 
 // The fixed message of a LoaderError code; nullptr for a code without one (4, 6, 21 and every
 // code outside 1..54), for which nothing is shown.
@@ -93,9 +105,9 @@ int32_t LoaderErrorFor(int32_t internalCode);
 // The diagnostic text some internal codes show before their LoaderError; nullptr for the rest.
 const char *DiagnosticText(int32_t internalCode);
 
-// Maps internalCode and raises TargetCommException with the result, after showing its
-// diagnostic text (if any) with ShowError. Returns without raising for 253, 254 and 255.
-void RaiseLoaderError(int32_t internalCode);
+// Maps internalCode and raises TargetCommException with the result and detail, after showing
+// its diagnostic text (if any) with ShowError. Returns without raising for 253, 254 and 255.
+void RaiseLoaderError(int32_t internalCode, const std::string &detail = {});
 
 // How every message box of the engine reaches the user: the desktop program installs a modal
 // box on the active window, tarnwick-cli keeps the default, a line "<caption>: <text>" on

@@ -23,19 +23,17 @@ private:
     LoaderEngine &engine_;
 };
 
-// Runs body and returns 0, or the internal code of the xConnectionErr it raised. Every other
-// exception passes through.
-template <typename Body> int32_t RunStage(Body &&body) {
+template <typename Body> int32_t LoaderEngine::RunStage(Body &&body) {
     try {
         body();
     } catch (const xConnectionErr &error) {
+        stageFailureDetail_ = error.Detail();
         return error.InternalCode;
     }
+    stageFailureDetail_.clear();
     return 0;
 }
 
-// The entry points' half: a non-zero code becomes TargetCommException (or nothing, for the
-// codes that are not failures at this level).
-inline void RaiseOnFailure(int32_t internalCode) {
-    if (internalCode != 0) RaiseLoaderError(internalCode);
+inline void LoaderEngine::RaiseOnFailure(int32_t internalCode) const {
+    if (internalCode != 0) RaiseLoaderError(internalCode, stageFailureDetail_);
 }
