@@ -14,6 +14,13 @@ constexpr int DefaultColumns = 80;
 constexpr size_t NarrowestBar = 10;
 constexpr size_t WidestBar = 40;
 
+// The widest the progress text gets for an image of total bytes (a rate up to "99999.9 KiB/s",
+// times under 100 minutes), so that the bar keeps its width while the rate changes.
+size_t WidestProgressText(uint32_t total) {
+    constexpr size_t WidestRate = 13;
+    return ProgressText(total, total, 0.0).size() - FormatRate(0.0).size() + WidestRate;
+}
+
 } // namespace
 
 int TerminalColumns(std::FILE *out) {
@@ -34,12 +41,14 @@ std::string TerminalDisplay::BarLine(uint32_t bytes, uint32_t total, double elap
                                      int columns) {
     const std::string text = ProgressText(bytes, total, elapsedSeconds);
     const size_t room = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
-    const size_t frame = text.size() + 3;                         // "[", "] " and the text
+    const size_t frame = WidestProgressText(total) + 3;           // "[", "] " and the text
     if (room < frame + NarrowestBar) return text.substr(0, room); // too narrow for a bar
     const size_t width = std::min(WidestBar, room - frame);
     const double fraction = total == 0 ? 1.0 : std::min(1.0, double(bytes) / total);
     const auto filled = static_cast<size_t>(fraction * static_cast<double>(width));
-    return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "] " + text;
+    const std::string line =
+        "[" + std::string(filled, '#') + std::string(width - filled, '.') + "] " + text;
+    return line.substr(0, room); // a rate or a time wider than foreseen loses its end
 }
 
 void TerminalDisplay::PrintLine(const std::string &text) {
