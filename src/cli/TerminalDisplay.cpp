@@ -1,109 +1,151 @@
 #include "cli/TerminalDisplay.h"
 
+#include "cli/LoadSummary.h"
+#include "loader/LoaderErrors.h"
+#include "platform/PrintableText.h"
+
 #include <algorithm>
-#include <cmath>
+
+#include <sys/ioctl.h>
 
 namespace {
 
-std::string FormatDuration(double seconds) {
-    if (!std::isfinite(seconds) || seconds < 0) return "--:--";
-    const long total = std::lround(seconds);
-    char text[32];
-    std::snprintf(text, sizeof text, "%02ld:%02ld", total / 60, total % 60);
-    return text;
-}
+constexpr int DefaultColumns = 80;
+constexpr size_t NarrowestBar = 10;
+constexpr size_t WidestBar = 40;
 
-std::string FormatRate(double bytesPerSecond) {
-    char text[32];
-    if (bytesPerSecond >= 1024.0)
-        std::snprintf(text, sizeof text, "%.1f KiB/s", bytesPerSecond / 1024.0);
-    else
-        std::snprintf(text, sizeof text, "%.0f B/s", bytesPerSecond);
-    return text;
+// The widest the progress text gets for an image of total bytes (a rate up to "99999.9 KiB/s",
+// times under 100 minutes), so that the bar keeps its width while the rate changes.
+size_t WidestProgressText(uint32_t total) {
+    constexpr size_t WidestRate = 13;
+    return ProgressText(total, total, 0.0).size() - FormatRate(0.0).size() + WidestRate;
 }
 
 } // namespace
 
-TerminalDisplay::TerminalDisplay(platform::HWND window, std::FILE *out, bool interactive)
-    : window_(window), out_(out), interactive_(interactive) {}
-
-double TerminalDisplay::ElapsedSeconds() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+int TerminalColumns(std::FILE *out) {
+    winsize size{};
+    const int fd = fileno(out);
+    if (fd < 0 || ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return DefaultColumns;
+    return size.ws_col;
 }
 
-std::string TerminalDisplay::BarLine(uint32_t position, uint32_t maximum, double elapsedSeconds,
-                                     int width) {
-    const double fraction = maximum == 0 ? 1.0 : std::min(1.0, double(position) / maximum);
-    const int filled = static_cast<int>(fraction * width);
-    std::string line = "[" + std::string(filled, '#') + std::string(width - filled, '.') + "] ";
-    char counts[64];
-    std::snprintf(counts, sizeof counts, "%3d%% %u/%u bytes", static_cast<int>(fraction * 100),
-                  position, maximum);
-    line += counts;
-    const double rate = elapsedSeconds > 0 ? position / elapsedSeconds : 0.0;
-    line += "  " + FormatRate(rate);
-    line += "  elapsed " + FormatDuration(elapsedSeconds);
-    line +=
-        "  left " + FormatDuration(rate > 0 ? (maximum - std::min(position, maximum)) / rate : -1);
-    return line;
+TerminalDisplay::TerminalDisplay(platform::HWND window, std::FILE *out, const CliOutputStyle &style,
+                                 CliClock clock, std::function<int()> columns)
+    : window_(window), out_(out), style_(style), clock_(std::move(clock)),
+      columns_(std::move(columns)) {
+    if (!columns_) columns_ = [out] { return TerminalColumns(out); };
 }
 
-void TerminalDisplay::DrawBar(bool force) {
-    const auto now = std::chrono::steady_clock::now();
-    if (interactive_) {
-        // A redraw per 128-byte chunk would cost more than the chunk; ten a second is smooth.
-        if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
-        lastDraw_ = now;
-        std::fprintf(out_, "\r%s", BarLine(position_, maximum_, ElapsedSeconds(), 30).c_str());
-        std::fflush(out_);
-        barShown_ = true;
-        return;
-    }
-    const int tenth = maximum_ == 0 ? 10 : static_cast<int>(uint64_t(position_) * 10 / maximum_);
-    if (tenth == lastReportedTenth_) return;
-    lastReportedTenth_ = tenth;
-    std::fprintf(out_, "%s\n", BarLine(position_, maximum_, ElapsedSeconds(), 20).c_str());
+std::string TerminalDisplay::BarLine(uint32_t bytes, uint32_t total, double elapsedSeconds,
+                                     int columns) {
+    const std::string text = ProgressText(bytes, total, elapsedSeconds);
+    const size_t room = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
+    const size_t frame = WidestProgressText(total) + 3;           // "[", "] " and the text
+    if (room < frame + NarrowestBar) return text.substr(0, room); // too narrow for a bar
+    const size_t width = std::min(WidestBar, room - frame);
+    const double fraction = total == 0 ? 1.0 : std::min(1.0, double(bytes) / total);
+    const auto filled = static_cast<size_t>(fraction * static_cast<double>(width));
+    const std::string line =
+        "[" + std::string(filled, '#') + std::string(width - filled, '.') + "] " + text;
+    return line.substr(0, room); // a rate or a time wider than foreseen loses its end
+}
+
+void TerminalDisplay::PrintLine(const std::string &text) {
+    EndBarLine();
+    std::fprintf(out_, "%s\n", text.c_str());
     std::fflush(out_);
+}
+
+void TerminalDisplay::DrawBar() {
+    const auto now = clock_();
+    redraws_.Passed(now);
+    const std::string line =
+        BarLine(progress_.Bytes(), progress_.Total(), progress_.ElapsedSeconds(now), columns_());
+    // Blanks over what is left of a longer line drawn before (the rate's text can shrink).
+    const size_t blanks = barLength_ > line.size() ? barLength_ - line.size() : 0;
+    std::fprintf(out_, "\r%s%s", line.c_str(), std::string(blanks, ' ').c_str());
+    std::fflush(out_);
+    barShown_ = true;
+    barBytes_ = progress_.Bytes();
+    barLength_ = line.size();
 }
 
 void TerminalDisplay::EndBarLine() {
-    if (barShown_) {
-        std::fputc('\n', out_);
-        barShown_ = false;
-    }
+    if (!barShown_) return;
+    if (barBytes_ != progress_.Bytes()) DrawBar();
+    std::fputc('\n', out_);
+    barShown_ = false;
+    barLength_ = 0;
+}
+
+void TerminalDisplay::ShowBarProgress() {
+    if (barShown_ && barBytes_ == progress_.Bytes()) return;
+    // A line printed above it took the bar away: it comes back at once, not at the next tick.
+    if (!barShown_ || progress_.Complete() || redraws_.Due(clock_())) DrawBar();
+}
+
+void TerminalDisplay::ShowTenthProgress() {
+    const int tenths = progress_.Tenths();
+    if (tenths <= tenthsShown_) return;
+    tenthsShown_ = tenths;
+    PrintLine(
+        ProgressText(progress_.Bytes(), progress_.Total(), progress_.ElapsedSeconds(clock_())));
 }
 
 void TerminalDisplay::SetStage(const std::string &text) {
-    EndBarLine();
-    std::fprintf(out_, "%s\n", text.c_str());
-    std::fflush(out_);
+    if (!style_.quiet) PrintLine(text);
 }
 
-void TerminalDisplay::SetProgressMax(uint32_t maximum) {
-    maximum_ = maximum;
-    position_ = std::min(position_, maximum_);
+void TerminalDisplay::BeginImage(uint32_t imageBytes) {
+    EndBarLine();
+    progress_.Begin(imageBytes, clock_());
+    tenthsShown_ = 0;
+    if (ShowsProgress() && style_.interactive) DrawBar();
 }
 
 void TerminalDisplay::StepProgress(uint32_t step) {
-    position_ = static_cast<uint32_t>(std::min<uint64_t>(uint64_t(position_) + step, maximum_));
-    DrawBar(position_ == maximum_);
+    progress_.Step(step);
+    if (!ShowsProgress()) return;
+    if (style_.interactive)
+        ShowBarProgress();
+    else
+        ShowTenthProgress();
 }
 
 void TerminalDisplay::SetStatusPanel(int panel, const std::string &text) {
-    // The byte counter is drawn by the bar; panel 0 carries the elapsed time and the network
-    // download's messages, which are worth a line of their own when they are not empty.
-    if (panel != 0 || text.empty()) return;
-    if (interactive_ && text.find(" packets ") != std::string::npos)
-        return; // the bar already shows the download's progress
-    EndBarLine();
-    std::fprintf(out_, "%s\n", text.c_str());
-    std::fflush(out_);
+    // Panel 1 is the byte counter the bar and the tenth lines already show; panel 0 carries the
+    // network download's text per packet (hundreds of them) and the elapsed time, which the
+    // summary gives: both only for a user who asked to see everything.
+    if (!style_.verbose || style_.quiet || panel != 0 || text.empty()) return;
+    PrintLine(platform::EscapeControls(text));
 }
 
 void TerminalDisplay::ShowMessage(const std::string &caption, const std::string &text) {
+    // A message box interrupts the desktop user; here it is a line even in quiet mode, since it
+    // carries warnings and what the board itself had to say.
+    PrintLine(caption + ": " + platform::EscapeControls(text));
+}
+
+void TerminalDisplay::ShowFailure(const std::string &message, const std::string &detail) {
+    PrintLine("Error: " + message);
+    if (!detail.empty()) PrintLine("  " + platform::EscapeControls(detail));
+    failureShown_ = true;
+}
+
+void TerminalDisplay::ShowOutcome(const LoadOutcome &outcome) {
     EndBarLine();
-    std::fprintf(out_, "%s: %s\n", caption.c_str(), text.c_str());
-    std::fflush(out_);
+    if (outcome.Code == 0) {
+        for (const std::string &line : SummaryLines(SummaryFields(outcome))) PrintLine(line);
+        return;
+    }
+    if (failureShown_) return;
+    // A cancel is no failure the session reports; its message is still the last word.
+    if (outcome.Code == LoaderErrorCancelled) {
+        if (!outcome.Message.empty()) PrintLine(outcome.Message);
+        return;
+    }
+    ShowFailure(outcome.Message, outcome.Detail);
 }
 
 void TerminalDisplay::Finish() { EndBarLine(); }

@@ -13,8 +13,8 @@ void AppendHexEscape(std::string &out, uint8_t byte) {
     out += text;
 }
 
-// The length of the valid UTF-8 sequence at the start of text, or 0 when it is not one
-// (overlong forms and surrogates included).
+} // namespace
+
 size_t Utf8SequenceLength(std::string_view text, uint32_t &codePoint) {
     const auto lead = static_cast<uint8_t>(text[0]);
     size_t length = 0;
@@ -38,8 +38,6 @@ size_t Utf8SequenceLength(std::string_view text, uint32_t &codePoint) {
     if (codePoint >= 0xd800 && codePoint <= 0xdfff) return 0;
     return length;
 }
-
-} // namespace
 
 std::string EscapeControls(std::string_view text) {
     std::string out;

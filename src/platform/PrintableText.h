@@ -2,6 +2,8 @@
 // escape sequence must not add a line of its own or drive the terminal.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,5 +14,10 @@ namespace platform {
 // backslash itself doubled, so that an escape in the output can only have come from this. Valid
 // UTF-8 other than the C1 controls stays as it is.
 std::string EscapeControls(std::string_view text);
+
+// The length of the valid UTF-8 sequence at the start of text, with its code point, or 0 when it
+// is not one (a lone continuation byte, a cut sequence, an overlong form or a surrogate). text
+// must not be empty.
+size_t Utf8SequenceLength(std::string_view text, uint32_t &codePoint);
 
 } // namespace platform
