@@ -2,7 +2,9 @@
 #include "platform/Serial.h"
 #include "platform/SerialBackends.h"
 
+#include <cctype>
 #include <cerrno>
+#include <string_view>
 
 namespace platform {
 
@@ -10,18 +12,44 @@ namespace {
 
 const char PortMapKey[] = "Software\\Vexlon\\ZEP\\Ports";
 
+// Wide enough for any COM number Windows hands out; longer digit runs are not COM names.
+constexpr size_t MaxComDigits = 6;
+
 // A mapped value is text; a value of another type, or an empty one, maps nothing.
+std::string MappedText(const std::optional<RegValue> &value) {
+    if (!value) return {};
+    return StringOf(*value).value_or(std::string());
+}
+
 std::string RegistryOverride(int comPort) {
     try {
         RegKey key(PortMapKey);
-        auto value = key.Query("COM" + std::to_string(comPort));
-        if (!value) return {};
-        return StringOf(*value).value_or(std::string());
+        return MappedText(key.Query("COM" + std::to_string(comPort)));
     } catch (const RegistryError &) {
         // A registry that cannot be read leaves the default mapping, which still finds the usual
         // devices; the open reports what is wrong with the device itself.
         return {};
     }
+}
+
+// A run of decimal digits as written by std::to_string (no sign, no leading zero), or -1: the
+// registry is asked for "COM" + std::to_string(n), so "COM007" is not COM7.
+int PlainNumber(std::string_view digits) {
+    if (digits.empty() || digits.size() > MaxComDigits || (digits.size() > 1 && digits[0] == '0'))
+        return -1;
+    int number = 0;
+    for (char c : digits) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return -1;
+        number = number * 10 + (c - '0');
+    }
+    return number;
+}
+
+// The n of a value name "COMn" (any case), or 0.
+int ComNumberOf(std::string_view name) {
+    if (name.size() <= 3 || !SameRegistryName(name.substr(0, 3), "COM")) return 0;
+    const int number = PlainNumber(name.substr(3));
+    return number > 0 ? number : 0;
 }
 
 std::string DefaultDevice(int comPort) {
@@ -31,12 +59,48 @@ std::string DefaultDevice(int comPort) {
     return "/dev/ttyS" + std::to_string(comPort - 1);
 }
 
+// The number after prefix in device ("/dev/ttyUSB12" after "/dev/ttyUSB" is 12), or -1.
+int DeviceIndex(std::string_view device, std::string_view prefix) {
+    if (device.substr(0, prefix.size()) != prefix) return -1;
+    return PlainNumber(device.substr(prefix.size()));
+}
+
 } // namespace
 
 std::string MapComPort(int comPort) {
     if (comPort < 1) return {}; // there is no COM0 or below, on Windows either
     std::string mapped = RegistryOverride(comPort);
     return mapped.empty() ? DefaultDevice(comPort) : mapped;
+}
+
+std::vector<ComPortMapping> MappedComPorts() {
+    std::vector<ComPortMapping> mappings;
+    try {
+        RegKey key(PortMapKey);
+        for (const std::string &name : key.ValueNames()) {
+            const int comPort = ComNumberOf(name);
+            if (comPort < 1) continue;
+            std::string device = MappedText(key.Query(name));
+            if (!device.empty()) mappings.push_back({comPort, std::move(device)});
+        }
+    } catch (const RegistryError &) {
+        // As in RegistryOverride: an unreadable registry leaves the built-in ranges alone.
+        mappings.clear();
+    }
+    return mappings;
+}
+
+int DefaultComPortOf(const std::string &device) {
+    if (int index = DeviceIndex(device, "/dev/ttyS"); index >= 0) {
+        // COM33-96 belong to the USB and ACM ranges, so ttyS32-95 have no COM number of their own.
+        if (index <= 31 || index >= 96) return index + 1;
+        return 0;
+    }
+    if (int index = DeviceIndex(device, "/dev/ttyUSB"); index >= 0 && index <= 31)
+        return index + 33;
+    if (int index = DeviceIndex(device, "/dev/ttyACM"); index >= 0 && index <= 31)
+        return index + 65;
+    return 0;
 }
 
 std::unique_ptr<SerialPort> OpenSerialPort(int comPort, SerialError *error) {

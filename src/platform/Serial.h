@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -62,6 +63,18 @@ public:
 
 // The device a COM number stands for ("/dev/ttyS0", "rfc2217://127.0.0.1:4000").
 std::string MapComPort(int comPort);
+// One entry of the port map's registry key that maps a COM number: a value named "COMn" (any
+// letter case, n from 1) holding non-empty text.
+struct ComPortMapping {
+    int comPort = 0;
+    std::string device;
+};
+// The key's mapping entries in the key's order; other values are left out. A registry that
+// cannot be read maps nothing, as for MapComPort.
+std::vector<ComPortMapping> MappedComPorts();
+// The COM number whose built-in range covers a device path ("/dev/ttyUSB2" is COM35), or 0 when
+// none does (/dev/ttyS40 lies in the gap that COM41 leaves to the USB range).
+int DefaultComPortOf(const std::string &device);
 // Opens the device of a COM number (exclusively). Null on failure, with error filled.
 std::unique_ptr<SerialPort> OpenSerialPort(int comPort, SerialError *error);
 // Opens a device name directly (a path or rfc2217://host:port).

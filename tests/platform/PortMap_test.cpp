@@ -63,6 +63,35 @@ TEST_F(PortMap, EntriesThatAreNotTextMapNothing) {
     EXPECT_EQ(platform::MapComPort(6), "/dev/ttyS5");
 }
 
+TEST_F(PortMap, DefaultComNumberIsTheInverseOfTheBuiltInRanges) {
+    for (int comPort = 1; comPort <= 200; ++comPort)
+        EXPECT_EQ(platform::DefaultComPortOf(platform::MapComPort(comPort)), comPort) << comPort;
+    // ttyS32-95 lie under the USB and ACM ranges; numbers past a range and other names have none.
+    for (const char *device : {"/dev/ttyS32", "/dev/ttyS95", "/dev/ttyUSB32", "/dev/ttyACM32",
+                               "/dev/ttyS01", "/dev/ttyS", "/dev/ttyS1x", "/dev/pts/3", "ttyS1",
+                               "/dev/ttyS99999999999", "rfc2217://127.0.0.1:4000"})
+        EXPECT_EQ(platform::DefaultComPortOf(device), 0) << device;
+}
+
+TEST_F(PortMap, MappingEntriesAreTheTextValuesNamedComN) {
+    Ports().SetString("COM3", "/dev/ttyUSB7");
+    Ports().SetString("com12", "rfc2217://127.0.0.1:4000");
+    Ports().SetString("COM007", "/dev/ttyUSB1"); // the map asks for "COM7", never "COM007"
+    Ports().SetString("COM0", "/dev/ttyUSB2");
+    Ports().SetString("COMx", "/dev/ttyUSB3");
+    Ports().SetString("COM4", "");
+    Ports().SetDword("COM5", 7);
+    Ports().SetString("Printer", "/dev/usb/lp0");
+
+    const auto mappings = platform::MappedComPorts();
+    ASSERT_EQ(mappings.size(), 2u);
+    EXPECT_EQ(mappings[0].comPort, 3);
+    EXPECT_EQ(mappings[0].device, "/dev/ttyUSB7");
+    EXPECT_EQ(mappings[1].comPort, 12);
+    EXPECT_EQ(mappings[1].device, platform::MapComPort(12));
+    EXPECT_EQ(platform::MapComPort(7), "/dev/ttyS6");
+}
+
 TEST_F(PortMap, OpensThroughTheMap) {
     PtyPair pty;
     sim::PacketPeer peer;
