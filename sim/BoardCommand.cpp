@@ -88,7 +88,7 @@ std::optional<BoardArguments> ParseBoardArguments(const std::vector<std::string>
                                                   std::string *error) {
     BoardArguments arguments;
     bool portGiven = false;
-    OptionParser parser;
+    OptionParser parser(arguments.helpAsked);
     parser.Flag("--pty", [&] { arguments.pty = true; })
         .Flag("--pace", [&] { arguments.pace = true; })
         .Flag("--no-processor", [&] { arguments.board.noProcessor = true; })
@@ -135,6 +135,7 @@ std::optional<BoardArguments> ParseBoardArguments(const std::vector<std::string>
         .Path("--flash-out", arguments.flashPath)
         .Path("--memory-out", arguments.memoryPath);
     if (!parser.Parse(options, error)) return std::nullopt;
+    if (arguments.helpAsked) return arguments; // the checks below are for a board that runs
     auto refuse = [error](const char *why) {
         if (error) *error = why;
         return std::nullopt;
@@ -201,9 +202,8 @@ int RunBoard(const BoardArguments &arguments, std::FILE *out,
 int RunBoardCommand(int argc, char **argv) {
     std::string error;
     const std::vector<std::string> options = CommandOptions(argc, argv, "board");
-    if (WantsHelp(options)) return ShowUsage(BoardUsage);
-    auto arguments = ParseBoardArguments(options, &error);
-    if (!arguments) return UsageError(error, BoardUsage);
+    const auto arguments = ParseBoardArguments(options, &error);
+    if (const auto status = EndsBeforeRunning(arguments, error, BoardUsage)) return *status;
     const TerminationSignals signals; // before RunBoard starts the front end's threads
     return RunBoard(*arguments, stdout, [&] { signals.Wait(); });
 }

@@ -29,6 +29,7 @@
 namespace sim {
 
 struct BoardArguments {
+    bool helpAsked = false; // the options ask for the usage; nothing else is set
     bool pty = false;
     bool pace = false;
     uint16_t port = 0; // 0: an ephemeral port
@@ -52,7 +53,7 @@ int RunBoard(const BoardArguments &arguments, std::FILE *out,
              const std::function<void()> &waitForStop);
 
 // The command as main() received it: argv[1] may be "board" (it is skipped) and the options
-// follow. Status 2 on a usage error.
+// follow. Status 2 on a usage error, 0 after --help.
 int RunBoardCommand(int argc, char **argv);
 
 } // namespace sim

@@ -29,12 +29,6 @@ std::optional<uint32_t> ParseDecimal(std::string_view text, uint32_t max) {
     return uint32_t(value);
 }
 
-bool WantsHelp(const std::vector<std::string> &options) {
-    return std::any_of(options.begin(), options.end(), [](const std::string &option) {
-        return option == "--help" || option == "-h";
-    });
-}
-
 int ShowUsage(const char *usage) {
     std::fputs(usage, stdout);
     return 0;
@@ -88,6 +82,10 @@ bool OptionParser::Parse(const std::vector<std::string> &options, std::string *e
     };
     for (size_t i = 0; i < options.size(); ++i) {
         const std::string &name = options[i];
+        if (name == "--help" || name == "-h") {
+            helpAsked_ = true;
+            return true;
+        }
         const Option *option = Find(name);
         if (!option) return fail("unknown option " + name);
         if (options.size() - i - 1 < option->valueCount)

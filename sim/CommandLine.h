@@ -59,9 +59,6 @@ const char *FaultSpellingName(Kind kind, const std::array<FaultSpelling<Kind>, C
     return "none";
 }
 
-// True when the options ask for the usage text ("--help" or "-h" anywhere among them).
-bool WantsHelp(const std::vector<std::string> &options);
-
 // Prints a command's usage on standard output, for --help. Returns the exit status for it, 0.
 int ShowUsage(const char *usage);
 
@@ -70,10 +67,15 @@ int ShowUsage(const char *usage);
 std::vector<std::string> CommandOptions(int argc, char **argv, std::string_view verb);
 
 // Options that stand alone ("--pty") and options followed by their value ("--port 4000"), taken in
-// the order they are given. The handlers usually write into the caller's arguments, so the parser
-// must not outlive them.
+// the order they are given. "--help" or "-h" where an option may stand asks for the usage: it is
+// an answer of its own, not a refused option, and what follows it is not looked at, since the
+// user is asking how to write the rest. The handlers usually write into the caller's arguments,
+// so the parser must not outlive them.
 class OptionParser {
 public:
+    // helpAsked is set when the options ask for the usage.
+    explicit OptionParser(bool &helpAsked) : helpAsked_(helpAsked) {}
+
     // False when the value is not understood.
     using ValueHandler = std::function<bool(const std::string &value)>;
     using PairHandler = std::function<bool(const std::string &first, const std::string &second)>;
@@ -85,8 +87,9 @@ public:
     // A file to write: any name but the empty one, which would only fail much later, on exit.
     OptionParser &Path(std::string name, std::string &path);
 
-    // Applies the options one by one. False at the first one that is unknown, lacks its value or
-    // has a value its handler refuses, with the reason in *error when error is given.
+    // Applies the options one by one, up to "--help" or "-h" if one comes. False at the first one
+    // that is unknown, lacks its value or has a value its handler refuses, with the reason in
+    // *error when error is given.
     bool Parse(const std::vector<std::string> &options, std::string *error) const;
 
 private:
@@ -98,12 +101,24 @@ private:
 
     const Option *Find(const std::string &name) const;
 
+    bool &helpAsked_;
     std::vector<Option> options_;
 };
 
 // Reports a command line that was not understood, with the command's usage text, on standard
 // error. Returns the exit status for it, 2.
 int UsageError(const std::string &error, const char *usage);
+
+// The exit status of a command whose command line ends it before it runs: 2 after a usage error
+// (reported with the usage, on standard error), 0 after the usage asked for (on standard output).
+// Empty when the command is to run with arguments.
+template <typename Arguments>
+std::optional<int> EndsBeforeRunning(const std::optional<Arguments> &arguments,
+                                     const std::string &error, const char *usage) {
+    if (!arguments) return UsageError(error, usage);
+    if (arguments->helpAsked) return ShowUsage(usage);
+    return std::nullopt;
+}
 
 // Reports, on standard error, why the command cannot go on (a front end that would not start, a
 // file that could not be written). Returns the exit status for it, 1.

@@ -35,7 +35,7 @@ std::optional<ConsoleArguments> ParseConsoleArguments(const std::vector<std::str
                    value.size() + 2 <= ConsoleServer::MaxLine;
         };
     };
-    OptionParser parser;
+    OptionParser parser(arguments.helpAsked);
     parser
         .Value("--port",
                [&](const std::string &value) {
@@ -82,10 +82,9 @@ int RunConsole(const ConsoleArguments &arguments, std::FILE *out,
 
 int RunConsoleCommand(int argc, char **argv) {
     const std::vector<std::string> options = CommandOptions(argc, argv, "console");
-    if (WantsHelp(options)) return ShowUsage(ConsoleUsage);
     std::string error;
     const auto arguments = ParseConsoleArguments(options, &error);
-    if (!arguments) return UsageError(error, ConsoleUsage);
+    if (const auto status = EndsBeforeRunning(arguments, error, ConsoleUsage)) return *status;
     const TerminationSignals signals; // before the console's thread starts
     return RunConsole(*arguments, stdout, [&] { signals.Wait(); });
 }

@@ -19,6 +19,7 @@
 namespace sim {
 
 struct ConsoleArguments {
+    bool helpAsked = false; // the options ask for the usage; nothing else is set
     ConsoleOptions console;
     std::string transcriptPath;
     std::string memoryPath;

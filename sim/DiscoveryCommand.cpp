@@ -44,7 +44,7 @@ std::optional<DiscoveryArguments> ParseDiscoveryArguments(const std::vector<std:
             return parsed.has_value();
         };
     };
-    OptionParser parser;
+    OptionParser parser(arguments.helpAsked);
     parser.Flag("--silent", [&] { r.silent = true; })
         .Value("--port", number(r.port))
         .Value("--control-port", number(r.controlPort))
@@ -68,9 +68,8 @@ std::optional<DiscoveryArguments> ParseDiscoveryArguments(const std::vector<std:
 int RunDiscoveryCommand(int argc, char **argv) {
     std::string error;
     const std::vector<std::string> options = CommandOptions(argc, argv, "discovery");
-    if (WantsHelp(options)) return ShowUsage(DiscoveryUsage);
     const auto arguments = ParseDiscoveryArguments(options, &error);
-    if (!arguments) return UsageError(error, DiscoveryUsage);
+    if (const auto status = EndsBeforeRunning(arguments, error, DiscoveryUsage)) return *status;
     const TerminationSignals signals; // before the responder's thread starts
 
     DiscoveryResponder responder(arguments->responder);

@@ -16,6 +16,7 @@
 namespace sim {
 
 struct DiscoveryArguments {
+    bool helpAsked = false; // the options ask for the usage; nothing else is set
     DiscoveryOptions responder;
     std::string transcriptPath;
 };
@@ -27,7 +28,7 @@ std::optional<DiscoveryArguments> ParseDiscoveryArguments(const std::vector<std:
 // "02:00:5e:10:00:01" (hexadecimal pairs, colons); empty for anything else.
 std::optional<std::array<uint8_t, 6>> ParseMac(const std::string &text);
 
-// argv[1] may be "discovery" (it is skipped). Status 2 on a usage error.
+// argv[1] may be "discovery" (it is skipped). Status 2 on a usage error, 0 after --help.
 int RunDiscoveryCommand(int argc, char **argv);
 
 } // namespace sim

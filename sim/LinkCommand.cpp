@@ -24,7 +24,7 @@ const char LinkUsage[] =
 std::optional<LinkArguments> ParseLinkArguments(const std::vector<std::string> &options,
                                                 std::string *error) {
     LinkArguments arguments;
-    OptionParser parser;
+    OptionParser parser(arguments.helpAsked);
     parser
         .Value("--port",
                [&](const std::string &value) {
@@ -64,9 +64,8 @@ std::optional<LinkArguments> ParseLinkArguments(const std::vector<std::string> &
 int RunLinkCommand(int argc, char **argv) {
     std::string error;
     const std::vector<std::string> options = CommandOptions(argc, argv, "link");
-    if (WantsHelp(options)) return ShowUsage(LinkUsage);
     const auto arguments = ParseLinkArguments(options, &error);
-    if (!arguments) return UsageError(error, LinkUsage);
+    if (const auto status = EndsBeforeRunning(arguments, error, LinkUsage)) return *status;
     const TerminationSignals signals; // before the device's thread starts
 
     LinkDevice device(arguments->link);

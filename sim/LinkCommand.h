@@ -17,6 +17,7 @@
 namespace sim {
 
 struct LinkArguments {
+    bool helpAsked = false; // the options ask for the usage; nothing else is set
     LinkOptions link;
     std::string transcriptPath;
     std::string flashPath;
@@ -27,8 +28,8 @@ extern const char LinkUsage[];
 std::optional<LinkArguments> ParseLinkArguments(const std::vector<std::string> &options,
                                                 std::string *error);
 
-// argv[1] may be "link" (it is skipped). Status 2 on a usage error, 1 when the device cannot
-// start or its results cannot be written.
+// argv[1] may be "link" (it is skipped). Status 2 on a usage error, 0 after --help, 1 when the
+// device cannot start or its results cannot be written.
 int RunLinkCommand(int argc, char **argv);
 
 } // namespace sim

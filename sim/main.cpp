@@ -13,12 +13,9 @@
 #include "PtyFrontEnd.h"
 #include "Rfc2217Server.h"
 
-#include <csignal>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <optional>
-#include <pthread.h>
 #include <string>
 #include <vector>
 
@@ -40,21 +37,13 @@ const char Usage[] =
     "                    carrying the payload HEX (pairs of hexadecimal digits)\n"
     "It prints the address or device to use on standard output, and ends on SIGINT or SIGTERM.\n";
 
-struct Arguments {
+struct PacketsArguments {
+    bool helpAsked = false;
     bool pty = false;
     bool pace = false;
     uint16_t port = 0;
     std::vector<sim::PacketRule> rules;
 };
-
-std::optional<unsigned long> ParseNumber(const std::string &text, unsigned long max) {
-    if (text.empty() || text.size() > 6 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    unsigned long value = std::stoul(text);
-    if (value > max) return std::nullopt;
-    return value;
-}
 
 std::optional<std::vector<uint8_t>> ParseHex(const std::string &text) {
     if (text.size() % 2 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
@@ -72,8 +61,8 @@ std::optional<sim::PacketRule> ParseRule(const std::string &text) {
         parts.push_back(text.substr(start, colon - start));
     parts.push_back(text.substr(start));
     if (parts.size() < 3 || parts.size() > 4) return std::nullopt;
-    auto type = ParseNumber(parts[0], 255);
-    auto code = ParseNumber(parts[1], sim::PacketPeer::CodeMask);
+    auto type = sim::ParseDecimal(parts[0], 255);
+    auto code = sim::ParseDecimal(parts[1], sim::PacketPeer::CodeMask);
     if (!type || !code) return std::nullopt;
     sim::PacketRule rule;
     rule.type = uint8_t(*type);
@@ -94,71 +83,52 @@ std::optional<sim::PacketRule> ParseRule(const std::string &text) {
     return rule;
 }
 
-std::optional<Arguments> ParseArguments(int argc, char **argv) {
-    if (argc < 2 || std::strcmp(argv[1], "packets") != 0) return std::nullopt;
-    Arguments arguments;
+std::optional<PacketsArguments> ParsePacketsArguments(const std::vector<std::string> &options,
+                                                      std::string *error) {
+    PacketsArguments arguments;
     bool portGiven = false;
-    for (int i = 2; i < argc; ++i) {
-        const std::string option = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (option == "--pty") {
-            arguments.pty = true;
-        } else if (option == "--pace") {
-            arguments.pace = true;
-        } else if (option == "--rfc2217-port" && hasValue) {
-            auto port = ParseNumber(argv[++i], 65535);
-            if (!port) return std::nullopt;
-            arguments.port = uint16_t(*port);
-            portGiven = true;
-        } else if (option == "--rule" && hasValue) {
-            auto rule = ParseRule(argv[++i]);
-            if (!rule) return std::nullopt;
-            arguments.rules.push_back(*rule);
-        } else {
-            return std::nullopt;
-        }
+    sim::OptionParser parser(arguments.helpAsked);
+    parser.Flag("--pty", [&] { arguments.pty = true; })
+        .Flag("--pace", [&] { arguments.pace = true; })
+        .Value("--rfc2217-port",
+               [&](const std::string &value) {
+                   const auto port = sim::ParseDecimal(value, 65535);
+                   arguments.port = uint16_t(port.value_or(0));
+                   portGiven = port.has_value();
+                   return port.has_value();
+               })
+        .Value("--rule", [&](const std::string &value) {
+            const auto rule = ParseRule(value);
+            if (rule) arguments.rules.push_back(*rule);
+            return rule.has_value();
+        });
+    if (!parser.Parse(options, error)) return std::nullopt;
+    if (!arguments.helpAsked && arguments.pty && portGiven) {
+        if (error) *error = "--pty and --rfc2217-port exclude each other";
+        return std::nullopt;
     }
-    if (arguments.pty && portGiven) return std::nullopt;
     return arguments;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "board") == 0) return sim::RunBoardCommand(argc, argv);
-    if (argc >= 2 && std::strcmp(argv[1], "link") == 0) return sim::RunLinkCommand(argc, argv);
-    if (argc >= 2 && std::strcmp(argv[1], "console") == 0)
-        return sim::RunConsoleCommand(argc, argv);
-    if (argc >= 2 && std::strcmp(argv[1], "discovery") == 0)
-        return sim::RunDiscoveryCommand(argc, argv);
-    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))
-        return sim::ShowUsage(Usage);
-    auto arguments = ParseArguments(argc, argv);
-    if (!arguments) {
-        std::fputs(Usage, stderr);
-        return 2;
-    }
+int RunPacketsCommand(int argc, char **argv) {
+    std::string error;
+    const auto arguments =
+        ParsePacketsArguments(sim::CommandOptions(argc, argv, "packets"), &error);
+    if (const auto status = sim::EndsBeforeRunning(arguments, error, Usage)) return *status;
     // Before any thread starts, so that all of them inherit the mask.
     const sim::TerminationSignals termination;
 
     sim::PacketPeer peer;
     for (const auto &rule : arguments->rules) peer.SetRule(rule);
-    std::string error;
     if (arguments->pty) {
         sim::PtyFrontEnd frontEnd(peer, {arguments->pace});
-        if (!frontEnd.Start(&error)) {
-            std::fprintf(stderr, "corvix-sim: %s\n", error.c_str());
-            return 1;
-        }
+        if (!frontEnd.Start(&error)) return sim::CommandFailed(error);
         std::printf("%s\n", frontEnd.SlavePath().c_str());
         std::fflush(stdout);
         termination.Wait();
     } else {
         sim::Rfc2217Server server(peer, {arguments->port, arguments->pace, true});
-        if (!server.Start(&error)) {
-            std::fprintf(stderr, "corvix-sim: %s\n", error.c_str());
-            return 1;
-        }
+        if (!server.Start(&error)) return sim::CommandFailed(error);
         std::printf("%s\n", server.Url().c_str());
         std::fflush(stdout);
         termination.Wait();
@@ -166,4 +136,26 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "corvix-sim: %zu frames received, %zu bad\n", peer.Received().size(),
                  peer.BadFrames());
     return 0;
+}
+
+struct Command {
+    const char *verb;
+    int (*run)(int argc, char **argv);
+};
+
+constexpr Command Commands[] = {
+    {"board", sim::RunBoardCommand},     {"link", sim::RunLinkCommand},
+    {"console", sim::RunConsoleCommand}, {"discovery", sim::RunDiscoveryCommand},
+    {"packets", RunPacketsCommand},
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) return sim::UsageError("which command?", Usage);
+    const std::string verb = argv[1];
+    if (verb == "--help" || verb == "-h") return sim::ShowUsage(Usage);
+    for (const Command &command : Commands)
+        if (verb == command.verb) return command.run(argc, argv);
+    return sim::UsageError("unknown command " + verb, Usage);
 }

@@ -3,6 +3,7 @@
 #include "comm/ConnectionErr.h"
 #include "comm/PacketCodec.h"
 #include "platform/Clock.h"
+#include "platform/PrintableText.h"
 #include "settings/Zepenvironment.h"
 
 #include <algorithm>
@@ -221,6 +222,12 @@ void RunDiscoveryRound(uint32_t ms, uint16_t port,
 }
 
 std::string DeviceLine(const DiscoveryReply &reply) {
-    return reply.name + '\t' + reply.ip + '\t' + reply.port + '\t' + reply.status + '\t' +
-           reply.mac;
+    // Every text is escaped, not only the name: the line is for a terminal or a script, and
+    // neither may see a field of a reply split or end it.
+    std::string line = EscapeControls(reply.name);
+    for (const std::string *text : {&reply.ip, &reply.port, &reply.status, &reply.mac}) {
+        line += '\t';
+        line += EscapeControls(*text);
+    }
+    return line;
 }

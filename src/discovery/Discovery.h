@@ -105,5 +105,7 @@ void StopDiscovery();
 // reported once). Stops the round on every way out; failures raise as above.
 void RunDiscoveryRound(uint32_t ms, uint16_t port,
                        const std::function<void(const DiscoveryReply &)> &newDevice);
-// The five texts separated by tabs: name, IP address, control port, status, MAC address.
+// The five texts separated by tabs: name, IP address, control port, status, MAC address, each
+// with its control characters escaped (platform::EscapeControls), so that a device's name can
+// neither add a field or a line nor drive the terminal the line is printed on.
 std::string DeviceLine(const DiscoveryReply &reply);

@@ -1,5 +1,6 @@
 #include "discovery/Frmzepdiscovery.h"
 
+#include "discovery/ControlPictures.h"
 #include "loader/LoaderEngine.h"
 #include "loader/LoaderErrors.h"
 #include "toolkit/Actions.h"
@@ -36,6 +37,9 @@ void BindButton(QPushButton *button, QAction *action) {
 }
 
 QString Text(const std::string &text) { return QString::fromStdString(text); }
+
+// A text of a reply as the list shows it: whatever the device sent, one row of visible characters.
+QString Shown(const std::string &text) { return Text(WithControlPictures(text)); }
 
 } // namespace
 
@@ -161,15 +165,15 @@ void TfrmDiscovery::AddDevice(const std::string &name, const std::string &ip,
                               const std::string &port, const std::string &status,
                               const std::string &mac) {
     // A device answers every request of the round: the first reply from an address stands.
-    const QString address = Text(ip);
+    const QString address = Shown(ip);
     for (int row = 0; row < lvDiscovery->topLevelItemCount(); ++row)
         if (lvDiscovery->topLevelItem(row)->text(ColIpAddress) == address) return;
     auto *item = new QTreeWidgetItem(lvDiscovery);
-    item->setText(ColName, Text(name));
+    item->setText(ColName, Shown(name));
     item->setText(ColIpAddress, address);
-    item->setText(ColControlPort, Text(port));
-    item->setText(ColStatus, Text(status));
-    item->setText(ColMacAddress, Text(mac));
+    item->setText(ColControlPort, Shown(port));
+    item->setText(ColStatus, Shown(status));
+    item->setText(ColMacAddress, Shown(mac));
 }
 
 void TfrmDiscovery::EndRound() {
@@ -214,6 +218,7 @@ void TfrmDiscovery::actSelectExecute() {
     if (selected.isEmpty()) return;
     const QTreeWidgetItem *row = selected.front();
     address_ = row->text(ColIpAddress).toStdString();
+    // The name as shown: a control character from the network has no place in the settings.
     name_ = row->text(ColName).toStdString();
     port_ = row->text(ColControlPort).toStdString();
     toolkit::SetModalResult(this, toolkit::mrOk);

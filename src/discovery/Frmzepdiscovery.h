@@ -1,6 +1,7 @@
 // TfrmDiscovery: finds the CorvixLink devices on the local network and lets the user pick one.
 // Showing it starts one discovery round of 50 polls, 100 ms apart; every device that answers is
-// listed once (by its IP address). While the round runs the window is busy: Select and Cancel
+// listed once (by its IP address), with the controls in its texts shown as symbols
+// (WithControlPictures). While the round runs the window is busy: Select and Cancel
 // are disabled, Escape and closing do nothing. Select copies the chosen row's address, name and
 // control port into the caller's three strings and ends with mrOk; Cancel ends with mrCancel.
 #pragma once

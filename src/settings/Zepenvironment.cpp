@@ -1,6 +1,7 @@
 #include "settings/Zepenvironment.h"
 
 #include "settings/Version.h"
+#include "platform/PrintableText.h"
 #include "platform/Registry.h"
 #include "settings/SettingsTable.h"
 
@@ -52,8 +53,9 @@ void ReadRecentFiles(Environment &env) {
         std::optional<platform::RegValue> value = key.Query(name);
         std::optional<std::string> file = value ? platform::StringOf(*value) : std::nullopt;
         if (!file) {
-            std::cerr << "Tarnwick: registry value \"" << name << "\" of " << key.Path()
-                      << " is not a string; it is left out of the recent files\n";
+            // The name is the file's text, which may hold anything but a line break.
+            std::cerr << "Tarnwick: registry value \"" << platform::EscapeControls(name) << "\" of "
+                      << key.Path() << " is not a string; it is left out of the recent files\n";
             continue;
         }
         env.RecentFiles.push_back(*file);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <thread>
@@ -187,6 +188,18 @@ TEST(DiscoveryRound, ReplyPortAlreadyTakenFailsWith3009) {
 }
 
 // ---- the engine's operations and the command line ----
+
+// The line tarnwick-cli prints: whatever a name holds, four tabs of its own and no other control.
+TEST(DiscoveryDatagrams, DeviceLineKeepsFiveFieldsOnOneLineWhateverTheNameHolds) {
+    const std::string names[] = {"", "\t", "a\tb\nc", "\x1b[2J\r", std::string("n\0ul", 4)};
+    for (const std::string &name : names) {
+        const DiscoveryReply reply{name, "10.0.0.7", "4244", "Running", "00:1a:2b:3c:4d:5e"};
+        const std::string line = DeviceLine(reply);
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 4) << line;
+        EXPECT_EQ(line.find_first_of(std::string("\n\r\x1b\0", 4)), std::string::npos) << line;
+        EXPECT_EQ(line.substr(line.find('\t')), "\t10.0.0.7\t4244\tRunning\t00:1a:2b:3c:4d:5e");
+    }
+}
 
 TEST(DiscoveryOperations, UseTheConfiguredDestinationAndFillTheFiveTexts) {
     sim::DiscoveryOptions options;

@@ -5,6 +5,7 @@
 
 #include "DiscoveryResponder.h"
 
+#include "discovery/ControlPictures.h"
 #include "discovery/Frmzepdiscovery.h"
 #include "platform/Socket.h"
 #include "settings/Zepenvironment.h"
@@ -84,6 +85,19 @@ void WhenTrue(QObject *context, std::function<bool()> done, std::function<void()
     timer->start(20);
 }
 
+// Runs the window modally and, once its round is over, selects the first row and presses Select.
+int SelectFirstRow(TfrmDiscovery &form) {
+    return RunModal(form, [](TfrmDiscovery *shown) {
+        WhenTrue(
+            shown, [shown] { return !shown->Busy(); },
+            [shown] {
+                if (shown->lvDiscovery->topLevelItemCount() > 0)
+                    shown->lvDiscovery->setCurrentItem(shown->lvDiscovery->topLevelItem(0));
+                shown->btnSelect->click();
+            });
+    });
+}
+
 } // namespace
 
 class TstFrmZepDiscovery : public QObject {
@@ -96,6 +110,7 @@ private slots:
     void deviceAnsweringEveryRequestIsListedOnce();
     void escapeAndCloseWaitForTheRoundThenEscapeCancels();
     void selectCopiesTheChosenRow();
+    void controlsInANameShowAsSymbolsInItsOneRow();
     void failingRoundEndsAndSaysSo();
 };
 
@@ -191,19 +206,32 @@ void TstFrmZepDiscovery::selectCopiesTheChosenRow() {
     std::string address = "old", name = "old", port = "old";
     TfrmDiscovery form(nullptr, address, name, port, responder->Port());
     form.SetRoundPolls(ShortRound);
-    const int result = RunModal(form, [](TfrmDiscovery *shown) {
-        WhenTrue(
-            shown, [shown] { return !shown->Busy(); },
-            [shown] {
-                if (shown->lvDiscovery->topLevelItemCount() > 0)
-                    shown->lvDiscovery->setCurrentItem(shown->lvDiscovery->topLevelItem(0));
-                shown->btnSelect->click();
-            });
-    });
-    QCOMPARE(result, int(toolkit::mrOk));
+    QCOMPARE(SelectFirstRow(form), int(toolkit::mrOk));
     QCOMPARE(address, std::string("127.0.0.1"));
     QCOMPARE(name, std::string("Bench-1"));
     QCOMPARE(port, std::string("4244"));
+}
+
+void TstFrmZepDiscovery::controlsInANameShowAsSymbolsInItsOneRow() {
+    sim::DiscoveryOptions options = Bench();
+    // A line break and a line separator that would draw a second row, a screen-clearing escape
+    // sequence and a tab.
+    options.name = "Lab\n\x1b[2J\tFake\xe2\x80\xa8"
+                   "Row";
+    auto responder = StartResponder(options);
+    QVERIFY(responder);
+    std::string address, name, port;
+    TfrmDiscovery form(nullptr, address, name, port, responder->Port());
+    form.SetRoundPolls(ShortRound);
+    QCOMPARE(SelectFirstRow(form), int(toolkit::mrOk));
+
+    QCOMPARE(form.lvDiscovery->topLevelItemCount(), 1);
+    const QString shown = form.lvDiscovery->topLevelItem(0)->text(TfrmDiscovery::ColName);
+    for (const QChar c : shown)
+        QVERIFY2(c.category() != QChar::Other_Control && c != QChar::LineSeparator,
+                 qPrintable(QStringLiteral("U+%1 in the row").arg(c.unicode(), 4, 16)));
+    QCOMPARE(shown, QString::fromStdString(WithControlPictures(options.name)));
+    QCOMPARE(name, WithControlPictures(options.name)); // Select takes the name as shown
 }
 
 void TstFrmZepDiscovery::failingRoundEndsAndSaysSo() {

@@ -69,6 +69,13 @@ std::vector<DamagedFile> DamagedFiles() {
         {"value deletion", InT({"\"A\"=-", b}), {4}, {"B"}},
         {"name without '='", InT({"\"A\" 5", b}), {4}, {"B"}},
         {"stray text", InT({"garbage", b}), {4}, {"B"}},
+        // Quoted in the warning: none of it may drive the terminal the warning is read on.
+        {"stray text with controls",
+         InT({"\x1b[2J\x7f\xc2\x9b"
+              "2Jgarbage",
+              b}),
+         {4},
+         {"B"}},
         // Such a name could never be written back, and every later save would fail.
         {"line break in a value name", InT({"\"A\rZ\"=dword:00000001", b}), {4}, {"B"}},
         {"zero byte inside a line", InT({std::string("\"A\"=\"a\0b\"", 9), b}), {4}, {"B"}},
@@ -134,6 +141,7 @@ TEST_F(RegistryDamageTest, UnreadableLinesAreSkippedWithAWarningAndTheRestIsKept
              at = err.find("; the line is skipped", at + 1))
             ++warnings;
         EXPECT_EQ(warnings, damaged.skipped.size()) << err;
+        EXPECT_EQ(err.find_first_of("\x1b\x7f\x9b"), std::string::npos) << err;
         for (size_t line : damaged.skipped)
             EXPECT_NE(err.find(file_.string() + " line " + std::to_string(line) + ": "),
                       std::string::npos)

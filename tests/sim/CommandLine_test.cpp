@@ -8,6 +8,7 @@
 namespace {
 
 struct Seen {
+    bool help = false;
     bool quiet = false;
     std::string name;
     std::string path;
@@ -16,7 +17,7 @@ struct Seen {
 };
 
 sim::OptionParser ParserFor(Seen &seen) {
-    sim::OptionParser parser;
+    sim::OptionParser parser(seen.help);
     parser
         .Flag("--quiet",
               [&] {
@@ -54,9 +55,41 @@ TEST(OptionParser, AppliesFlagsAndValuesInTheOrderGiven) {
 
 TEST(OptionParser, TakesTheNextWordAsTheValueWhateverItLooksLike) {
     Seen seen;
-    ASSERT_TRUE(ParserFor(seen).Parse({"--name", "--quiet"}, nullptr));
+    ASSERT_TRUE(ParserFor(seen).Parse({"--name", "--quiet", "--out", "-h"}, nullptr));
     EXPECT_EQ(seen.name, "--quiet");
+    EXPECT_EQ(seen.path, "-h");
     EXPECT_FALSE(seen.quiet);
+    EXPECT_FALSE(seen.help) << "a value that reads \"-h\" asks for no usage";
+}
+
+// "--help" and "-h" where an option may stand end the parse as an answer of their own: what came
+// before is applied, what follows is not looked at, and neither is a refusal.
+TEST(OptionParser, HelpWhereAnOptionMayStandEndsTheParseWithoutARefusal) {
+    struct Case {
+        std::vector<std::string> options;
+        std::vector<std::string> applied;
+    };
+    const std::vector<Case> cases{
+        {{"--help"}, {}},
+        {{"-h"}, {}},
+        {{"--quiet", "--help"}, {"--quiet"}},
+        {{"--name", "a", "-h", "--loud", "--name"}, {"--name"}},
+        {{"--range", "1", "5", "--help", "--range", "5"}, {"--range"}},
+    };
+    for (const Case &c : cases) {
+        Seen seen;
+        std::string error;
+        EXPECT_TRUE(ParserFor(seen).Parse(c.options, &error)) << c.options.back() << ": " << error;
+        EXPECT_TRUE(seen.help) << c.options.back();
+        EXPECT_TRUE(error.empty()) << error;
+        EXPECT_EQ(seen.order, c.applied) << c.options.back();
+    }
+    Seen refused;
+    std::string error;
+    EXPECT_FALSE(ParserFor(refused).Parse({"--loud", "--help"}, &error))
+        << "a refusal before the help stands";
+    EXPECT_EQ(error, "unknown option --loud");
+    EXPECT_FALSE(refused.help);
 }
 
 TEST(OptionParser, NamesWhatItRefusesAndStopsThere) {

@@ -1,6 +1,8 @@
 // The registry hive in memory and its .reg text form.
 #include "platform/posix/RegistryHive.h"
 
+#include "platform/PrintableText.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -38,12 +40,9 @@ struct LineError {
 
 [[noreturn]] void Fail(const std::string &reason) { throw LineError{reason}; }
 
-// A piece of the file quoted in a message: short, and on one line of the terminal.
-std::string Excerpt(std::string_view text) {
-    std::string out;
-    for (char c : text.substr(0, 40)) out.push_back(static_cast<unsigned char>(c) < 0x20 ? '?' : c);
-    return out;
-}
+// A piece of the file quoted in a message: short, on one line of the terminal, and unable to drive
+// it (DEL and the C1 controls are escaped as well as the C0 ones).
+std::string Excerpt(std::string_view text) { return EscapeControls(text.substr(0, 40)); }
 
 // Hands out logical lines: physical lines without their line ends, joined where a line ends in a
 // backslash (regedit continues long hex lists that way, indenting the next line). A logical line
