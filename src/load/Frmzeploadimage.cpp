@@ -150,6 +150,11 @@ void TfrmLoadImage::ShowMessage(const std::string &caption, const std::string &t
     toolkit::ShowMessageBox(QString::fromStdString(caption), QString::fromStdString(text), this);
 }
 
+void TfrmLoadImage::ShowFailure(const std::string &message, const std::string &detail) {
+    toolkit::ShowWarningBox("Error", QString::fromStdString(message),
+                            QString::fromStdString(detail), this);
+}
+
 void TfrmLoadImage::Finish() {
     finished_ = true;
     toolkit::SetModalResult(this, toolkit::mrOk);

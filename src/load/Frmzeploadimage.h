@@ -49,6 +49,7 @@ public:
     void SetCaptions(const std::string &mainCaption, const std::string &progressCaption) override;
     void SetBusyCursor(bool busy) override;
     void ShowMessage(const std::string &caption, const std::string &text) override;
+    void ShowFailure(const std::string &message, const std::string &detail) override;
     void Finish() override;
 
 protected:

@@ -95,6 +95,17 @@ void ShowMessageBox(const QString &caption, const QString &text, QWidget *parent
     ShowModal(&box);
 }
 
+void ShowWarningBox(const QString &caption, const QString &text, const QString &detail,
+                    QWidget *parent) {
+    if (parent == nullptr) parent = QApplication::activeWindow();
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    // The detail names the port, address or file and what to check; Qt shows it behind the
+    // box's "Show Details..." button, and as plain text whatever it holds.
+    if (!detail.isEmpty()) box.setDetailedText(detail);
+    ShowModal(&box);
+}
+
 void CenterForm(const QWidget &mainForm, QWidget &form) {
     const FormPosition position = CenteredPosition(mainForm.x(), mainForm.y(), mainForm.width(),
                                                    mainForm.height(), form.width(), form.height());

@@ -32,6 +32,10 @@ int ShowModal(QWidget *form);
 // A modal message box with the caption, the text and one OK button, over the active window
 // (or parent when given).
 void ShowMessageBox(const QString &caption, const QString &text, QWidget *parent = nullptr);
+// The same with the warning icon and, when detail is not empty, that detail behind the box's
+// details button.
+void ShowWarningBox(const QString &caption, const QString &text, const QString &detail,
+                    QWidget *parent = nullptr);
 
 // Places form over mainForm: see CenteredPosition.
 void CenterForm(const QWidget &mainForm, QWidget &form);
