@@ -1,14 +1,33 @@
 #include "platform/Registry.h"
+#include "platform/Rfc2217Client.h"
 #include "platform/Serial.h"
 #include "platform/SerialBackends.h"
 
 #include <cerrno>
+#include <charconv>
+#include <map>
+#include <mutex>
 
 namespace platform {
 
 namespace {
 
-const char PortMapKey[] = "Software\\Vexlon\\ZEP\\Ports";
+struct PortOverrides {
+    std::mutex mutex;
+    std::map<int, std::string> devices;
+};
+
+PortOverrides &Overrides() {
+    static PortOverrides overrides;
+    return overrides;
+}
+
+std::string OverrideOf(int comPort) {
+    PortOverrides &overrides = Overrides();
+    std::lock_guard lock(overrides.mutex);
+    auto it = overrides.devices.find(comPort);
+    return it == overrides.devices.end() ? std::string() : it->second;
+}
 
 // A mapped value is text; a value of another type, or an empty one, maps nothing.
 std::string RegistryOverride(int comPort) {
@@ -35,8 +54,36 @@ std::string DefaultDevice(int comPort) {
 
 std::string MapComPort(int comPort) {
     if (comPort < 1) return {}; // there is no COM0 or below, on Windows either
-    std::string mapped = RegistryOverride(comPort);
+    std::string mapped = OverrideOf(comPort);
+    if (mapped.empty()) mapped = RegistryOverride(comPort);
     return mapped.empty() ? DefaultDevice(comPort) : mapped;
+}
+
+void SetPortOverride(int comPort, std::string device) {
+    PortOverrides &overrides = Overrides();
+    std::lock_guard lock(overrides.mutex);
+    if (device.empty())
+        overrides.devices.erase(comPort);
+    else
+        overrides.devices[comPort] = std::move(device);
+}
+
+std::optional<int> ComNumberOf(std::string_view name) {
+    if (name.size() < 4 || !SameRegistryName(name.substr(0, 3), "COM")) return std::nullopt;
+    const std::string_view digits = name.substr(3);
+    int number = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return number;
+}
+
+bool IsSerialDeviceName(const std::string &device) {
+    if (device.rfind(Rfc2217Scheme, 0) == 0) {
+        uint32_t address = 0;
+        uint16_t port = 0;
+        return ParseRfc2217Url(device, &address, &port);
+    }
+    return device.size() > 1 && device.front() == '/';
 }
 
 std::unique_ptr<SerialPort> OpenSerialPort(int comPort, SerialError *error) {
