@@ -97,4 +97,18 @@ TEST_F(CliLoadTest, BoardTextMessageAppearsWholeOnStandardErrorAndTheLoadSucceed
     EXPECT_EQ(device->ReadFlash(0x80000, image.size()), image);
 }
 
+TEST_F(CliLoadTest, TcpOptionTakesTheLoadToADeviceTheSettingsDoNotName) {
+    ASSERT_NO_FATAL_FAILURE(StartDevice({}));
+    // The settings name the serial road on COM1; the option alone leads to the device.
+    const fs::path registry = dir / "registry.reg";
+    WriteTestRegistry(registry, {"\"Ethernet Response Timeout\"=dword:00002710"});
+    const std::string before = ReadWholeFile(registry);
+    const Outcome outcome =
+        Run(registry, {"load", "--tcp", "127.0.0.1:" + std::to_string(device->Port()), "--device",
+                       "corvixlink", (dir / "image.bin").string()});
+    EXPECT_EQ(outcome.status, 0) << outcome.errors;
+    EXPECT_EQ(device->ReadFlash(0x80000, image.size()), image);
+    EXPECT_EQ(ReadWholeFile(registry), before);
+}
+
 } // namespace
