@@ -6,38 +6,8 @@
 #include "settings/Zepenvironment.h"
 
 #include <iostream>
-#include <optional>
 
-namespace {
-
-constexpr unsigned DefaultSeconds = 5;
-constexpr unsigned MaxSeconds = 3600;
-
-std::optional<unsigned> ParseSeconds(const std::string &text) {
-    if (text.empty() || text.size() > 4 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    const unsigned value = static_cast<unsigned>(std::stoul(text));
-    if (value == 0 || value > MaxSeconds) return std::nullopt;
-    return value;
-}
-
-} // namespace
-
-int RunCliDiscover(const std::string &programPath, const std::vector<std::string> &args) {
-    unsigned seconds = DefaultSeconds;
-    if (args.size() == 2 && args[0] == "--seconds") {
-        const auto parsed = ParseSeconds(args[1]);
-        if (!parsed) {
-            std::cerr << "tarnwick-cli: --seconds takes a whole number from 1 to " << MaxSeconds
-                      << "\n";
-            return 2;
-        }
-        seconds = *parsed;
-    } else if (!args.empty()) {
-        std::cerr << "usage: tarnwick-cli discover [--seconds S]\n";
-        return 2;
-    }
+int RunCliDiscover(const std::string &programPath, unsigned seconds) {
     LoadSettings(programPath);
     try {
         RunDiscoveryRound(seconds * 1000, DefaultDiscoveryPort, [](const DiscoveryReply &reply) {

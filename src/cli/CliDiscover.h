@@ -4,8 +4,10 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
-// Returns the process exit status: 0 (also when no device answered), 2 for a usage error, the
-// LoaderError code (22) when the round fails.
-int RunCliDiscover(const std::string &programPath, const std::vector<std::string> &args);
+constexpr unsigned DiscoverDefaultSeconds = 5;
+constexpr unsigned DiscoverMaxSeconds = 3600;
+
+// Returns the process exit status: 0 (also when no device answered), the LoaderError code (22)
+// when the round fails. seconds is from 1 to DiscoverMaxSeconds (the caller checks it).
+int RunCliDiscover(const std::string &programPath, unsigned seconds);

@@ -1,6 +1,7 @@
 #include "cli/CliLoad.h"
 
 #include "cli/CliDisplay.h"
+#include "cli/CliExitCodes.h"
 #include "load/LoadSession.h"
 #include "platform/MessageIds.h"
 #include "settings/Zepenvironment.h"
@@ -12,8 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr int ExitInterrupted = 130; // 128 + SIGINT, what shells report for an interrupt
 
 platform::LRESULT LoadWindowProc(platform::HWND, platform::UINT msg, platform::WPARAM,
                                  platform::LPARAM) {
@@ -69,18 +68,19 @@ private:
 } // namespace
 
 int RunCliLoad(const std::string &programPath, const std::string &fileName,
-               PassphraseCallback passphrase) {
+               const LoadOptions &options, PassphraseCallback passphrase) {
     LoadSettings(programPath);
+    ApplyLoadOptions(options, Env());
     platform::HWND window = platform::CreateWindow(LoadWindowProc);
-    int status = 0;
+    int status = ExitOk;
     {
-        CliOutputStyle style;
+        CliOutputStyle style = options.style;
         style.interactive = isatty(STDERR_FILENO) != 0;
         const std::unique_ptr<LoadDisplay> display = MakeCliDisplay(window, style);
         CancelOnSignals cancelOnSignals(window);
         LoadSession session(fileName, Env(), TheLoaderEngine(), *display, std::move(passphrase));
         session.RunLoad();
-        status = session.Result < 0 ? 1 : session.Result;
+        status = session.Result < 0 ? ExitFailure : session.Result;
     }
     platform::DestroyWindow(window);
     return status;

@@ -14,14 +14,13 @@
 namespace commlog {
 namespace {
 
-constexpr const char *LogFileName = "tcout.txt";
-
 // The one log of the process. The flag mirrors a mutex that may not exist yet: the hooks leave
 // the file alone until the first OpenLog and after CloseLog.
 struct LogFile {
     std::mutex mutex;
     std::atomic<bool> active{false};
-    int fd = -1; // guarded by mutex
+    int fd = -1;                    // guarded by mutex
+    std::string path = "tcout.txt"; // guarded by mutex
 };
 
 LogFile &File() {
@@ -58,18 +57,24 @@ template <typename Writer> void WriteLocked(Writer &&write) {
 
 } // namespace
 
+void SetLogPath(std::string path) {
+    LogFile &file = File();
+    std::lock_guard lock(file.mutex);
+    file.path = std::move(path);
+}
+
 void OpenLog(LogStart start) {
     if (!LoggingEnabled()) return;
     LogFile &file = File();
     std::lock_guard lock(file.mutex);
     if (file.fd < 0) {
         const int mode = start == LogStart::CreateAnew ? O_TRUNC : O_APPEND;
-        file.fd = ::open(LogFileName, O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0644);
+        file.fd = ::open(file.path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0644);
         if (file.fd < 0) {
             const int error = errno;
             char folder[512] = ".";
             if (::getcwd(folder, sizeof folder) == nullptr) std::strcpy(folder, ".");
-            std::cerr << "tarnwick: the communication log " << LogFileName
+            std::cerr << "tarnwick: the communication log " << file.path
                       << " could not be created in " << folder << ": " << std::strerror(error)
                       << " (the load goes on without it)\n";
         }

@@ -8,15 +8,20 @@
 #include "comm/TConnection.h"
 
 #include <cstdint>
+#include <string>
 
 namespace commlog {
+
+// Where the next OpenLog writes: "tcout.txt" in the current directory unless a command-line run
+// names a file of its own, so that two loads side by side keep two logs.
+void SetLogPath(std::string path);
 
 enum class LogStart {
     CreateAnew, // the first connect of a load: an earlier log is emptied
     Append,     // a later connect of the same load, after the log was closed in between
 };
 
-// With "Enable TC Logging" on: opens "tcout.txt" if it is not open, and makes the hooks write.
+// With "Enable TC Logging" on: opens the log file if it is not open, and makes the hooks write.
 // A file that cannot be opened leaves the log closed (the hooks then write nothing, the load
 // goes on) and says why on standard error.
 void OpenLog(LogStart start = LogStart::CreateAnew);

@@ -1,16 +1,34 @@
 #include "platform/Registry.h"
+#include "platform/Rfc2217Client.h"
 #include "platform/Serial.h"
 #include "platform/SerialBackends.h"
 
 #include <cctype>
 #include <cerrno>
+#include <map>
+#include <mutex>
 #include <string_view>
 
 namespace platform {
 
 namespace {
 
-const char PortMapKey[] = "Software\\Vexlon\\ZEP\\Ports";
+struct PortOverrides {
+    std::mutex mutex;
+    std::map<int, std::string> devices;
+};
+
+PortOverrides &Overrides() {
+    static PortOverrides overrides;
+    return overrides;
+}
+
+std::string OverrideOf(int comPort) {
+    PortOverrides &overrides = Overrides();
+    std::lock_guard lock(overrides.mutex);
+    auto it = overrides.devices.find(comPort);
+    return it == overrides.devices.end() ? std::string() : it->second;
+}
 
 // Wide enough for any COM number Windows hands out; longer digit runs are not COM names.
 constexpr size_t MaxComDigits = 6;
@@ -46,7 +64,7 @@ int PlainNumber(std::string_view digits) {
 }
 
 // The n of a value name "COMn" (any case), or 0.
-int ComNumberOf(std::string_view name) {
+int NumberOfComName(std::string_view name) {
     if (name.size() <= 3 || !SameRegistryName(name.substr(0, 3), "COM")) return 0;
     const int number = PlainNumber(name.substr(3));
     return number > 0 ? number : 0;
@@ -69,7 +87,8 @@ int DeviceIndex(std::string_view device, std::string_view prefix) {
 
 std::string MapComPort(int comPort) {
     if (comPort < 1) return {}; // there is no COM0 or below, on Windows either
-    std::string mapped = RegistryOverride(comPort);
+    std::string mapped = OverrideOf(comPort);
+    if (mapped.empty()) mapped = RegistryOverride(comPort);
     return mapped.empty() ? DefaultDevice(comPort) : mapped;
 }
 
@@ -78,7 +97,7 @@ std::vector<ComPortMapping> MappedComPorts() {
     try {
         RegKey key(PortMapKey);
         for (const std::string &name : key.ValueNames()) {
-            const int comPort = ComNumberOf(name);
+            const int comPort = NumberOfComName(name);
             if (comPort < 1) continue;
             std::string device = MappedText(key.Query(name));
             if (!device.empty()) mappings.push_back({comPort, std::move(device)});
@@ -101,6 +120,30 @@ int DefaultComPortOf(const std::string &device) {
     if (int index = DeviceIndex(device, "/dev/ttyACM"); index >= 0 && index <= 31)
         return index + 65;
     return 0;
+}
+
+void SetPortOverride(int comPort, std::string device) {
+    PortOverrides &overrides = Overrides();
+    std::lock_guard lock(overrides.mutex);
+    if (device.empty())
+        overrides.devices.erase(comPort);
+    else
+        overrides.devices[comPort] = std::move(device);
+}
+
+std::optional<int> ComNumberOf(std::string_view name) {
+    const int number = NumberOfComName(name);
+    if (number < 1) return std::nullopt;
+    return number;
+}
+
+bool IsSerialDeviceName(const std::string &device) {
+    if (device.rfind(Rfc2217Scheme, 0) == 0) {
+        uint32_t address = 0;
+        uint16_t port = 0;
+        return ParseRfc2217Url(device, &address, &port);
+    }
+    return device.size() > 1 && device.front() == '/';
 }
 
 std::unique_ptr<SerialPort> OpenSerialPort(int comPort, SerialError *error) {

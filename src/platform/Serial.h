@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -61,7 +63,11 @@ public:
     virtual std::string DeviceName() const = 0;
 };
 
-// The device a COM number stands for ("/dev/ttyS0", "rfc2217://127.0.0.1:4000").
+// The registry key of the port map; its values are named "COM3" and hold the device.
+inline constexpr const char PortMapKey[] = "Software\\Vexlon\\ZEP\\Ports";
+
+// The device a COM number stands for ("/dev/ttyS0", "rfc2217://127.0.0.1:4000"): an override of
+// this process first, then the port map, then the default mapping.
 std::string MapComPort(int comPort);
 // One entry of the port map's registry key that maps a COM number: a value named "COMn" (any
 // letter case, n from 1) holding non-empty text.
@@ -75,6 +81,15 @@ std::vector<ComPortMapping> MappedComPorts();
 // The COM number whose built-in range covers a device path ("/dev/ttyUSB2" is COM35), or 0 when
 // none does (/dev/ttyS40 lies in the gap that COM41 leaves to the USB range).
 int DefaultComPortOf(const std::string &device);
+// Maps a COM number to device in this process only, ahead of the port map; nothing is written.
+// An empty device removes the override. For a command-line run given a port of its own.
+void SetPortOverride(int comPort, std::string device);
+// The number of a port name "COM3" (any letter case, no leading zeros), or nothing for any other
+// text.
+std::optional<int> ComNumberOf(std::string_view name);
+// Whether device can name a serial device: an absolute path, or "rfc2217://" with a dotted IPv4
+// address (or localhost) and a port from 1 to 65535.
+bool IsSerialDeviceName(const std::string &device);
 // Opens the device of a COM number (exclusively). Null on failure, with error filled.
 std::unique_ptr<SerialPort> OpenSerialPort(int comPort, SerialError *error);
 // Opens a device name directly (a path or rfc2217://host:port).

@@ -16,7 +16,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -25,15 +24,10 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-const fs::path Samples = fs::path(TARNWICK_SOURCE_DIR) / "samples";
-
-class CliLoadTest : public ::testing::Test {
+class CliLoadTest : public CliTest {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("tarnwick-cli-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
+        ASSERT_NO_FATAL_FAILURE(CliTest::SetUp());
         image.resize(256 * 1024);
         for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
         std::ofstream(dir / "image.bin", std::ios::binary)
@@ -41,30 +35,19 @@ protected:
     }
     void TearDown() override {
         device.reset();
-        fs::remove_all(dir);
+        CliTest::TearDown();
     }
     // Starts the device and writes the registry that takes tarnwick-cli to it.
     void StartDevice(sim::LinkOptions options) {
         device = std::make_unique<sim::LinkDevice>(std::move(options));
         std::string why;
         ASSERT_TRUE(device->Start(&why)) << why;
-        std::ofstream(dir / "registry.reg")
-            << "Windows Registry Editor Version 5.00\r\n\r\n"
-            << "[HKEY_CURRENT_USER\\Software\\Vexlon\\ZEP\\3.02\\Communications]\r\n"
-            << "\"UseTCP\"=dword:00000001\r\n\"UseCorvixLink\"=dword:00000001\r\n"
-            << "\"UseCorvixSys\"=dword:00000000\r\n\"CorvixLink Address\"=\"127.0.0.1\"\r\n"
-            << "\"CorvixLink TCP Port\"=dword:" << Hex(device->Port()) << "\r\n"
-            << "\"Ethernet Response Timeout\"=dword:00002710\r\n"
-            << "\"Discovery Broadcast Address\"=\"127.0.0.1\"\r\n\r\n"
-            << "[HKEY_CURRENT_USER\\Software\\Vexlon\\ZEP\\3.02\\File Locations]\r\n"
-            << "\"ColdLoader\"=\"" << (Samples / "coldload.bin").string() << "\"\r\n"
-            << "\"PilotBIOS\"=\"" << (Samples / "pilot.bin").string() << "\"\r\n"
-            << "\"Flash table\"=\"" << (Samples / "Flash.ini").string() << "\"\r\n";
-    }
-    static std::string Hex(unsigned value) {
-        char text[16];
-        std::snprintf(text, sizeof text, "%08x", value);
-        return text;
+        WriteTestRegistry(dir / "registry.reg",
+                          {"\"UseTCP\"=dword:00000001", "\"UseCorvixLink\"=dword:00000001",
+                           "\"UseCorvixSys\"=dword:00000000",
+                           "\"CorvixLink Address\"=\"127.0.0.1\"",
+                           "\"CorvixLink TCP Port\"=" + DwordText(device->Port()),
+                           "\"Ethernet Response Timeout\"=dword:00002710"});
     }
     // Waits until the device has stopped reading; false if it never did.
     bool DeviceStoppedReading() const {
@@ -76,7 +59,6 @@ protected:
         return false;
     }
 
-    fs::path dir;
     std::vector<uint8_t> image;
     std::unique_ptr<sim::LinkDevice> device;
 };
@@ -113,6 +95,20 @@ TEST_F(CliLoadTest, BoardTextMessageAppearsWholeOnStandardErrorAndTheLoadSucceed
         << shown[0];
     EXPECT_EQ(device->CountEvents("text-message"), 1u);
     EXPECT_EQ(device->ReadFlash(0x80000, image.size()), image);
+}
+
+TEST_F(CliLoadTest, TcpOptionTakesTheLoadToADeviceTheSettingsDoNotName) {
+    ASSERT_NO_FATAL_FAILURE(StartDevice({}));
+    // The settings name the serial road on COM1; the option alone leads to the device.
+    const fs::path registry = dir / "registry.reg";
+    WriteTestRegistry(registry, {"\"Ethernet Response Timeout\"=dword:00002710"});
+    const std::string before = ReadWholeFile(registry);
+    const Outcome outcome =
+        Run(registry, {"load", "--tcp", "127.0.0.1:" + std::to_string(device->Port()), "--device",
+                       "corvixlink", (dir / "image.bin").string()});
+    EXPECT_EQ(outcome.status, 0) << outcome.errors;
+    EXPECT_EQ(device->ReadFlash(0x80000, image.size()), image);
+    EXPECT_EQ(ReadWholeFile(registry), before);
 }
 
 } // namespace

@@ -48,15 +48,15 @@ TEST_F(SettingsTableTest, SettingOneValueWritesThatValueOnly) {
     EXPECT_EQ(Env().FlashTableFile, "/etc/Flash.ini");
 }
 
-TEST_F(SettingsTableTest, TypedValuesFollowTheLoadRules) {
+TEST_F(SettingsTableTest, TypedValuesAreStoredAsTheRegistryHoldsThem) {
     LoadSettings(ProgramPath());
     std::string error;
-    ASSERT_TRUE(SetOne("CorvixLink TCP Port", "70000", error));
-    EXPECT_EQ(DwordOf(*Key("Communications").Query("CorvixLink TCP Port")), 4464u);
-    ASSERT_TRUE(SetOne("Log Verbose", "0x10", error));
-    EXPECT_EQ(DwordOf(*Key("Communications").Query("Log Verbose")), 1u);
-    ASSERT_TRUE(SetOne("Serial Retry Count", "-1", error));
-    EXPECT_EQ(DwordOf(*Key("Communications").Query("Serial Retry Count")), 0xFFFFFFFFu);
+    ASSERT_TRUE(SetOne("CorvixLink TCP Port", "0xFFFF", error)) << error;
+    EXPECT_EQ(DwordOf(*Key("Communications").Query("CorvixLink TCP Port")), 65535u);
+    ASSERT_TRUE(SetOne("Max Negotiated Baud", "230400", error)) << error;
+    EXPECT_EQ(Env().Comm.MaxNegotiatedBaud, 230400);
+    ASSERT_TRUE(SetOne("CorvixSys Address", "10.0.0.9", error)) << error;
+    EXPECT_STREQ(Env().Comm.CorvixSysAddress, "10.0.0.9");
     ASSERT_TRUE(SetOne("CorvixSys Console Newline", "\\n", error));
     EXPECT_STREQ(Env().Comm.ConsoleNewline, "\n");
     EXPECT_EQ(StringOf(*Key("Communications").Query("CorvixSys Console Newline")), "\\n");
@@ -64,15 +64,17 @@ TEST_F(SettingsTableTest, TypedValuesFollowTheLoadRules) {
 
 TEST_F(SettingsTableTest, IntegerTextsThatAreNotIntegersAreRefused) {
     LoadSettings(ProgramPath());
-    for (const char *text : {"", "12x", "x12", "4294967296", "-2147483649", "0x", "1.5", "--1"}) {
+    for (const char *text : {"", "12x", "x12", "4294967296", "-2147483649", "0x", "1.5", "--1",
+                             "4294967295", "-2147483648"}) {
         std::string error;
         EXPECT_FALSE(SetOne("Com Port", text, error)) << text;
         EXPECT_NE(error.find("Com Port"), std::string::npos) << error;
     }
     EXPECT_TRUE(Key("Communications").ValueNames().empty());
+    EXPECT_EQ(Env().Comm.ComPort, 1);
     std::string error;
-    EXPECT_TRUE(SetOne("Com Port", "4294967295", error));
-    EXPECT_TRUE(SetOne("Com Port", "-2147483648", error));
+    EXPECT_TRUE(SetOne("Com Port", "0x20", error)) << error;
+    EXPECT_EQ(Env().Comm.ComPort, 32);
 }
 
 TEST_F(SettingsTableTest, ListingShowsEverySettingWithThePasswordMasked) {
