@@ -3,6 +3,7 @@
 #include "cli/CliExitCodes.h"
 #include "cli/CliLoad.h"
 #include "cli/CliLoadOptions.h"
+#include "cli/CliPorts.h"
 #include "cli/CliSettings.h"
 #include "platform/Registry.h"
 #include "settings/Passphrase.h"
@@ -27,6 +28,7 @@ struct Request {
     unsigned seconds = DiscoverDefaultSeconds;
     std::string name;
     std::string value;
+    bool json = false;
     std::function<int(const std::string &programPath)> run;
 };
 
@@ -90,6 +92,18 @@ void AddDiscover(CLI::App &app, Request &request) {
     discover->callback([&request] {
         request.run = [&request](const std::string &programPath) {
             return RunCliDiscover(programPath, request.seconds);
+        };
+    });
+}
+
+void AddPorts(CLI::App &app, Request &request) {
+    CLI::App *ports = app.add_subcommand(
+        "ports", "List the serial ports: COM number, device, USB identity, whether you may open "
+                 "each one and which program holds it");
+    ports->add_flag("--json", request.json, "one JSON object per port and line");
+    ports->callback([&request] {
+        request.run = [&request](const std::string &programPath) {
+            return RunCliPorts(programPath, request.json);
         };
     });
 }
@@ -162,6 +176,7 @@ int main(int argc, char **argv) {
         ->type_name("FILE");
     AddLoad(app, request);
     AddDiscover(app, request);
+    AddPorts(app, request);
     AddSettings(app, request);
     app.footer(Footer());
 

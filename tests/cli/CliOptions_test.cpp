@@ -69,7 +69,7 @@ TEST_F(CliOptionsTest, UsageErrorsExitWithSixtyFourAndSayWhatIsWrong) {
         {{"load", "--port", "COM1", "--tcp", "127.0.0.1:4244", "x.bin"}, "excludes"},
         {{"load", "--baud", "9600", "x.bin"}, "57600, 115200, 230400, 460800"},
         {{"load", "--baud", "fast", "x.bin"}, "no download rate"},
-        {{"load", "--port", "COM0", "x.bin"}, "from 1 to 256"},
+        {{"load", "--port", "COM0", "x.bin"}, "\"COM0\" is no port"},
         {{"load", "--port", "COM257", "x.bin"}, "from 1 to 256"},
         {{"load", "--port", "ttyUSB0", "x.bin"}, "is no port"},
         {{"load", "--port", "rfc2217://board:4000", "x.bin"}, "is no port"},
