@@ -1,5 +1,9 @@
 #include "files/SupportFiles.h"
 
+#include "platform/PrintableText.h"
+
+#include <cerrno>
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -46,6 +50,26 @@ FileHandle OpenForReading(const std::string &path) {
     std::error_code error;
     if (path.empty() || !std::filesystem::is_regular_file(path, error)) return nullptr;
     return FileHandle(std::fopen(path.c_str(), "rb"));
+}
+
+std::string WhyNotReadable(const std::string &path) {
+    if (path.empty()) return "no file is set";
+    const std::string name = platform::EscapeControls(path);
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error) return name + ": " + error.message();
+    if (std::filesystem::is_directory(status)) return name + ": is a folder, not a file";
+    if (!std::filesystem::is_regular_file(status)) return name + ": is not a regular file";
+    const FileHandle file(std::fopen(path.c_str(), "rb"));
+    if (!file) return name + ": " + std::strerror(errno);
+    return name + ": could not be read";
+}
+
+std::string SupportFileProblem(const std::string &path, const char *settingName) {
+    return WhyNotReadable(path) +
+           "; set its place in Options > File Locations, or with "
+           "tarnwick-cli settings set \"" +
+           settingName + "\" FILE";
 }
 
 int32_t ReadColdLoaderTriplets(const std::string &path, std::vector<uint8_t> &triplets) {

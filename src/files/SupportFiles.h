@@ -31,6 +31,12 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 // Opens a regular file for binary reading; null when it cannot be opened or is not a regular
 // file (a directory, or a pipe that would block the load).
 FileHandle OpenForReading(const std::string &path);
+// Why OpenForReading(path) gives nothing, for the user: the path (control characters escaped)
+// and the system's reason, e.g. "/tmp/a.bin: No such file or directory".
+std::string WhyNotReadable(const std::string &path);
+// The same for a support file, whose place is the setting settingName ("ColdLoader"): the
+// detail also says where to change it.
+std::string SupportFileProblem(const std::string &path, const char *settingName);
 
 // Cold loader file: 3-byte groups in file order, ending with this one.
 inline constexpr uint8_t ColdLoaderEndTriplet[3] = {0x80, 0x24, 0x80};

@@ -28,7 +28,9 @@ std::string FlashSectionName(uint16_t flashId) {
 FlashParameters LookupFlashParameters(const std::string &path, uint16_t flashId) {
     // The ini reader treats a missing file as an empty one, so prove it is there first; the
     // handle is closed again at once.
-    if (!OpenForReading(path)) throw TargetCommException(LoaderErrorFlashTableMissing);
+    if (!OpenForReading(path))
+        throw TargetCommException(LoaderErrorFlashTableMissing,
+                                  SupportFileProblem(path, "Flash table"));
 
     const std::string section = FlashSectionName(flashId);
     FlashParameters result;
@@ -43,4 +45,15 @@ FlashParameters LookupFlashParameters(const std::string &path, uint16_t flashId)
     result.FlashSize = ReadValue(path, section, "flash size", FlashParameters::DefaultFlashSize);
     result.WriteMode = ReadValue(path, section, "write mode", FlashParameters::DefaultWriteMode);
     return result;
+}
+
+std::string DescribeFlashEntry(uint16_t flashId, const FlashParameters &flash) {
+    char values[96];
+    std::snprintf(values, sizeof values,
+                  "flash size %u, sector size %u, num sectors %u, write mode %u",
+                  unsigned{flash.FlashSize}, unsigned{flash.SectorSize},
+                  unsigned{flash.SectorCount}, unsigned{flash.WriteMode});
+    const std::string section = "[" + FlashSectionName(flashId) + "] ";
+    if (flash.Missing) return "no " + section + "section in the flash table; defaults: " + values;
+    return section + values;
 }

@@ -30,3 +30,7 @@ std::string FlashSectionName(uint16_t flashId);
 // not an error: the defaults come back with Missing set. Raises TargetCommException 24 when the
 // file cannot be opened (also for an empty path).
 FlashParameters LookupFlashParameters(const std::string &path, uint16_t flashId);
+
+// The entry as the load's summary shows it: "[01a4] flash size 16, sector size 128, num sectors
+// 1, write mode 2", or that the table has none and the defaults went out.
+std::string DescribeFlashEntry(uint16_t flashId, const FlashParameters &flash);

@@ -58,6 +58,7 @@ TfrmLoadImage::TfrmLoadImage(QWidget *owner, toolkit::TStatusBar *ownerStatus,
 
     session_ =
         std::make_unique<LoadSession>(fileName, environment, engine, *this, std::move(passphrase));
+    session_->AskPassphraseAgain = true;
 }
 
 TfrmLoadImage::~TfrmLoadImage() {

@@ -5,12 +5,16 @@
 #include "load/ImageFiles.h"
 #include "loader/LoaderErrors.h"
 #include "platform/Clock.h"
+#include "platform/Md5.h"
+#include "platform/PrintableText.h"
+#include "platform/Serial.h"
 #include "platform/Wait.h"
 #include "settings/Zepenvironment.h"
 #include "targetos/UserProgramFile.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <sstream>
@@ -42,8 +46,10 @@ void LoadSession::RunLoad() {
         engine_.StartSession();
         StartTicks = platform::GetTickCount();
         std::error_code ignored;
-        if (!std::filesystem::is_regular_file(FileName, ignored)) throw TargetCommException(3);
+        if (!std::filesystem::is_regular_file(FileName, ignored))
+            throw TargetCommException(LoaderErrorProgramOpen, WhyNotReadable(FileName));
         PrepareDisplay();
+        DescribeRoad();
         if (env_.LoadThroughCorvixSys) {
             RunCorvixSysRoad();
         } else {
@@ -55,21 +61,28 @@ void LoadSession::RunLoad() {
         }
         ShowElapsed();
     } catch (const TargetCommException &failure) {
-        ReportFailure(failure.Code());
+        ReportFailure(failure.Code(), failure.Detail());
     } catch (const std::exception &failure) {
         // Not a failure of the board conversation (e.g. out of memory, a toolkit error): the
         // session still ends in order, so that the port and the files are released.
         Result = -1;
+        outcome_.Message = failure.what();
         display_.ShowMessage("Error", failure.what());
     }
     EndLoad();
 }
 
-void LoadSession::ReportFailure(int32_t code) {
+void LoadSession::ReportFailure(int32_t code, const std::string &detail) {
     Result = code;
-    if (code != LoaderErrorCancelled) {
-        const char *message = ErrorMessage(code);
-        if (message != nullptr) display_.ShowMessage("Error", message);
+    const char *message = ErrorMessage(code);
+    outcome_.Message = message != nullptr ? message : "";
+    outcome_.Detail = detail;
+    if (code == LoaderErrorCancelled) {
+        // The counters stop where the cancel found them; the status says why, so that a still
+        // window does not look like a hung load.
+        display_.SetStatusPanel(0, outcome_.Message);
+    } else if (message != nullptr) {
+        display_.ShowFailure(message, detail);
     }
     if (FlashParamsMissing)
         display_.ShowMessage("Error", "Flash parameters for Flash ID returned from pilot bios were "
@@ -103,7 +116,15 @@ void LoadSession::ShowElapsed() {
 
 void LoadSession::Reconnect(int32_t baudRate, uint8_t packetMode, bool reinstallDiagnostics) {
     env_.Comm.BaudRate = baudRate;
-    engine_.Connect(display_.WindowHandle(), env_.Comm, packetMode, passphrase_);
+    try {
+        engine_.Connect(display_.WindowHandle(), env_.Comm, packetMode, passphrase_);
+    } catch (const TargetCommException &failure) {
+        // A mistyped passphrase deserves one more try; the device challenges again and the
+        // passphrase is asked for again.
+        if (!AskPassphraseAgain || failure.InternalCode() != PassphraseRefusedCode) throw;
+        AskPassphraseAgain = false;
+        engine_.Connect(display_.WindowHandle(), env_.Comm, packetMode, passphrase_);
+    }
     engine_.RegisterPacketKinds();
     if (reinstallDiagnostics) engine_.InstallDiagnosticCallbacks();
 }
@@ -113,10 +134,42 @@ void LoadSession::ProbeConnect(int32_t baudRate) {
     engine_.Connect(display_.WindowHandle(), env_.Comm, 1, passphrase_);
 }
 
+void LoadSession::DescribeRoad() {
+    const CommOptions &comm = env_.Comm;
+    if (comm.UseTCP == 0) {
+        outcome_.Road = env_.LoadThroughCorvixSys != 0 ? "CorvixSys serial" : "serial";
+        outcome_.Target = "COM" + std::to_string(comm.ComPort) + " (" +
+                          platform::EscapeControls(platform::MapComPort(comm.ComPort)) + ")";
+        return;
+    }
+    const bool link = comm.UseCorvixLink != 0;
+    outcome_.Road = env_.LoadThroughCorvixSys != 0 ? "CorvixSys console" : "CorvixLink";
+    outcome_.Target =
+        platform::EscapeControls(link ? comm.CorvixLinkAddress : comm.CorvixSysAddress) + ":" +
+        std::to_string(link ? comm.CorvixLinkTcpPort : comm.CorvixSysTcpPort);
+}
+
+void LoadSession::NoteImageDigest(std::FILE *file) {
+    // The record of what was written: the file's own bytes, read once before the load starts.
+    platform::Md5Context digest;
+    std::vector<uint8_t> piece(4096);
+    size_t count = 0;
+    while ((count = std::fread(piece.data(), 1, piece.size(), file)) > 0)
+        digest.Update(piece.data(), count);
+    const bool readWell = std::ferror(file) == 0;
+    std::rewind(file);
+    if (readWell) outcome_.Md5 = platform::HexDigest(digest.Final());
+}
+
 void LoadSession::MeasureFiles() {
     ColdLoaderBytes = MeasureColdLoader(env_.ColdLoaderFile);
     PilotBiosBytes = MeasurePilotBiosFile(env_.PilotBiosFile);
     imageFile_ = OpenImage(FileName, ImageBytes);
+    NoteImageDigest(imageFile_.get());
+    if (ImageBytes == 0)
+        display_.ShowMessage("Warning", platform::EscapeControls(FileName) +
+                                            " is empty: the loaders go out, but no program "
+                                            "is written.");
     TotalBytes = ColdLoaderBytes + PilotBiosBytes + static_cast<uint32_t>(ImageBytes);
     display_.SetProgressMax(TotalBytes);
 }
@@ -174,12 +227,16 @@ void LoadSession::SetUpFlash() {
     engine_.ReadIdBlock(info);
     const FlashParameters flash = LookupFlashParameters(env_.FlashTableFile, info.FlashId);
     FlashParamsMissing = flash.Missing;
+    outcome_.FlashIdKnown = true;
+    outcome_.FlashId = info.FlashId;
+    outcome_.FlashEntry = DescribeFlashEntry(info.FlashId, flash);
     engine_.SetFlashParameters(flash.FlashSize, flash.SectorSize, flash.SectorCount,
                                flash.WriteMode);
     if (!IsWriteModeWithErase(flash.WriteMode)) return;
     const int32_t retryCount = engine_.GetRetryCount();
     const int32_t responseTimeout = engine_.GetResponseTimeout();
     SetStage("Erasing flash");
+    outcome_.Erased = true;
     engine_.SetRetryCount(0);
     engine_.SetResponseTimeout(10000);
     engine_.EraseFlash(0x80000u + static_cast<uint32_t>(ImageBytes));
@@ -195,6 +252,7 @@ void LoadSession::SendImage() {
         throw TargetCommException(5);
     }
     SetStage("Sending Program");
+    BeginImage(static_cast<uint32_t>(ImageBytes));
     if (env_.Comm.UseTCP != 0) {
         engine_.NetworkDownload(
             FileName, "bin", 0, ImageBytes, [](uint32_t, uint32_t) { return true; }, 128, 0,
@@ -212,6 +270,12 @@ void LoadSession::SendImage() {
             engine_.WriteBlock(address, length, data);
         },
         [] { platform::PumpPending(); });
+}
+
+void LoadSession::BeginImage(uint32_t imageBytes) {
+    imageStartBytes_ = SentBytes;
+    outcome_.BaudRate = env_.Comm.UseTCP == 0 ? env_.Comm.BaudRate : 0;
+    display_.BeginImage(imageBytes);
 }
 
 void LoadSession::NetworkStatus(const std::string &message) {
@@ -274,6 +338,7 @@ void LoadSession::WakeSerialTarget() {
 
 void LoadSession::SendUserProgramRecords() {
     SetStage("Sending Program");
+    BeginImage(TotalBytes);
     SendUserProgram(
         *userProgram_,
         [this](uint32_t bytes) {
@@ -308,5 +373,9 @@ void LoadSession::EndLoad() {
     imageFile_.reset();
     userProgram_.reset();
     display_.SetBusyCursor(false);
+    outcome_.Code = Result;
+    outcome_.ImageBytes = SentBytes - std::min(SentBytes, imageStartBytes_);
+    outcome_.ElapsedMs = platform::GetTickCount() - StartTicks;
+    display_.ShowOutcome(outcome_);
     display_.Finish();
 }

@@ -10,6 +10,7 @@
 #include "loader/LoaderEngineApi.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -47,6 +48,9 @@ public:
     // The code the session ended with: 0 on success, else the LoaderError (or -1 for a failure
     // that carried no code). tarnwick-cli turns it into its exit status.
     int32_t Result = 0;
+    // Whether a passphrase the network device refused is asked for once more (the desktop
+    // program, where the user types it; a script's passphrase would only be refused again).
+    bool AskPassphraseAgain = false;
 
 private:
     void PrepareDisplay();
@@ -66,7 +70,12 @@ private:
     void SendUserProgramRecords();
     void StartUserProgram();
     void ShowElapsed();
-    void ReportFailure(int32_t code);
+    // Road and target of the summary, from the settings this load runs with.
+    void DescribeRoad();
+    void NoteImageDigest(std::FILE *file);
+    // The image itself starts: the counters before this were the loaders'.
+    void BeginImage(uint32_t imageBytes);
+    void ReportFailure(int32_t code, const std::string &detail = {});
     void EndLoad();
 
     void SetStage(const std::string &text);
@@ -81,4 +90,6 @@ private:
     PassphraseCallback passphrase_;
     FileHandle imageFile_;                         // held open from MeasureFiles to EndLoad
     std::unique_ptr<UserProgramFile> userProgram_; // held open from its check to EndLoad
+    LoadOutcome outcome_;                          // filled as the load goes, shown at its end
+    uint32_t imageStartBytes_ = 0;                 // SentBytes when the image began
 };

@@ -6,6 +6,17 @@
 #include <string>
 
 namespace platform {
+
+std::string HexDigest(const Md5Digest &digest) {
+    static constexpr char Digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(digest.size() * 2);
+    for (const uint8_t byte : digest) {
+        text += Digits[byte >> 4];
+        text += Digits[byte & 0x0f];
+    }
+    return text;
+}
 namespace {
 
 [[noreturn]] void RaiseCryptoError(const char *step) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <stdexcept>
+#include <string>
 
 namespace platform {
 
@@ -19,6 +20,9 @@ class Md5Error : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The digest in lower-case hexadecimal, as md5sum prints it.
+std::string HexDigest(const Md5Digest &digest);
 
 // The digest of one block of bytes. data may be null when size is 0.
 Md5Digest Md5(const uint8_t *data, size_t size);

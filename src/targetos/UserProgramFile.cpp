@@ -23,7 +23,7 @@ constexpr size_t DigestPiece = 4096;
 
 UserProgramFile::UserProgramFile(const std::string &path) : file_(OpenForReading(path)) {
     // Unreadable the way a program image is: the same message as on the bootstrap road.
-    if (!file_) throw TargetCommException(LoaderErrorProgramOpen);
+    if (!file_) throw TargetCommException(LoaderErrorProgramOpen, WhyNotReadable(path));
     if (std::fread(header_.data(), 1, header_.size(), file_.get()) != header_.size())
         throw TargetCommException(LoaderErrorUserProgramFormat);
     total_ = LittleEndian32(header_.data() + TotalOffset);

@@ -155,7 +155,8 @@ TEST_F(CorvixSysLoadTest, CancelInTheConnectWaitIsAQuietCancel) {
     EXPECT_TRUE(display.messages.empty());
     EXPECT_TRUE(engineMessages.empty());
     EXPECT_EQ(console->Board().WritesStored(), 0u);
-    EXPECT_EQ(display.panel[0], ""); // no elapsed time after a cancel
+    // No elapsed time after a cancel: the status says the load was cancelled.
+    EXPECT_EQ(display.panel[0], ErrorMessage(LoaderErrorCancelled));
 }
 
 TEST_F(CorvixSysLoadTest, ConsoleClosingMidTransferEndsAtOnceWithTheReadersError) {

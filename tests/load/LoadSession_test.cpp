@@ -2,10 +2,12 @@
 // stands in for the board, a recording display for the windows.
 #include "load/LoadSession.h"
 #include "loader/LoaderErrors.h"
+#include "platform/Md5.h"
 #include "settings/Zepenvironment.h"
 #include "support/RecordingDisplay.h"
 #include "support/UserProgramBuilder.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -317,15 +319,39 @@ TEST_F(LoadSessionTest, WriteModesThatEraseFirst) {
 
 TEST_F(LoadSessionTest, EmptyImageSendsNoWriteAndStillStartsTheBios) {
     const LoadSession &session = Run(Image(0));
+    ASSERT_EQ(display.messages.size(), 1u) << "an empty image is warned about";
+    EXPECT_EQ(display.messages[0].first, "Warning");
     EXPECT_TRUE(engine.CallsStartingWith("WriteBlock").empty());
     EXPECT_EQ(engine.CallsStartingWith("StartBios"), (std::vector<std::string>{"StartBios 2"}));
     EXPECT_EQ(session.Result, 0);
+}
+
+TEST_F(LoadSessionTest, OutcomeRecordsWhatWasWrittenWhereAndAtWhatRate) {
+    WriteFlashTable(1); // a write mode that erases first
+    const std::string image = Image(300);
+    Run(image);
+    ASSERT_EQ(display.outcomes.size(), 1u);
+    const LoadOutcome &outcome = display.outcomes[0];
+    EXPECT_EQ(outcome.Code, 0);
+    EXPECT_EQ(outcome.Road, "serial");
+    EXPECT_EQ(outcome.Target.rfind("COM", 0), 0u) << outcome.Target;
+    EXPECT_TRUE(outcome.FlashIdKnown);
+    EXPECT_EQ(outcome.FlashId, 0x00BF);
+    EXPECT_THAT(outcome.FlashEntry, ::testing::HasSubstr("num sectors 64"));
+    EXPECT_TRUE(outcome.Erased);
+    EXPECT_EQ(outcome.BaudRate, 460800) << "the negotiated rate the image went at";
+    EXPECT_EQ(outcome.ImageBytes, 300u) << "the loaders' bytes are not the image's";
+    EXPECT_EQ(display.imageStarts, (std::vector<uint32_t>{300}));
+    std::vector<uint8_t> bytes(300);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+    EXPECT_EQ(outcome.Md5, platform::HexDigest(platform::Md5(bytes.data(), bytes.size())));
 }
 
 TEST_F(LoadSessionTest, MissingImageFailsBeforeAnythingIsSent) {
     const LoadSession &session = Run((dir / "nothing.bin").string());
     EXPECT_EQ(session.Result, 3);
     ASSERT_EQ(display.messages.size(), 1u);
+    EXPECT_THAT(display.failureDetails.at(0), ::testing::HasSubstr("nothing.bin"));
     EXPECT_EQ(
         display.messages[0],
         std::make_pair(std::string("Error"), std::string("Could not open program (.bin) file.")));
@@ -338,6 +364,10 @@ TEST_F(LoadSessionTest, MissingSupportFilesReportTheirOwnCodes) {
     env.ColdLoaderFile = (dir / "none.bin").string();
     EXPECT_EQ(Run(Image(10)).Result, 1);
     EXPECT_EQ(display.messages.back().second, "Could not open cold loader file");
+    // The detail names the file, the system's reason and the setting that places it.
+    EXPECT_THAT(display.failureDetails.back(),
+                ::testing::AllOf(::testing::HasSubstr("none.bin: No such file or directory"),
+                                 ::testing::HasSubstr("ColdLoader")));
     env.ColdLoaderFile = (dir / "coldload.bin").string();
     env.PilotBiosFile = "";
     EXPECT_EQ(Run(Image(10)).Result, 2);
@@ -353,7 +383,10 @@ TEST_F(LoadSessionTest, CancelShowsNoBoxButTheFlashTableNoteStays) {
     const LoadSession &session = Run(Image(300));
     EXPECT_EQ(session.Result, 20);
     EXPECT_TRUE(display.messages.empty());
-    EXPECT_EQ(display.panel[0], "") << "no elapsed time after a failure";
+    // No elapsed time after a cancel: the status says the load was cancelled.
+    EXPECT_EQ(display.panel[0], ErrorMessage(LoaderErrorCancelled));
+    ASSERT_EQ(display.outcomes.size(), 1u);
+    EXPECT_EQ(display.outcomes[0].Code, LoaderErrorCancelled);
     EXPECT_EQ(engine.calls.back(), "Disconnect");
 
     engine = RecordingEngine{};

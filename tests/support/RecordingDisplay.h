@@ -14,6 +14,9 @@ public:
 
     std::vector<std::string> stages;
     std::vector<std::pair<std::string, std::string>> messages;
+    std::vector<std::string> failureDetails; // one per failure, in the order of "Error" messages
+    std::vector<uint32_t> imageStarts;       // the sizes BeginImage was given
+    std::vector<LoadOutcome> outcomes;
     std::string panel[2];
     std::string mainCaption, progressCaption;
     uint32_t progressMax = 0, progressPosition = 0, progressStepped = 0;
@@ -37,6 +40,13 @@ public:
     void ShowMessage(const std::string &caption, const std::string &text) override {
         messages.emplace_back(caption, text);
     }
+    // A failure is recorded as the message box it once was, with its detail kept apart.
+    void ShowFailure(const std::string &message, const std::string &detail) override {
+        messages.emplace_back("Error", message);
+        failureDetails.push_back(detail);
+    }
+    void BeginImage(uint32_t imageBytes) override { imageStarts.push_back(imageBytes); }
+    void ShowOutcome(const LoadOutcome &outcome) override { outcomes.push_back(outcome); }
     void Finish() override { ++finished; }
 
 private:
