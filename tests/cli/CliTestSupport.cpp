@@ -17,6 +17,8 @@ CliProcess::CliProcess(const fs::path &registry, const std::vector<std::string> 
                        const fs::path &errorFile, const fs::path &outputFile) {
     pid_ = ::fork();
     if (pid_ == 0) {
+        // No controlling terminal: a passphrase is never asked for where no one can type it.
+        ::setsid();
         ::setenv("TARNWICK_REGISTRY", registry.c_str(), 1);
         ::setenv("TARNWICK_PASSPHRASE", "", 1);
         std::vector<char *> argv;
