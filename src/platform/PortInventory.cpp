@@ -2,6 +2,8 @@
 // and the hints. What it reads of the machine comes through PortInventoryBackend.h.
 #include "platform/PortInventory.h"
 
+#include "platform/PrintableText.h"
+
 #include "platform/PortInventoryBackend.h"
 #include "platform/Serial.h"
 
@@ -178,6 +180,20 @@ std::vector<PortEntry> ListSerialPorts(const PortSources &sources) {
     }
     std::sort(entries.begin(), entries.end(), ListedBefore);
     return entries;
+}
+
+std::string DescribeHolders(const std::string &device) {
+    if (IsRemote(device)) return {};
+    const std::string real = Resolved("/", device);
+    const ProcessScan scan = ScanProcesses("/", {real});
+    const auto found = scan.holders.find(real);
+    if (found == scan.holders.end()) return {};
+    std::string text;
+    for (const PortHolder &holder : found->second) {
+        if (!text.empty()) text += ", ";
+        text += EscapeControls(holder.command) + " (pid " + std::to_string(holder.pid) + ")";
+    }
+    return text;
 }
 
 bool BrlttyClaimsUsbId(const std::string &vendorId, const std::string &productId) {

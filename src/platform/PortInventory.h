@@ -110,6 +110,10 @@ private:
 // PortInventoryError when the device folder cannot be read.
 std::vector<PortEntry> ListSerialPorts(const PortSources &sources = {});
 
+// The processes that have device open, as a user reads them: "ModemManager (pid 812), screen
+// (pid 4410)"; empty when none is seen. For the detail of a port that is busy.
+std::string DescribeHolders(const std::string &device);
+
 // True for USB ids that brltty's rules claim as braille displays although they are common
 // serial adapters (the WCH CH340/CH341 family).
 bool BrlttyClaimsUsbId(const std::string &vendorId, const std::string &productId);

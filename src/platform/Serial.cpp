@@ -1,5 +1,7 @@
 #include "platform/Serial.h"
 
+#include "platform/PortInventory.h"
+
 #include "platform/Rfc2217Client.h"
 #include "platform/SerialBackends.h"
 
@@ -31,6 +33,11 @@ void SetSerialError(SerialError *error, int code, const std::string &device) {
     std::string text = device.empty() ? "" : device + ": ";
     text += std::strerror(code);
     if (const char *hint = HintFor(code)) text += std::string(" (") + hint + ")";
+    // Where the system says who holds a busy port, the user need not guess.
+    if (code == EBUSY) {
+        if (const std::string holders = DescribeHolders(device); !holders.empty())
+            text += "; held by " + holders;
+    }
     error->description = std::move(text);
 }
 

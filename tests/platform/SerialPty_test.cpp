@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <future>
 
 using namespace serialtest;
@@ -48,6 +50,10 @@ TEST_F(SerialPty, SecondOpenIsRefusedAsBusy) {
     EXPECT_EQ(second, nullptr);
     EXPECT_EQ(error.code, EBUSY);
     EXPECT_NE(error.description.find("another program"), std::string::npos) << error.description;
+    // The holder is named as the system lists it: this test program itself.
+    EXPECT_NE(error.description.find("held by test_platform (pid " + std::to_string(::getpid())),
+              std::string::npos)
+        << error.description;
     // Once the holder closes the port, it can be opened again.
     port.reset();
     EXPECT_NE(platform::OpenSerialDevice(pty.SlavePath(), &error), nullptr) << error.description;
