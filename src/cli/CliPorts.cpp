@@ -1,5 +1,7 @@
 #include "cli/CliPorts.h"
 
+#include "cli/JsonText.h"
+
 #include "platform/PortInventory.h"
 #include "platform/PrintableText.h"
 #include "platform/Registry.h"
@@ -121,24 +123,8 @@ void PrintTable(const std::vector<PortEntry> &entries) {
 
 // --- JSON lines ---
 
-// A JSON string literal of text, which EscapeControls has already made valid UTF-8 without
-// control characters; quotes and backslashes still need their escapes here.
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-            out += escaped;
-            continue;
-        }
-        out += c;
-    }
-    return out + "\"";
-}
-
-std::string OutsideJson(std::string_view text) { return JsonString(Outside(text)); }
+// Outside text goes into JSON as it came, control characters as JSON escapes.
+std::string OutsideJson(std::string_view text) { return JsonQuoted(text); }
 
 std::string JsonUsb(const PortEntry &entry) {
     if (!entry.facts.usb) return "null";
@@ -178,7 +164,7 @@ std::string JsonLine(const PortEntry &entry) {
            ",\"present\":" + JsonPresence(entry.presence) +
            ",\"driver\":" + OutsideJson(entry.facts.driver) + ",\"usb\":" + JsonUsb(entry) +
            ",\"access\":" + JsonAccess(entry) + ",\"heldBy\":" + JsonHolders(entry) +
-           ",\"hint\":" + JsonString(HintText(entry)) + "}";
+           ",\"hint\":" + JsonQuoted(HintText(entry)) + "}";
 }
 
 } // namespace
