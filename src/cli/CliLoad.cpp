@@ -3,6 +3,7 @@
 #include "cli/CliDisplay.h"
 #include "cli/CliExitCodes.h"
 #include "load/LoadSession.h"
+#include "loader/LoaderErrors.h"
 #include "platform/MessageIds.h"
 #include "settings/Zepenvironment.h"
 
@@ -77,9 +78,16 @@ int RunCliLoad(const std::string &programPath, const std::string &fileName,
         CliOutputStyle style = options.style;
         style.interactive = isatty(STDERR_FILENO) != 0;
         const std::unique_ptr<LoadDisplay> display = MakeCliDisplay(window, style);
+        // The engine's own boxes (the board's text message, a diagnostic) go through the display
+        // as well: escaped on a terminal, "message" events in JSON.
+        const MessageFunction previous =
+            SetMessageFunction([&display](const std::string &caption, const std::string &text) {
+                display->ShowMessage(caption, text);
+            });
         CancelOnSignals cancelOnSignals(window);
         LoadSession session(fileName, Env(), TheLoaderEngine(), *display, std::move(passphrase));
         session.RunLoad();
+        SetMessageFunction(previous);
         status = session.Result < 0 ? ExitFailure : session.Result;
     }
     platform::DestroyWindow(window);

@@ -1,7 +1,5 @@
 #include "comm/TEthernetConnection.h"
 
-#include "platform/PrintableText.h"
-
 #include <cerrno>
 #include <cstring>
 
@@ -52,7 +50,7 @@ TEthernetConnection::OpenStream(const char *address, uint16_t port, const Connec
     socket_ = Socket::Tcp(&error);
     if (!socket_.Valid()) throw xConnectionErr(ConnCode::SocketCreateFailed);
     const std::string addressText = address ? address : "";
-    target_ = platform::EscapeControls(addressText) + ":" + std::to_string(port);
+    target_ = addressText + ":" + std::to_string(port);
     try {
         // Only a dotted-decimal address is taken; anything else would go to a place nobody chose.
         const auto target = ParseIpv4(addressText);
@@ -61,7 +59,7 @@ TEthernetConnection::OpenStream(const char *address, uint16_t port, const Connec
                                                 "the Communications options or by discovery");
         if (!target)
             throw xConnectionErr(codes.refused,
-                                 "\"" + platform::EscapeControls(addressText) +
+                                 "\"" + addressText +
                                      "\" is not an IPv4 address such as 192.168.1.50");
         if (port == 0) throw xConnectionErr(codes.refused, AboutTarget("port 0 is not a TCP port"));
         if (socket_.AsyncSelect(Window(), UM_CONNECT, FD_CONNECT) != 0)

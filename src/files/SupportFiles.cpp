@@ -1,7 +1,5 @@
 #include "files/SupportFiles.h"
 
-#include "platform/PrintableText.h"
-
 #include <cerrno>
 
 #include <algorithm>
@@ -54,7 +52,7 @@ FileHandle OpenForReading(const std::string &path) {
 
 std::string WhyNotReadable(const std::string &path) {
     if (path.empty()) return "no file is set";
-    const std::string name = platform::EscapeControls(path);
+    const std::string &name = path;
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     if (error) return name + ": " + error.message();

@@ -2,8 +2,6 @@
 
 #include "loader/LoaderErrors.h"
 
-#include "platform/PrintableText.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -16,7 +14,7 @@ std::string TooLargeDetail(const std::string &fileName, long size) {
     char sizes[128];
     std::snprintf(sizes, sizeof sizes, ": %ld bytes; the flash from 0x%x takes at most %u bytes",
                   size, static_cast<unsigned>(ImageBase), static_cast<unsigned>(MaxImageBytes));
-    return platform::EscapeControls(fileName) + sizes;
+    return fileName + sizes;
 }
 
 } // namespace

@@ -6,7 +6,6 @@
 #include "loader/LoaderErrors.h"
 #include "platform/Clock.h"
 #include "platform/Md5.h"
-#include "platform/PrintableText.h"
 #include "platform/Serial.h"
 #include "platform/Wait.h"
 #include "settings/Zepenvironment.h"
@@ -138,15 +137,14 @@ void LoadSession::DescribeRoad() {
     const CommOptions &comm = env_.Comm;
     if (comm.UseTCP == 0) {
         outcome_.Road = env_.LoadThroughCorvixSys != 0 ? "CorvixSys serial" : "serial";
-        outcome_.Target = "COM" + std::to_string(comm.ComPort) + " (" +
-                          platform::EscapeControls(platform::MapComPort(comm.ComPort)) + ")";
+        outcome_.Target =
+            "COM" + std::to_string(comm.ComPort) + " (" + platform::MapComPort(comm.ComPort) + ")";
         return;
     }
     const bool link = comm.UseCorvixLink != 0;
     outcome_.Road = env_.LoadThroughCorvixSys != 0 ? "CorvixSys console" : "CorvixLink";
-    outcome_.Target =
-        platform::EscapeControls(link ? comm.CorvixLinkAddress : comm.CorvixSysAddress) + ":" +
-        std::to_string(link ? comm.CorvixLinkTcpPort : comm.CorvixSysTcpPort);
+    outcome_.Target = std::string(link ? comm.CorvixLinkAddress : comm.CorvixSysAddress) + ":" +
+                      std::to_string(link ? comm.CorvixLinkTcpPort : comm.CorvixSysTcpPort);
 }
 
 void LoadSession::NoteImageDigest(std::FILE *file) {
@@ -167,9 +165,8 @@ void LoadSession::MeasureFiles() {
     imageFile_ = OpenImage(FileName, ImageBytes);
     NoteImageDigest(imageFile_.get());
     if (ImageBytes == 0)
-        display_.ShowMessage("Warning", platform::EscapeControls(FileName) +
-                                            " is empty: the loaders go out, but no program "
-                                            "is written.");
+        display_.ShowMessage("Warning", FileName + " is empty: the loaders go out, but no program "
+                                                   "is written.");
     TotalBytes = ColdLoaderBytes + PilotBiosBytes + static_cast<uint32_t>(ImageBytes);
     display_.SetProgressMax(TotalBytes);
 }

@@ -1,5 +1,7 @@
 #include "loader/LoaderErrors.h"
 
+#include "platform/PrintableText.h"
+
 #include <cstdio>
 #include <mutex>
 #include <utility>
@@ -146,7 +148,8 @@ std::string ExceptionText(int32_t code) {
 }
 
 void WriteToStandardError(const std::string &caption, const std::string &text) {
-    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    // The text may be the board's own: it must not drive the terminal.
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), platform::EscapeControls(text).c_str());
     std::fflush(stderr);
 }
 

@@ -2,8 +2,6 @@
 // and the hints. What it reads of the machine comes through PortInventoryBackend.h.
 #include "platform/PortInventory.h"
 
-#include "platform/PrintableText.h"
-
 #include "platform/PortInventoryBackend.h"
 #include "platform/Serial.h"
 
@@ -191,7 +189,7 @@ std::string DescribeHolders(const std::string &device) {
     std::string text;
     for (const PortHolder &holder : found->second) {
         if (!text.empty()) text += ", ";
-        text += EscapeControls(holder.command) + " (pid " + std::to_string(holder.pid) + ")";
+        text += holder.command + " (pid " + std::to_string(holder.pid) + ")";
     }
     return text;
 }

@@ -3,7 +3,10 @@
 // board's text message on its standard error while the load goes on.
 #include "CliTestSupport.h"
 #include "LinkDevice.h"
+#include "platform/Md5.h"
 #include "support/LinkOptions.h"
+
+#include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
@@ -94,6 +97,40 @@ TEST_F(CliLoadTest, BoardTextMessageAppearsWholeOnStandardErrorAndTheLoadSucceed
     EXPECT_EQ(shown[0].substr(shown[0].size() - std::min(shown[0].size(), text.size())), text)
         << shown[0];
     EXPECT_EQ(device->CountEvents("text-message"), 1u);
+    EXPECT_EQ(device->ReadFlash(0x80000, image.size()), image);
+}
+
+TEST_F(CliLoadTest, JsonLinesCarryStagesProgressTheBoardsTextAndTheResult) {
+    // A board text with a line feed and an escape: JSON carries them as escapes, never raw.
+    ASSERT_NO_FATAL_FAILURE(StartDevice(WithTextAfterWrites(3, "Flash\nvoltage \x1b[1mlow")));
+    const Outcome outcome =
+        Run(dir / "registry.reg", {"load", "--json", (dir / "image.bin").string()});
+    ASSERT_EQ(outcome.status, 0) << outcome.errors;
+    EXPECT_EQ(outcome.errors, "") << "with --json only standard output speaks";
+
+    std::vector<nlohmann::json> events;
+    std::istringstream lines(outcome.output);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_EQ(line.find('\x1b'), std::string::npos) << line;
+        events.push_back(nlohmann::json::parse(line)); // throws, and fails the test, if not JSON
+    }
+    ASSERT_FALSE(events.empty());
+    size_t stages = 0, progress = 0, messages = 0;
+    for (const nlohmann::json &event : events) {
+        const std::string kind = event.at("event");
+        if (kind == "stage") ++stages;
+        if (kind == "progress") ++progress;
+        if (kind == "message" && event.at("text") == "Flash\nvoltage \x1b[1mlow") ++messages;
+    }
+    EXPECT_GT(stages, 0u);
+    EXPECT_GT(progress, 0u);
+    EXPECT_EQ(messages, 1u);
+    const nlohmann::json &result = events.back();
+    EXPECT_EQ(result.at("event"), "result");
+    EXPECT_EQ(result.at("code"), 0);
+    EXPECT_EQ(result.at("road"), "CorvixLink");
+    EXPECT_EQ(result.at("image_bytes"), image.size());
+    EXPECT_EQ(result.at("md5"), platform::HexDigest(platform::Md5(image.data(), image.size())));
     EXPECT_EQ(device->ReadFlash(0x80000, image.size()), image);
 }
 
