@@ -34,6 +34,7 @@ public:
     bool failWriteWithOtherException = false;
     std::vector<std::pair<int32_t, int32_t>> retryAndTimeoutAtErase;
     std::vector<std::string> networkMessages; // given to the status callback during the download
+    int passphraseRefusals = 0; // this many connects fail as a device refusing the passphrase
 
     void Record(const std::string &call) { calls.push_back(call); }
 
@@ -42,6 +43,10 @@ public:
         Record("Connect " + std::to_string(options.BaudRate) + " " + std::to_string(packetMode));
         if (unopenableRates.count(options.BaudRate) != 0)
             throw TargetCommException(LoaderErrorSerialSetup);
+        if (passphraseRefusals > 0) {
+            --passphraseRefusals;
+            throw TargetCommException(LoaderErrorCommunication, "refused", PassphraseRefusedCode);
+        }
     }
     void RegisterPacketKinds() override { Record("RegisterPacketKinds"); }
     void InstallDiagnosticCallbacks() override { Record("InstallDiagnosticCallbacks"); }
@@ -175,9 +180,10 @@ protected:
         Write("image.bin", bytes);
         return (dir / "image.bin").string();
     }
-    LoadSession &Run(const std::string &file) {
+    LoadSession &Run(const std::string &file, bool askPassphraseAgain = false) {
         session_ = std::make_unique<LoadSession>(file, env, engine, display,
                                                  [] { return std::array<uint8_t, 16>{}; });
+        session_->AskPassphraseAgain = askPassphraseAgain;
         session_->RunLoad();
         return *session_;
     }
@@ -427,6 +433,26 @@ TEST_F(LoadSessionTest, AnotherExceptionStillEndsTheSessionInOrder) {
     EXPECT_EQ(engine.calls.back(), "Disconnect");
     EXPECT_EQ(display.finished, 1);
     EXPECT_FALSE(display.busy);
+}
+
+TEST_F(LoadSessionTest, ARefusedPassphraseIsAskedForOnceMoreOnlyWhereTheSessionMayAsk) {
+    struct Case {
+        bool askAgain;
+        int refusals;
+        int32_t result;
+    };
+    for (const Case c : {Case{false, 1, LoaderErrorCommunication}, Case{true, 1, 0},
+                         Case{true, 2, LoaderErrorCommunication}}) {
+        SCOPED_TRACE(std::to_string(c.askAgain) + " " + std::to_string(c.refusals));
+        env.Comm.UseTCP = 1;
+        engine.calls.clear();
+        engine.passphraseRefusals = c.refusals;
+        EXPECT_EQ(Run(Image(10), c.askAgain).Result, c.result);
+        const size_t connects = engine.CallsStartingWith("Connect").size();
+        if (c.result != 0) {
+            EXPECT_EQ(connects, c.askAgain ? 2u : 1u) << "asked once more at most";
+        }
+    }
 }
 
 TEST_F(LoadSessionTest, NetworkLoadDrivesTheCounterByAcknowledgementsAndNeverPassesTheTotal) {
