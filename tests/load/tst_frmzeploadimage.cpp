@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <QMessageBox>
+
 #include <fstream>
 #include <functional>
 
@@ -31,6 +33,7 @@ public:
     int writes = 0;
     int startBios = 0;
     std::function<void()> whileWaiting; // called once, in the first wait
+    std::string failureDetail;          // not empty: the first write times out with this detail
 
     void Connect(platform::HWND, CommOptions, uint8_t, PassphraseCallback) override {}
     void RegisterPacketKinds() override {}
@@ -49,6 +52,7 @@ public:
     void EraseFlash(uint32_t) override {}
     void WriteBlock(uint32_t, uint16_t, const uint8_t *) override {
         ++writes;
+        if (!failureDetail.empty()) throw TargetCommException(LoaderErrorTimeout, failureDetail);
         QElapsedTimer clock;
         clock.start();
         if (whileWaiting) {
@@ -177,6 +181,37 @@ private slots:
         QCOMPARE(engine.writes, 1);
         QCOMPARE(engine.startBios, 0);
         QVERIFY(!boxSeen);
+        // A still window after a cancel must not look like a hung load.
+        QCOMPARE(status->PanelText(0), QString(ErrorMessage(LoaderErrorCancelled)));
+    }
+
+    void aFailureShowsAWarningWithItsDetailBehindTheDetailsButton() {
+        WaitingEngine engine;
+        engine.failureDetail = "COM3 (/dev/ttyUSB0): no answer to SYS/WRITE within 200 ms";
+        const std::string image = WriteFile("image3.bin", std::vector<uint8_t>(300, 0x22));
+        TfrmLoadImage form(&owner, status, image, env, engine, {});
+        int boxes = 0;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QString text, detail;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(w);
+                if (box == nullptr || !box->isVisible()) continue;
+                ++boxes;
+                icon = box->icon();
+                text = box->text();
+                detail = box->detailedText();
+                box->close();
+            }
+        });
+        watch.start(5);
+        QCOMPARE(toolkit::ShowModal(&form), int(toolkit::mrOk));
+        QCOMPARE(form.Session().Result, int(LoaderErrorTimeout));
+        QCOMPARE(boxes, 1);
+        QCOMPARE(icon, QMessageBox::Warning);
+        QCOMPARE(text, QString(ErrorMessage(LoaderErrorTimeout)));
+        QCOMPARE(detail, QString::fromStdString(engine.failureDetail));
     }
 };
 
