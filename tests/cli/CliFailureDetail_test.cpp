@@ -100,52 +100,54 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DetailCase{"SerialServerNotListening",
                    LoaderErrorSerialOpen,
-                   [](CliFailureDetailTest &t) {
-                       return WithImage(t, {"--port", "rfc2217://" + Loopback(UnusedPort())});
+                   [](CliFailureDetailTest &test) {
+                       return WithImage(test, {"--port", "rfc2217://" + Loopback(UnusedPort())});
                    },
                    {"rfc2217://127.0.0.1:", "Connection refused", "listening"}},
         DetailCase{"SerialDeviceMissing",
                    LoaderErrorSerialOpen,
-                   [](CliFailureDetailTest &t) {
-                       return WithImage(t, {"--port", "/dev/ttyTarnwickNone7"});
+                   [](CliFailureDetailTest &test) {
+                       return WithImage(test, {"--port", "/dev/ttyTarnwickNone7"});
                    },
                    {"(/dev/ttyTarnwickNone7)", "No such file or directory", "plugged in"}},
         DetailCase{"NetworkNothingListening",
                    LoaderErrorCommunication,
-                   [](CliFailureDetailTest &t) {
-                       return WithImage(t, {"--tcp", Loopback(UnusedPort())});
+                   [](CliFailureDetailTest &test) {
+                       return WithImage(test, {"--tcp", Loopback(UnusedPort())});
                    },
                    {"127.0.0.1:", "refused", "nothing listens"}},
-        DetailCase{"NetworkPassphraseNotGiven",
-                   LoaderErrorCommunication,
-                   [](CliFailureDetailTest &t) {
-                       return WithImage(t, {"--tcp", t.ServeLink(WithPassphrase("open sesame"))});
-                   },
-                   {"127.0.0.1:", "refused the passphrase", "TARNWICK_PASSPHRASE"}},
+        DetailCase{
+            "NetworkPassphraseNotGiven",
+            LoaderErrorCommunication,
+            [](CliFailureDetailTest &test) {
+                return WithImage(test, {"--tcp", test.ServeLink(WithPassphrase("open sesame"))});
+            },
+            {"127.0.0.1:", "refused the passphrase", "TARNWICK_PASSPHRASE"}},
         DetailCase{"ImageMissing",
                    LoaderErrorProgramOpen,
-                   [](CliFailureDetailTest &t) {
-                       return std::vector<std::string>{(t.Folder() / "none.bin").string()};
+                   [](CliFailureDetailTest &test) {
+                       return std::vector<std::string>{(test.Folder() / "none.bin").string()};
                    },
                    {"none.bin", "No such file or directory"}},
-        DetailCase{
-            "ImageIsAFolder",
-            LoaderErrorProgramOpen,
-            [](CliFailureDetailTest &t) { return std::vector<std::string>{t.Folder().string()}; },
-            {"is a folder"}},
+        DetailCase{"ImageIsAFolder",
+                   LoaderErrorProgramOpen,
+                   [](CliFailureDetailTest &test) {
+                       return std::vector<std::string>{test.Folder().string()};
+                   },
+                   {"is a folder"}},
         DetailCase{"ImageTooLarge",
                    LoaderErrorProgramTooLarge,
-                   [](CliFailureDetailTest &t) {
-                       return std::vector<std::string>{"--port", t.ServeBoard({}),
-                                                       t.Image(5'000'000).string()};
+                   [](CliFailureDetailTest &test) {
+                       return std::vector<std::string>{"--port", test.ServeBoard({}),
+                                                       test.Image(5'000'000).string()};
                    },
                    {"image.bin", "5000000 bytes", "at most 524288 bytes"}},
         DetailCase{"BoardSilentAfterThePilotBios",
                    LoaderErrorTimeout,
-                   [](CliFailureDetailTest &t) {
+                   [](CliFailureDetailTest &test) {
                        sim::BoardOptions options;
                        options.fault = *sim::ParseBoardFault("silent-after-pilot");
-                       return WithImage(t, {"--port", t.ServeBoard(options)});
+                       return WithImage(test, {"--port", test.ServeBoard(options)});
                    },
                    {"COM", "rfc2217://127.0.0.1:", "no answer to SYS/", "tries"}}),
     [](const ::testing::TestParamInfo<DetailCase> &param) { return param.param.name; });
