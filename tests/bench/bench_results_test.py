@@ -1,17 +1,17 @@
 #!/usr/bin/env python3
 """scripts/bench-results.py: the RESULT lines it reads, the goals it judges and the table and
 memory figures it prints."""
-import importlib.util
 import os
+import runpy
 import subprocess
 import sys
 import tempfile
+import types
 import unittest
 
 SCRIPT = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "bench-results.py")
-spec = importlib.util.spec_from_file_location("bench_results", SCRIPT)
-results = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(results)
+# The script's functions, loaded without running its main.
+results = types.SimpleNamespace(**runpy.run_path(SCRIPT))
 
 TIME_V = """\tCommand being timed: "tarnwick-cli load image.bin"
 \tUser time (seconds): 0.42
