@@ -25,6 +25,7 @@ stopSim() {
   wait "$SIM_PID" 2>/dev/null || true
   SIM_PID=""
 }
+# KEEP_WORK=1 keeps the folder (image, reports, corvix-sim's output) to look into a failure.
 trap 'stopSim; [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"' EXIT
 
 # Starts corvix-sim with the arguments on a free port (it picks one) and sets ADDRESS to the
