@@ -5,6 +5,11 @@
 // timed: from the first write to the last acknowledgement. The ratio is what the session, the
 // engine, the connection's reader thread and hand-over, and the simulated board cost over the
 // wire.
+#include "BenchResult.h"
+#include "QuietDisplay.h"
+#include "SimProcess.h"
+#include "WatchEngine.h"
+
 #include "ConsoleServer.h"
 #include "FrameCodec.h"
 #include "OsBoardPeer.h"
@@ -12,8 +17,6 @@
 
 #include "load/LoadDisplay.h"
 #include "load/LoadSession.h"
-#include "loader/ForwardingEngine.h"
-#include "QuietDisplay.h"
 #include "loader/LoaderEngine.h"
 #include "platform/Md5.h"
 #include "platform/Messages.h"
@@ -70,27 +73,9 @@ std::vector<uint8_t> ProgramFile(const std::vector<uint8_t> &data) {
     return file;
 }
 
-// Times the blocks: from the start of the first write to the end of the last.
-class TimingEngine : public ForwardingEngine {
-public:
-    using ForwardingEngine::ForwardingEngine;
-    void WriteBlock(uint32_t address, uint16_t length, const uint8_t *data) override {
-        if (writes_++ == 0) first_ = Clock::now();
-        ForwardingEngine::WriteBlock(address, length, data);
-        last_ = Clock::now();
-    }
-    double Seconds() const { return std::chrono::duration<double>(last_ - first_).count(); }
-    size_t Writes() const { return writes_; }
-
-private:
-    size_t writes_ = 0;
-    Clock::time_point first_, last_;
-};
-
-// Seconds for the program's blocks through the product; -1 on failure.
-double ThroughConsole(const std::string &programPath) {
-    sim::ConsoleServer console;
-    if (!console.Start()) return -1;
+// The settings of a load through the CorvixSys console on 127.0.0.1:port, as corvix-sim's
+// console takes it.
+Environment ConsoleEnvironment(int port) {
     Environment env;
     env.LoadThroughCorvixSys = 1;
     env.BiosBaudRate = 115200;
@@ -98,7 +83,7 @@ double ThroughConsole(const std::string &programPath) {
     env.Comm.UseCorvixSys = 1;
     env.Comm.EthernetResponseTimeout = 5000;
     SetField(env.Comm.CorvixSysAddress, "127.0.0.1");
-    env.Comm.CorvixSysTcpPort = console.Port();
+    env.Comm.CorvixSysTcpPort = port;
     SetField(env.Comm.CorvixSysUserName, sim::ConsoleOptions::DefaultUser);
     SetField(env.Comm.CorvixSysPassword, sim::ConsoleOptions::DefaultPassword);
     SetField(env.Comm.ConsoleNewline, sim::console::Newline);
@@ -111,15 +96,22 @@ double ThroughConsole(const std::string &programPath) {
     SetField(env.Comm.ConsolePrompt, sim::console::Prompt);
     SetField(env.Comm.TargetModeCommand, sim::console::TargetMode);
     SetField(env.Comm.TargetModeMessage, sim::console::TargetModeReply);
+    return env;
+}
 
+// Seconds for the program's blocks through the product; -1 on failure.
+double ThroughConsole(const std::string &programPath) {
+    sim::ConsoleServer console;
+    if (!console.Start()) return -1;
+    Environment env = ConsoleEnvironment(console.Port());
     HWND window = CreateWindow(&QuietDisplay::QuietProc);
     QuietDisplay display(window);
-    TimingEngine engine(ProcessLoaderEngine());
+    WatchEngine engine(ProcessLoaderEngine());
     LoadSession session(programPath, env, engine, display,
                         [] { return std::array<uint8_t, 16>{}; });
     session.RunLoad();
     DestroyWindow(window);
-    const bool whole = session.Result == 0 && engine.Writes() == ProgramSize / Block &&
+    const bool whole = session.Result == 0 && engine.Packets() == ProgramSize / Block &&
                        console.Board().WritesStored() == ProgramSize / Block;
     return whole ? engine.Seconds() : -1;
 }
@@ -131,6 +123,28 @@ std::string WriteProgramFile(const std::vector<uint8_t> &data, const char *name)
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char *>(file.data()), long(file.size()));
     return path.string();
+}
+
+// Heap allocations per SYS/WRITE packet while a user program of `size` bytes goes through a whole
+// load session to corvix-sim's console, run as a process of its own (its allocations are not
+// ours); -1 on failure.
+double AllocationsPerPacket(size_t size) {
+    const std::string programPath = WriteProgramFile(ProgramData(size), "-part.upl");
+    bench::SimProcess console({"console", "--port", "0"});
+    WatchEngine engine(ProcessLoaderEngine());
+    int result = -1;
+    if (!console.Address().empty()) {
+        Environment env = ConsoleEnvironment(console.Port());
+        HWND window = CreateWindow(&QuietDisplay::QuietProc);
+        QuietDisplay display(window);
+        LoadSession session(programPath, env, engine, display,
+                            [] { return std::array<uint8_t, 16>{}; });
+        session.RunLoad();
+        DestroyWindow(window);
+        result = session.Result;
+    }
+    std::filesystem::remove(programPath);
+    return result == 0 && engine.Packets() == size / Block ? engine.AllocationsPerPacket() : -1;
 }
 
 // The same load over a serial line: an OS board behind corvix-sim's RFC 2217 server, paced at
@@ -157,7 +171,7 @@ double ThroughSerialOsBoard(const std::vector<uint8_t> &data, double &ideal) {
 
     HWND window = CreateWindow(&QuietDisplay::QuietProc);
     QuietDisplay display(window);
-    TimingEngine engine(ProcessLoaderEngine());
+    WatchEngine engine(ProcessLoaderEngine());
     LoadSession session(programPath, env, engine, display,
                         [] { return std::array<uint8_t, 16>{}; });
     session.RunLoad();
@@ -182,7 +196,7 @@ double ThroughSerialOsBoard(const std::vector<uint8_t> &data, double &ideal) {
                         sim::EncodeFrame(ack).size());
     }
     ideal = ideal * 10.0 / SerialRate;
-    const bool whole = session.Result == 0 && engine.Writes() == data.size() / Block &&
+    const bool whole = session.Result == 0 && engine.Packets() == data.size() / Block &&
                        board.Board().WritesStored() == data.size() / Block;
     return whole ? engine.Seconds() : -1;
 }
@@ -282,5 +296,22 @@ int main() {
     std::printf("  program blocks: %.3f s measured, %.3f s wire-limited ideal, ratio %.3f (goal "
                 "1.05 or less)\n",
                 serial, ideal, serial / ideal);
+
+    const double small = AllocationsPerPacket(64 * 1024), large = AllocationsPerPacket(ProgramSize);
+    if (small < 0 || large < 0) {
+        std::fprintf(stderr, "ConsoleLoad: a load to corvix-sim's console process failed\n");
+        return 1;
+    }
+    std::printf("  console road, heap allocations per SYS/WRITE packet (corvix-sim as a process): "
+                "%.2f over 64 KiB, %.2f over 1 MiB\n",
+                small, large);
+    bench::PrintResult("console.ratio", console / bare, "<=1.5",
+                       "user program 1 MiB through the console / bare TCP one block at a time");
+    bench::PrintResult("console_serial.ratio", serial / ideal, "<=1.05",
+                       "user program 256 KiB to an OS board, paced RFC 2217 / wire-limited ideal");
+    bench::PrintResult("console.allocs_64k", small, "=0",
+                       "console allocations per packet, 64 KiB user program");
+    bench::PrintResult("console.allocs_1m", large, "=0",
+                       "console allocations per packet, 1 MiB user program");
     return 0;
 }

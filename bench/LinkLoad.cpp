@@ -3,18 +3,32 @@
 // against a bare TCP transfer of the same frame bytes on loopback with a plain reader on the far
 // side. The ratio is what the connection, its reader thread, the hand-over of every
 // acknowledgement to the user-interface thread and the device's flash model cost over the wire.
+#include "BenchFiles.h"
+#include "BenchResult.h"
+#include "QuietDisplay.h"
+#include "SimProcess.h"
+#include "WatchEngine.h"
+
 #include "FrameCodec.h"
 #include "LinkDevice.h"
 #include "LinkFrameCodec.h"
 
 #include "comm/DeviceAuthentication.h"
+#include "comm/PacketCodec.h"
 #include "comm/TCorvixLinkConnection.h"
+#include "load/LoadSession.h"
+#include "loader/LoaderEngineApi.h"
 #include "platform/Messages.h"
 #include "platform/Socket.h"
+#include "settings/Zepenvironment.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace platform;
@@ -26,17 +40,11 @@ constexpr size_t ImageSize = 1 << 20;
 constexpr size_t Block = 128;
 constexpr int Rounds = 3;
 
-LRESULT QuietProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
-
 std::vector<uint8_t> WritePayload(uint32_t address, const uint8_t *data, size_t count) {
-    std::vector<uint8_t> payload{0,
-                                 uint8_t(count),
-                                 uint8_t(count >> 8),
-                                 uint8_t(address),
-                                 uint8_t(address >> 8),
-                                 uint8_t(address >> 16),
-                                 uint8_t(address >> 24)};
-    payload.insert(payload.end(), data, data + count);
+    std::vector<uint8_t> payload(7 + count);
+    packet::StoreLe16(&payload[1], uint16_t(count));
+    packet::StoreLe32(&payload[3], address);
+    std::copy(data, data + count, payload.begin() + 7);
     return payload;
 }
 
@@ -46,7 +54,7 @@ void CountAck(const uint8_t *, uint16_t, void *context) { ++*static_cast<int *>(
 double ThroughLink(const std::vector<uint8_t> &image) {
     sim::LinkDevice device;
     if (!device.Start()) return -1;
-    HWND window = CreateWindow(&QuietProc);
+    HWND window = CreateWindow(&QuietDisplay::QuietProc);
     double seconds = -1;
     {
         TCorvixLinkConnection link(window);
@@ -116,6 +124,38 @@ double BareTcp(const std::vector<uint8_t> &image) {
                                    : -1;
 }
 
+// Heap allocations per SYS/WRITE packet while the first `bytes` of the image go through a whole
+// load session to corvix-sim's network device, run as a process of its own (its allocations are
+// not ours); -1 on failure.
+double AllocationsPerPacket(const std::filesystem::path &dir, const std::vector<uint8_t> &image,
+                            size_t bytes) {
+    const std::filesystem::path imagePath = dir / "part.bin", flash = dir / "flash.bin";
+    bench::WriteFile(imagePath, image.data(), bytes);
+    bench::SimProcess device({"link", "--port", "0", "--flash-out", flash.string()});
+    if (device.Address().empty()) return -1;
+    const std::filesystem::path samples = std::filesystem::path(TARNWICK_SOURCE_DIR) / "samples";
+    Environment env;
+    env.ColdLoaderFile = (samples / "coldload.bin").string();
+    env.PilotBiosFile = (samples / "pilot.bin").string();
+    env.FlashTableFile = (samples / "Flash.ini").string();
+    env.Comm.UseTCP = 1;
+    env.Comm.UseCorvixLink = 1;
+    env.Comm.UseCorvixSys = 0;
+    SetField(env.Comm.CorvixLinkAddress, "127.0.0.1");
+    env.Comm.CorvixLinkTcpPort = device.Port();
+    env.Comm.EthernetResponseTimeout = 5000;
+    HWND window = CreateWindow(&QuietDisplay::QuietProc);
+    QuietDisplay display(window);
+    WatchEngine engine(TheLoaderEngine());
+    LoadSession session(imagePath.string(), env, engine, display,
+                        [] { return std::array<uint8_t, 16>{}; });
+    session.RunLoad();
+    DestroyWindow(window);
+    device.Stop(); // it writes its flash as it ends
+    if (session.Result != 0 || !bench::FileStartsWith(flash, image.data(), bytes)) return -1;
+    return engine.AllocationsPerPacket();
+}
+
 } // namespace
 
 int main() {
@@ -138,5 +178,28 @@ int main() {
     std::printf("  bare TCP, same frame bytes:                          %.1f ms (%.1f MiB/s)\n",
                 bare * 1e3, 1 / bare);
     std::printf("  ratio link / bare: %.1f\n", link / bare);
+
+    // A private registry and folder for the whole sessions; the board's flash window holds
+    // 512 KiB, so that is the larger load.
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("tarnwick-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    ::setenv("TARNWICK_REGISTRY", (dir / "registry.reg").c_str(), 1);
+    const double small = AllocationsPerPacket(dir, image, 64 * 1024);
+    const double large = AllocationsPerPacket(dir, image, 512 * 1024);
+    std::filesystem::remove_all(dir);
+    if (small < 0 || large < 0) {
+        std::fprintf(stderr, "LinkLoad: a load session failed\n");
+        return 1;
+    }
+    std::printf("  heap allocations per SYS/WRITE packet in a whole load session (corvix-sim as a "
+                "process): %.2f over 64 KiB, %.2f over 512 KiB\n",
+                small, large);
+    bench::PrintResult("link.ratio", link / bare, "<=2.0",
+                       "network device 1 MiB windowed / bare TCP of the same frames");
+    bench::PrintResult("link.allocs_64k", small, "=0",
+                       "network device allocations per packet, 64 KiB load");
+    bench::PrintResult("link.allocs_512k", large, "=0",
+                       "network device allocations per packet, 512 KiB load (the flash window)");
     return 0;
 }

@@ -2,6 +2,8 @@
 // thread's wait and back, over an unpaced pseudo-terminal and over RFC 2217 on loopback (corvix-sim
 // in-process); against a bare write and read of the same bytes over the same transport with the
 // same answering peer.
+#include "BenchResult.h"
+
 #include "comm/PacketCodec.h"
 #include "comm/TSerialConnection.h"
 #include "platform/Messages.h"
@@ -164,7 +166,8 @@ double BareEcho(const std::string &device) {
     return Seconds(start);
 }
 
-void Report(const char *transport, double connection, double bare) {
+// goal: the RESULT line's goal for the ratio ("-" for none).
+void Report(const char *transport, double connection, double bare, const char *goal) {
     std::printf(
         "%s: SYS/WRITE 128 data bytes + ACK through reader thread and UI wait: %.0f packets/s\n",
         transport, Packets / connection);
@@ -173,6 +176,9 @@ void Report(const char *transport, double connection, double bare) {
         transport, Packets / bare);
     std::printf("%s: round-trip time ratio, connection / bare: %.3f\n", transport,
                 connection / bare);
+    bench::PrintResult(std::string("roundtrip.") + transport + ".ratio", connection / bare, goal,
+                       std::string("packet round trip over ") + transport +
+                           " (unpaced) / bare write and read with the same peer");
 }
 
 } // namespace
@@ -186,7 +192,7 @@ int main() {
         AckPeer peer(pty.Master());
         const double bare = BareEcho(pty.Slave());
         const double connection = ThroughConnection(pty.Slave(), window);
-        Report("pty", connection, bare);
+        Report("pty", connection, bare, "<=1.05");
     } catch (const std::exception &error) {
         std::printf("pty round trip failed: %s\n", error.what());
         return 1;
@@ -198,7 +204,7 @@ int main() {
         if (!server.Start()) throw std::runtime_error("corvix-sim's RFC 2217 server did not start");
         const double bare = BareEcho(server.Url());
         const double connection = ThroughConnection(server.Url(), window);
-        Report("rfc2217", connection, bare);
+        Report("rfc2217", connection, bare, "-");
     } catch (const std::exception &error) {
         std::printf("rfc2217 round trip failed: %s\n", error.what());
         return 1;
