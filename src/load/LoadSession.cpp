@@ -270,6 +270,7 @@ void LoadSession::SendImage() {
 }
 
 void LoadSession::BeginImage(uint32_t imageBytes) {
+    imageStarted_ = true;
     imageStartBytes_ = SentBytes;
     outcome_.BaudRate = env_.Comm.UseTCP == 0 ? env_.Comm.BaudRate : 0;
     display_.BeginImage(imageBytes);
@@ -371,7 +372,8 @@ void LoadSession::EndLoad() {
     userProgram_.reset();
     display_.SetBusyCursor(false);
     outcome_.Code = Result;
-    outcome_.ImageBytes = SentBytes - std::min(SentBytes, imageStartBytes_);
+    // Only what went after the image began counts: before it the counter held the loaders.
+    outcome_.ImageBytes = imageStarted_ ? SentBytes - std::min(SentBytes, imageStartBytes_) : 0;
     outcome_.ElapsedMs = platform::GetTickCount() - StartTicks;
     display_.ShowOutcome(outcome_);
     display_.Finish();

@@ -92,4 +92,5 @@ private:
     std::unique_ptr<UserProgramFile> userProgram_; // held open from its check to EndLoad
     LoadOutcome outcome_;                          // filled as the load goes, shown at its end
     uint32_t imageStartBytes_ = 0;                 // SentBytes when the image began
+    bool imageStarted_ = false;
 };

@@ -381,6 +381,9 @@ TEST_F(LoadSessionTest, MissingSupportFilesReportTheirOwnCodes) {
     env.FlashTableFile = (dir / "none.ini").string();
     EXPECT_EQ(Run(Image(10)).Result, 24);
     EXPECT_EQ(display.messages.back().second, "Flash initialization file not found.");
+    // The loaders went out before the flash table was missed; none of the image did.
+    ASSERT_FALSE(display.outcomes.empty());
+    EXPECT_EQ(display.outcomes.back().ImageBytes, 0u);
 }
 
 TEST_F(LoadSessionTest, CancelShowsNoBoxButTheFlashTableNoteStays) {
