@@ -9,6 +9,7 @@
 #include "QuietDisplay.h"
 #include "SimProcess.h"
 #include "WatchEngine.h"
+#include "WritePayload.h"
 
 #include "ConsoleServer.h"
 #include "FrameCodec.h"
@@ -182,16 +183,8 @@ double ThroughSerialOsBoard(const std::vector<uint8_t> &data, double &ideal) {
     ideal = 0;
     const sim::Frame ack{0, 0x83, {}};
     for (size_t i = 0; i < data.size() / Block; ++i) {
-        const uint32_t address = LoadAddress + uint32_t(i * Block);
-        std::vector<uint8_t> payload{0,
-                                     uint8_t(Block),
-                                     uint8_t(Block >> 8),
-                                     uint8_t(address),
-                                     uint8_t(address >> 8),
-                                     uint8_t(address >> 16),
-                                     uint8_t(address >> 24)};
-        payload.insert(payload.end(), data.begin() + long(i * Block),
-                       data.begin() + long((i + 1) * Block));
+        std::vector<uint8_t> payload =
+            bench::WritePayload(LoadAddress + uint32_t(i * Block), data.data() + i * Block, Block);
         ideal += double(sim::EncodeFrame(sim::Frame{0, 3, std::move(payload)}).size() +
                         sim::EncodeFrame(ack).size());
     }
@@ -212,16 +205,8 @@ double BareTcp(const std::vector<uint8_t> &data) {
     const size_t frames = data.size() / Block;
     std::vector<std::vector<uint8_t>> wire;
     for (size_t i = 0; i < frames; ++i) {
-        const uint32_t address = LoadAddress + uint32_t(i * Block);
-        std::vector<uint8_t> payload{0,
-                                     uint8_t(Block),
-                                     uint8_t(Block >> 8),
-                                     uint8_t(address),
-                                     uint8_t(address >> 8),
-                                     uint8_t(address >> 16),
-                                     uint8_t(address >> 24)};
-        payload.insert(payload.end(), data.begin() + long(i * Block),
-                       data.begin() + long((i + 1) * Block));
+        std::vector<uint8_t> payload =
+            bench::WritePayload(LoadAddress + uint32_t(i * Block), data.data() + i * Block, Block);
         wire.push_back(sim::EncodeFrame(sim::Frame{0, 3, std::move(payload)}));
     }
     const std::vector<uint8_t> ack = sim::EncodeFrame(sim::Frame{0, 0x83, {}});

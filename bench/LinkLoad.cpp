@@ -8,6 +8,7 @@
 #include "QuietDisplay.h"
 #include "SimProcess.h"
 #include "WatchEngine.h"
+#include "WritePayload.h"
 
 #include "FrameCodec.h"
 #include "LinkDevice.h"
@@ -40,14 +41,6 @@ constexpr size_t ImageSize = 1 << 20;
 constexpr size_t Block = 128;
 constexpr int Rounds = 3;
 
-std::vector<uint8_t> WritePayload(uint32_t address, const uint8_t *data, size_t count) {
-    std::vector<uint8_t> payload(7 + count);
-    packet::StoreLe16(&payload[1], uint16_t(count));
-    packet::StoreLe32(&payload[3], address);
-    std::copy(data, data + count, payload.begin() + 7);
-    return payload;
-}
-
 void CountAck(const uint8_t *, uint16_t, void *context) { ++*static_cast<int *>(context); }
 
 // Seconds for one windowed download through the product's connection; -1 on failure.
@@ -73,8 +66,8 @@ double ThroughLink(const std::vector<uint8_t> &image) {
         const int total = int((image.size() + Block - 1) / Block);
         const auto start = Clock::now();
         for (size_t offset = 0; offset < image.size(); offset += Block) {
-            auto payload = WritePayload(uint32_t(offset), image.data() + offset,
-                                        std::min(Block, image.size() - offset));
+            auto payload = bench::WritePayload(uint32_t(offset), image.data() + offset,
+                                               std::min(Block, image.size() - offset));
             link.Send(0, 3, payload.data(), uint32_t(payload.size()));
         }
         const auto limit = Clock::now() + std::chrono::seconds(60);
@@ -93,10 +86,10 @@ double ThroughLink(const std::vector<uint8_t> &image) {
 double BareTcp(const std::vector<uint8_t> &image) {
     std::vector<uint8_t> wire;
     for (size_t offset = 0; offset < image.size(); offset += Block) {
-        auto frame =
-            sim::EncodeLinkFrame(sim::Frame{0, 3,
-                                            WritePayload(uint32_t(offset), image.data() + offset,
-                                                         std::min(Block, image.size() - offset))});
+        auto frame = sim::EncodeLinkFrame(
+            sim::Frame{0, 3,
+                       bench::WritePayload(uint32_t(offset), image.data() + offset,
+                                           std::min(Block, image.size() - offset))});
         wire.insert(wire.end(), frame.begin(), frame.end());
     }
     Socket listener = Socket::Tcp();
