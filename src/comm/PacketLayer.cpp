@@ -68,6 +68,7 @@ ReceiveError TConnection::TakeReceiveError() {
 }
 
 void TConnection::RecordReceiveError(uint8_t kind, uint32_t type, uint32_t subtype) {
+    HandOverBatch();
     std::lock_guard lock(errorMutex_);
     receiveError_ = ReceiveError{kind, type, subtype, true};
 }
@@ -194,6 +195,8 @@ void TConnection::ServiceReceive() {
     while (ReadAvailable() > 0) {
         uint8_t byte = 0;
         while (NextByte(byte)) ParseByte(byte);
+        // Before the next read, which may block: what came together is handled together.
+        HandOverBatch();
     }
 }
 
@@ -319,33 +322,56 @@ void TConnection::Dispatch(bool good) {
         RecordReceiveError(ReceiveErrorKind::BadFrame, type, subtype & packet::CodeMask);
         return;
     }
-    const bool nak = (subtype & packet::NakBit) != 0;
     HandlerEntry &entry = Entry(type, subtype);
-    UINT message = 0;
-    {
-        std::lock_guard lock(tableMutex_);
+    const auto length =
+        static_cast<uint16_t>(std::min<size_t>(expectedLength_, sizeof recvPayload_));
+    enum class Route { None, Callback, Copied } route = Route::None;
+    for (;;) {
+        std::unique_lock lock(tableMutex_);
         const bool callback = !entry.copyReply && entry.handler != nullptr;
-        if (!entry.registered || (!entry.copyReply && !callback)) {
-            RecordReceiveError(ReceiveErrorKind::Unregistered, type, subtype & packet::CodeMask);
-            message = 0;
-        } else {
-            if (nak) RecordReceiveError(ReceiveErrorKind::NakReply, type, subtype);
-            if (entry.copyReply) {
-                if (entry.replyBuffer)
-                    std::memcpy(entry.replyBuffer, recvPayload_,
-                                std::min<size_t>(expectedLength_, entry.replyCapacity));
-                message = UM_PACKET_COPIED;
-            } else {
-                entry.payload = recvPayload_;
-                entry.length = static_cast<uint16_t>(expectedLength_);
-                message = UM_PACKET;
-            }
+        route = !entry.registered ? Route::None
+                : entry.copyReply ? Route::Copied
+                : callback        ? Route::Callback
+                                  : Route::None;
+        // Anything but a callback packet is handled after the packets queued before it, and
+        // decided again afterwards: their handlers may have changed the registration.
+        if (route != Route::Callback && !batch_.Empty()) {
+            lock.unlock();
+            HandOverBatch();
+            continue;
         }
+        if (route == Route::Copied && entry.replyBuffer)
+            std::memcpy(entry.replyBuffer, recvPayload_,
+                        std::min<size_t>(expectedLength_, entry.replyCapacity));
+        break;
     }
-    if (message == 0) EndReader(ConnCode::UnregisteredEntry);
+    if (route == Route::None) {
+        RecordReceiveError(ReceiveErrorKind::Unregistered, type, subtype & packet::CodeMask);
+        EndReader(ConnCode::UnregisteredEntry);
+    }
+    if ((subtype & packet::NakBit) != 0)
+        RecordReceiveError(ReceiveErrorKind::NakReply, type, subtype);
+    if (route == Route::Callback) {
+        // A full batch goes first; an empty one holds any payload the parser can.
+        if (!batch_.Add(&entry, recvPayload_, length)) {
+            HandOverBatch();
+            (void)batch_.Add(&entry, recvPayload_, length);
+        }
+        return;
+    }
+    HandOver(UM_PACKET_COPIED, reinterpret_cast<LPARAM>(&entry));
+}
+
+void TConnection::HandOver(UINT message, LPARAM lParam) {
     CheckStop();
     SetReaderProgress(5);
-    SendMessage(window_, message, 0, reinterpret_cast<LPARAM>(&entry));
+    SendMessage(window_, message, 0, lParam);
     SetReaderProgress(6);
     CheckStop();
+}
+
+void TConnection::HandOverBatch() {
+    if (batch_.Empty()) return;
+    HandOver(UM_PACKET, reinterpret_cast<LPARAM>(&batch_));
+    batch_.Clear();
 }

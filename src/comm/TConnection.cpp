@@ -154,18 +154,10 @@ LRESULT TConnection::HookProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     switch (msg) {
     case WM_QUERYENDSESSION:
     case WM_QUIT: self->closing_ = true; break;
-    case UM_PACKET: {
-        auto *entry = reinterpret_cast<HandlerEntry *>(lParam);
-        try {
-            if (entry->handler) entry->handler(entry->payload, entry->length, entry->context);
-        } catch (...) {
-            // A failing handler must not stop the wait that delivered its packet: the packet
-            // still counts as arrived and the exception goes no further than this message.
-        }
-        entry->arrived = true;
+    case UM_PACKET:
+        self->DeliverBatch(*reinterpret_cast<const PacketBatch *>(lParam));
         PostMessage(hwnd, UM_WAKE, 0, 0);
         return 0;
-    }
     case UM_PACKET_COPIED: {
         auto *entry = reinterpret_cast<HandlerEntry *>(lParam);
         entry->arrived = true;
@@ -178,6 +170,24 @@ LRESULT TConnection::HookProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     WNDPROC saved = self->savedProc_.load();
     return saved ? CallWindowProc(saved, hwnd, msg, wParam, lParam) : 0;
+}
+
+void TConnection::DeliverBatch(const PacketBatch &batch) {
+    for (const PacketBatch::Packet &packet : batch) {
+        // A released reader (a Close from a handler, a destroyed window) goes on parsing into
+        // the batch: what is left of it is no longer ours to deliver.
+        if ((InSendMessageEx() & ISMEX_REPLIED) != 0) return;
+        HandlerEntry &entry = *packet.entry;
+        entry.payload = packet.payload;
+        entry.length = packet.length;
+        try {
+            if (entry.handler) entry.handler(packet.payload, packet.length, entry.context);
+        } catch (...) {
+            // A failing handler must not stop the wait that delivered its packet: the packet
+            // still counts as arrived and the exception goes no further than this packet.
+        }
+        entry.arrived = true;
+    }
 }
 
 void TConnection::HookWindow() {
@@ -261,6 +271,7 @@ void TConnection::StartReader() {
     readerGo_.Reset();
     readerExitCode_ = 0;
     parserState_ = ParserState::Hunt;
+    batch_.Clear(); // what a stopped reader left queued belongs to no one
     HookWindow();
     // The thread waits at readerGo_ until the hook is in place (created "suspended"). Priority:
     // the reader spends its time blocked on the port, so it keeps the default scheduling; a

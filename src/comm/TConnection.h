@@ -1,8 +1,8 @@
 // TConnection: the connection between Tarnwick and a board, with the packet machinery every kind
 // shares: the handler table, the frame encoder, the receive parser that runs on the connection's
 // reader thread, and the hook on a window of the user-interface thread through which received
-// packets reach the loader engine (the reader hands each packet over with a synchronous message,
-// so handlers always run on the user-interface thread).
+// packets reach the loader engine (the reader hands the packets of each received chunk over
+// together in one synchronous message, so handlers always run on the user-interface thread).
 //
 // Threads: every public operation runs on the user-interface thread (the thread that owns the
 // window given to the constructor); ServiceReceive and the kinds' WaitForData, ReadAvailable and
@@ -11,6 +11,7 @@
 #pragma once
 
 #include "comm/ConnectionErr.h"
+#include "comm/PacketBatch.h"
 #include "comm/PacketCodec.h"
 #include "platform/Event.h"
 #include "platform/MessageIds.h"
@@ -277,6 +278,16 @@ private:
     void ParseByte(uint8_t byte);
     void HandleFrameEnd(bool good);
     void Dispatch(bool good);
+    // Reader thread: the callback packets queued in batch_ go to the handlers now, in one
+    // synchronous message.
+    void HandOverBatch();
+    // Reader thread: one synchronous message to the hooked window; ends the reader when the
+    // connection is stopping, before or after it.
+    void HandOver(platform::UINT message, platform::LPARAM lParam);
+    // User-interface thread: runs the handlers of a batch in order.
+    void DeliverBatch(const PacketBatch &batch);
+    // Also hands the queued packets over first: each handler sees the receive record of its
+    // own packet, never one of a frame that came after it.
     void RecordReceiveError(uint8_t kind, uint32_t type, uint32_t subtype);
     HandlerEntry &Entry(uint8_t type, uint8_t subtype) {
         return handlers_[type][subtype & packet::CodeMask];
@@ -307,4 +318,5 @@ private:
     mutable std::mutex tableMutex_;
     mutable std::mutex errorMutex_;
     ReceiveError receiveError_;
+    PacketBatch batch_;
 };

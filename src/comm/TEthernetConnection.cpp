@@ -155,6 +155,10 @@ void TEthernetConnection::WaitForData() {
 uint32_t TEthernetConnection::ReadAvailable() {
     if (stop_) EndReader(ConnCode::ReaderStopped);
     const IoResult got = socket_.Recv(chunk_, ChunkSize);
+    // A device answers a run of writes with a run of small replies; acknowledging them at once
+    // keeps its Nagle from holding the next ones back for our delayed acknowledgement, which is
+    // all it waits for once we have nothing more to send.
+    if (got.error == 0 && got.count > 0) socket_.QuickAck();
     // Our own Close shuts the socket down to wake this receive: that end is an ordinary stop.
     if (stop_) EndReader(ConnCode::ReaderStopped);
     if (got.error == 0 && got.count == 0) EndReader(ConnCode::PeerClosed);

@@ -5,7 +5,8 @@
 #include "platform/Messages.h"
 
 // The connection layer, on the window a connection hooks.
-inline constexpr platform::UINT UM_PACKET = platform::WM_USER + 1; // 1025, sent, lParam = entry
+// 1025, sent, lParam = the PacketBatch of callback packets received together
+inline constexpr platform::UINT UM_PACKET = platform::WM_USER + 1;
 inline constexpr platform::UINT UM_PACKET_COPIED =
     platform::WM_USER + 2; // 1026, sent, lParam = entry
 inline constexpr platform::UINT UM_SOCKET_ERROR =

@@ -621,6 +621,14 @@ bool InSendMessage() {
     return q->inProgress != nullptr;
 }
 
+uint32_t InSendMessageEx() {
+    ThreadQueue *q = t_thread.queue.get();
+    if (!q) return ISMEX_NOSEND;
+    std::lock_guard<std::mutex> lock(q->mutex);
+    if (!q->inProgress) return ISMEX_NOSEND;
+    return q->inProgress->sent ? ISMEX_SEND : ISMEX_SEND | ISMEX_REPLIED;
+}
+
 bool GetMessage(MSG *msg, HWND hwnd, UINT filterMin, UINT filterMax) {
     MSG taken;
     TakeMessage(&taken, hwnd, filterMin, filterMax, Mode::Get);

@@ -81,6 +81,13 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 bool ReplyMessage(LRESULT result);
 // True while the calling thread handles a message sent from another thread.
 bool InSendMessage();
+// How the message the calling thread handles now came, as Win32's InSendMessageEx: ISMEX_SEND
+// for one sent from another thread, with ISMEX_REPLIED once its sender has been released
+// (ReplyMessage, a destroyed window); ISMEX_NOSEND otherwise.
+constexpr uint32_t ISMEX_NOSEND = 0x0;
+constexpr uint32_t ISMEX_SEND = 0x1;
+constexpr uint32_t ISMEX_REPLIED = 0x8;
+uint32_t InSendMessageEx();
 
 // Waits for a message for hwnd (and its children; null: any message of this thread) whose
 // number lies in [filterMin, filterMax] (both 0: any number). Sent messages from other

@@ -91,6 +91,11 @@ public:
     int SetLinger(bool on, int seconds);
     int SetBroadcast(bool on);
     int SetReuseAddress(bool on);
+    // Acknowledges what arrives at once instead of after the delayed-acknowledgement pause, until
+    // the system's own rules switch back; called after each receive it keeps a peer that holds
+    // back small replies until its last one is acknowledged (Nagle) from stalling. Where the
+    // system has no such switch it does nothing.
+    int QuickAck();
     int Bind(uint32_t address, uint16_t port);
     int Listen(int backlog);
     // A connect on a non-blocking socket returns a would-block error while it is in progress.

@@ -476,6 +476,7 @@ TEST_F(Messages, SendOnSameThreadIsDirectCall) {
     EXPECT_EQ(SendMessage(w, WM_USER + 3, 11, 0), 0);
     EXPECT_EQ(rec.Count(WM_USER + 3), 1u);
     EXPECT_FALSE(InSendMessage());
+    EXPECT_EQ(InSendMessageEx(), ISMEX_NOSEND);
     EXPECT_FALSE(ReplyMessage(1));
 }
 
@@ -485,9 +486,10 @@ ManualResetEvent *g_senderReturned = nullptr;
 
 LRESULT ReplyingProc(HWND, UINT msg, WPARAM, LPARAM) {
     if (msg != UM_PACKET) return 0;
-    if (InSendMessage()) ++g_replyChecks;
+    if (InSendMessage() && InSendMessageEx() == ISMEX_SEND) ++g_replyChecks;
     if (ReplyMessage(5)) ++g_replyChecks;
-    if (!ReplyMessage(6)) // already replied
+    if (!ReplyMessage(6) && // already replied
+        InSendMessageEx() == (ISMEX_SEND | ISMEX_REPLIED))
         ++g_replyChecks;
     // The sender runs on while we are still inside the handler.
     if (g_senderReturned->Wait(5000)) ++g_replyChecks;
@@ -518,6 +520,7 @@ TEST_F(Messages, ReplyMessageReleasesSenderEarly) {
     EXPECT_EQ(result.load(), 5);
     EXPECT_EQ(g_replyChecks.load(), 4);
     EXPECT_FALSE(InSendMessage());
+    EXPECT_EQ(InSendMessageEx(), ISMEX_NOSEND);
 }
 
 namespace {

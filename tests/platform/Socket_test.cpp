@@ -138,6 +138,22 @@ TEST(SocketStream, ShutdownWakesABlockedReceive) {
     EXPECT_EQ(got.error, 0);
 }
 
+TEST(SocketStream, QuickAckTakesOnAStreamAndReportsWhereItCannot) {
+    Listener listener;
+    Socket client = Socket::Tcp();
+    ASSERT_EQ(client.Connect(Ipv4Loopback(), listener.port), 0);
+    Socket server = listener.socket.Accept();
+    EXPECT_EQ(client.QuickAck(), 0);
+    const uint8_t byte = 0x5A;
+    ASSERT_EQ(server.SendAll(&byte, 1), 0);
+    uint8_t buffer[1] = {};
+    EXPECT_EQ(client.Recv(buffer, sizeof buffer).count, 1);
+    EXPECT_EQ(client.QuickAck(), 0); // again after a receive, as the connection's reader does
+    EXPECT_NE(Socket::Udp().QuickAck(), 0);
+    client.Close();
+    EXPECT_NE(client.QuickAck(), 0);
+}
+
 TEST(SocketDatagram, SendToAndRecvFromOnLoopback) {
     Socket receiver = Socket::Udp();
     ASSERT_EQ(receiver.Bind(Ipv4Loopback(), 0), 0);

@@ -208,6 +208,16 @@ int Socket::SetReuseAddress(bool on) {
     return ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &value, sizeof value) == 0 ? 0 : LastError();
 }
 
+int Socket::QuickAck() {
+#ifdef TCP_QUICKACK
+    const int value = 1;
+    return ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &value, sizeof value) == 0 ? 0
+                                                                                   : LastError();
+#else
+    return 0;
+#endif
+}
+
 int Socket::Bind(uint32_t address, uint16_t port) {
     const sockaddr_in sa = MakeAddress(address, port);
     return ::bind(fd_, reinterpret_cast<const sockaddr *>(&sa), sizeof sa) == 0 ? 0 : LastError();
