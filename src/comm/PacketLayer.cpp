@@ -113,9 +113,7 @@ void TConnection::SendPacket(uint8_t type, uint8_t subtype, const uint8_t *data,
     packet::StoreLe16(sendChecksum_, packet::PacketChecksum(sendHeader_, sendPayload_, length));
     const uint32_t frameLength = EncodeFrame(length);
     Write(encodeBuffer_, frameLength);
-    LogTimeStamp();
-    LogSendHeading();
-    LogData(encodeBuffer_, frameLength);
+    LogTraffic(LogHeading::Send, encodeBuffer_, frameLength);
 }
 
 uint32_t TConnection::EncodeFrame(uint32_t payloadLength) {
@@ -304,9 +302,8 @@ void TConnection::ParseByte(uint8_t byte) {
 }
 
 void TConnection::HandleFrameEnd(bool good) {
-    LogTimeStamp();
-    if (good) LogReceiveHeading();
-    LogData(rawCopy_, rawCopyLength_);
+    // A bad frame is logged as bytes without a heading.
+    LogTraffic(good ? LogHeading::Receive : LogHeading::None, rawCopy_, rawCopyLength_);
     Dispatch(good);
     ClearReceiveBuffers();
     // Back to Hunt unless a Reset came in meanwhile (it then drops nothing more than this frame).

@@ -23,6 +23,7 @@ struct ProcessWide {
     std::atomic<LogHeadingHook> timeStamp{nullptr};
     std::atomic<bool> logRawWrites{false};
     std::atomic<bool> logRawReads{false};
+    std::mutex logEntryMutex; // one log entry at a time, whichever thread writes it
 };
 
 ProcessWide &Shared() {
@@ -127,23 +128,34 @@ void TConnection::SetLogHooks(LogHeadingHook sendHeading, LogHeadingHook receive
 uint8_t TConnection::ReaderProgress() { return Shared().readerProgress; }
 void TConnection::SetReaderProgress(uint8_t step) { Shared().readerProgress = step; }
 
-void TConnection::LogTimeStamp() { CallHook(Shared().timeStamp); }
-void TConnection::LogSendHeading() { CallHook(Shared().sendHeading); }
-void TConnection::LogReceiveHeading() { CallHook(Shared().receiveHeading); }
-void TConnection::LogPortClosed() { CallHook(Shared().portClosed); }
 bool TConnection::LogRawWrites() { return Shared().logRawWrites; }
 bool TConnection::LogRawReads() { return Shared().logRawReads; }
 
-void TConnection::LogData(const uint8_t *bytes, uint32_t count) const {
-    LogDataHook fn = Shared().data.load();
-    if (fn == nullptr) return;
-    const commlog::ScopedLogCaller caller({Mode(), StuffsFrames()});
-    fn(bytes, count);
+void TConnection::LogTraffic(LogHeading heading, const uint8_t *bytes, uint32_t count) const {
+    ProcessWide &shared = Shared();
+    const std::lock_guard entry(shared.logEntryMutex);
+    CallHook(shared.timeStamp);
+    if (heading == LogHeading::Send) CallHook(shared.sendHeading);
+    if (heading == LogHeading::Receive) CallHook(shared.receiveHeading);
+    if (LogDataHook fn = shared.data.load()) {
+        const commlog::ScopedLogCaller caller({Mode(), StuffsFrames()});
+        fn(bytes, count);
+    }
 }
 
 void TConnection::LogPortEvent(const SerialSettings *settings, int32_t port, bool opened) {
-    if (LogPortEventHook fn = Shared().portEvent.load())
+    ProcessWide &shared = Shared();
+    const std::lock_guard entry(shared.logEntryMutex);
+    CallHook(shared.timeStamp);
+    if (LogPortEventHook fn = shared.portEvent.load())
         fn(settings, static_cast<uint32_t>(sizeof(SerialSettings)), port, opened ? 1 : 0);
+}
+
+void TConnection::LogPortClosed() {
+    ProcessWide &shared = Shared();
+    const std::lock_guard entry(shared.logEntryMutex);
+    CallHook(shared.timeStamp);
+    CallHook(shared.portClosed);
 }
 
 // ---- the window hook ----

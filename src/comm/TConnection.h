@@ -223,12 +223,12 @@ protected:
     // The serial resynchronisation rule: a flag sends the parser back to Hunt, except in Reset.
     bool NextByteResyncOnFlag(uint8_t &out);
 
-    // Log hook calls (each only when set).
-    static void LogTimeStamp();
-    static void LogSendHeading();
-    static void LogReceiveHeading();
-    // The data hook runs with this connection's mode and framing at hand.
-    void LogData(const uint8_t *bytes, uint32_t count) const;
+    // Log entries, each through the hooks that are set. An entry is its time stamp, its heading
+    // and its bytes written under one process-wide lock, so that the reader thread's receive
+    // never lands between a send's heading and its bytes. The data hook runs with this
+    // connection's mode and framing at hand.
+    enum class LogHeading : uint8_t { Send, Receive, None };
+    void LogTraffic(LogHeading heading, const uint8_t *bytes, uint32_t count) const;
     static void LogPortEvent(const platform::SerialSettings *settings, int32_t port, bool opened);
     static void LogPortClosed();
     static bool LogRawWrites();

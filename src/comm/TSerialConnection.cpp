@@ -56,7 +56,6 @@ void TSerialConnection::Open(uint8_t mode) {
     portSettings_.dtrControl = settings_.DtrControl;
     portSettings_.rtsControl = settings_.RtsControl;
     if (!port_->Configure(portSettings_)) {
-        LogTimeStamp();
         LogPortEvent(&portSettings_, settings_.ComPort, false);
         throw xConnectionErr(ConnCode::SerialConfigRefused,
                              AboutTarget("the port does not take " +
@@ -65,7 +64,6 @@ void TSerialConnection::Open(uint8_t mode) {
     }
     // Queue sizes, event mask and time-outs are fixed by the port layer (reads never wait).
     SetMode(mode);
-    LogTimeStamp();
     LogPortEvent(&portSettings_, settings_.ComPort, true);
 }
 
@@ -91,7 +89,6 @@ void TSerialConnection::Close() {
     ShutDownReader();
     mode_ = ConnMode::NotStarted;
     port_.reset();
-    LogTimeStamp();
     LogPortClosed();
 }
 
@@ -107,9 +104,7 @@ void TSerialConnection::WriteRaw(const uint8_t *data, uint32_t count) {
     // The bootstrap loader takes the cold loader one byte at a time.
     for (uint32_t i = 0; i < count; ++i) Write(data + i, 1);
     if (LogRawWrites()) {
-        LogTimeStamp();
-        LogSendHeading();
-        LogData(data, count);
+        LogTraffic(LogHeading::Send, data, count);
     }
 }
 
@@ -130,9 +125,7 @@ void TSerialConnection::ReadRawPiece(uint8_t *data, uint32_t count) {
     const uint32_t gathered = ReadAvailable(); // exactly count, or it raised
     if (gathered != count) return;
     if (LogRawReads()) {
-        LogTimeStamp();
-        LogReceiveHeading();
-        LogData(chunk_, gathered);
+        LogTraffic(LogHeading::Receive, chunk_, gathered);
     }
     for (uint32_t i = 0; i < count; ++i) NextByte(data[i]);
 }

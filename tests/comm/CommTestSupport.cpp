@@ -2,11 +2,13 @@
 
 #include "platform/Clock.h"
 
+#include <atomic>
 #include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <thread>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -226,7 +228,11 @@ void Note(const std::string &event) {
     logEvents.push_back(event);
 }
 void OnTime() { Note("time"); }
-void OnSend() { Note("send"); }
+std::atomic<bool> slowSendHeading{false};
+void OnSend() {
+    Note("send");
+    if (slowSendHeading) std::this_thread::sleep_for(std::chrono::microseconds(300));
+}
 void OnReceive() { Note("receive"); }
 void OnClosed() { Note("closed"); }
 void OnData(const uint8_t *bytes, uint32_t count) {
@@ -250,7 +256,10 @@ void LogCapture::Install(bool logRawWrites, bool logRawReads) {
                              logRawWrites, logRawReads);
 }
 
+void LogCapture::SlowSendHeading(bool slow) { slowSendHeading = slow; }
+
 void LogCapture::Uninstall() {
+    slowSendHeading = false;
     TConnection::SetLogHooks(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false, false);
 }
 

@@ -101,6 +101,9 @@ private:
 // and the bytes of the last data call.
 struct LogCapture {
     static void Install(bool logRawWrites, bool logRawReads);
+    // The send heading hook then dawdles, as a slow disk would, so that another thread's entry
+    // has every chance to fall between a send's heading and its bytes.
+    static void SlowSendHeading(bool slow);
     static void Uninstall();
     static std::vector<std::string> Events();
     static std::vector<std::vector<uint8_t>> DataCalls();

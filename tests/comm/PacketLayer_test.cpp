@@ -380,6 +380,37 @@ TEST_F(PacketLayer, PacketRawPacketKeepsTheFirstSavedProcedure) {
     EXPECT_EQ(GetWindowProc(window.Handle()), &TestWindow::Proc);
 }
 
+// The reader logs what it receives while the user-interface thread sends: every entry still
+// reads time, heading, bytes, with nothing of the other thread's in between.
+TEST_F(PacketLayer, LogEntriesStayWholeWhileTheReaderReceives) {
+    LogCapture::Install(false, false);
+    LogCapture::SlowSendHeading(true);
+    TPipeConnection conn(window.Handle());
+    conn.RegisterHandler(0, 3, nullptr, nullptr, false, false);
+    int replies = 0;
+    conn.RegisterHandler(
+        0, 2, [](const uint8_t *, uint16_t, void *context) { ++*static_cast<int *>(context); },
+        &replies, false, false);
+    conn.SetMode(ConnMode::Packet);
+    constexpr int Count = 60;
+    std::vector<uint8_t> burst;
+    for (int i = 0; i < Count; ++i) {
+        const auto reply = Reply(0, 0x82, {static_cast<uint8_t>(i)});
+        burst.insert(burst.end(), reply.begin(), reply.end());
+    }
+    WriteAll(conn.PeerFd(), burst);
+    for (int i = 0; i < Count; ++i) conn.Send(0, 3, nullptr, 0);
+    ASSERT_TRUE(PumpUntil([&] { return replies == Count; }, 5000));
+
+    const auto events = LogCapture::Events();
+    ASSERT_EQ(events.size(), size_t{2 * Count * 3});
+    for (size_t i = 0; i < events.size(); i += 3) {
+        EXPECT_EQ(events[i], "time") << "entry at " << i;
+        EXPECT_TRUE(events[i + 1] == "send" || events[i + 1] == "receive") << "entry at " << i;
+        EXPECT_EQ(events[i + 2].rfind("data ", 0), 0u) << "entry at " << i;
+    }
+}
+
 TEST_F(PacketLayer, FramesGoThroughTheLogHooks) {
     LogCapture::Install(false, false);
     TPipeConnection conn(window.Handle());
