@@ -101,10 +101,15 @@ public:
     virtual void GoAway() = 0;
 };
 
+// Over an unpaced pty a packet's round trip is a fraction of a millisecond: the load must not
+// end in the moment between the board's second answer and its going away, so it takes 512
+// packets there. Elsewhere a round trip takes milliseconds (RFC 2217), or a fault that stops the
+// network device's acknowledgements costs a time-out per packet still out: 8 packets.
+constexpr size_t PtyImageSize = 64 * 1024;
 constexpr size_t ImageSize = 1000;
 
-std::vector<uint8_t> ImageBytes() {
-    std::vector<uint8_t> bytes(ImageSize);
+std::vector<uint8_t> ImageBytes(size_t size) {
+    std::vector<uint8_t> bytes(size);
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
     return bytes;
 }
@@ -130,6 +135,7 @@ public:
         options.flashId = 0x01A4; // a chip the flash table erases first: every stage is run
         if (*fault) options.fault = sim::ParseBoardFault(fault).value();
         board_ = std::make_unique<sim::BoardPeer>(options);
+        imageSize_ = rfc2217 ? ImageSize : PtyImageSize;
         if (rfc2217) {
             server_ = std::make_unique<sim::Rfc2217Server>(*board_);
             EXPECT_TRUE(server_->Start());
@@ -145,10 +151,10 @@ public:
     std::string Prepare(const fs::path &folder) override {
         UseComPort(server_ ? server_->Url() : pty_->SlavePath());
         Env().Comm.DetectProcessor = server_ ? 1 : 0;
-        return WriteFile(folder / "image.bin", ImageBytes());
+        return WriteFile(folder / "image.bin", ImageBytes(imageSize_));
     }
     bool HoldsTheFile() const override {
-        return board_->ReadFlash(0x80000, ImageSize) == ImageBytes();
+        return board_->ReadFlash(0x80000, imageSize_) == ImageBytes(imageSize_);
     }
     size_t Answers() const override { return board_->CountEvents("reply"); }
     void GoAway() override {
@@ -157,6 +163,7 @@ public:
     }
 
 private:
+    size_t imageSize_ = ImageSize;
     std::unique_ptr<sim::BoardPeer> board_;
     std::unique_ptr<sim::Rfc2217Server> server_;
     std::unique_ptr<sim::PtyFrontEnd> pty_;
@@ -177,10 +184,10 @@ public:
         Env().Comm.UseCorvixSys = 0;
         SetField(Env().Comm.CorvixLinkAddress, "127.0.0.1");
         Env().Comm.CorvixLinkTcpPort = device_->Port();
-        return WriteFile(folder / "image.bin", ImageBytes());
+        return WriteFile(folder / "image.bin", ImageBytes(ImageSize));
     }
     bool HoldsTheFile() const override {
-        return device_->ReadFlash(0x80000, ImageSize) == ImageBytes();
+        return device_->ReadFlash(0x80000, ImageSize) == ImageBytes(ImageSize);
     }
     size_t Answers() const override { return device_->CountEvents("reply"); }
     void GoAway() override { device_->Stop(); }
@@ -189,8 +196,8 @@ private:
     std::unique_ptr<sim::LinkDevice> device_;
 };
 
-// Thirty-two blocks: long enough for a target to go away in the middle of it.
-const std::vector<uint8_t> ProgramData = upltest::Pattern(4000, 5);
+// 512 blocks, the last one short: long enough for a target to go away in the middle of it.
+const std::vector<uint8_t> ProgramData = upltest::Pattern(65000, 5);
 
 std::string WriteProgram(const fs::path &folder) {
     Env().LoadThroughCorvixSys = 1;
@@ -198,9 +205,10 @@ std::string WriteProgram(const fs::path &folder) {
 }
 
 bool HoldsTheProgram(const sim::OsBoard &board) {
+    // The last block goes whole, its tail zero.
     std::vector<uint8_t> padded = ProgramData;
-    padded.resize(4096, 0);
-    return board.ReadMemory(0x20000, 4096) == padded;
+    padded.resize((padded.size() + 127) / 128 * 128, 0);
+    return board.ReadMemory(0x20000, padded.size()) == padded;
 }
 
 class ConsoleTarget : public Target {
