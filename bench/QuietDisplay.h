@@ -16,7 +16,7 @@ public:
     void SetStage(const std::string &) override {}
     void SetProgressMax(uint32_t) override {}
     void StepProgress(uint32_t) override {}
-    void SetStatusPanel(int, const std::string &) override {}
+    void SetStatusPanel(int, std::string_view) override {}
     void SetCaptions(const std::string &, const std::string &) override {}
     void SetBusyCursor(bool) override {}
     void ShowMessage(const std::string &caption, const std::string &text) override {

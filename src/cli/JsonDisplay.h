@@ -22,7 +22,7 @@ public:
     void SetProgressMax(uint32_t) override {} // the image's own size comes with BeginImage
     void StepProgress(uint32_t step) override;
     // The byte counter and the per-packet texts are what the progress events already say.
-    void SetStatusPanel(int, const std::string &) override {}
+    void SetStatusPanel(int, std::string_view) override {}
     void SetCaptions(const std::string &, const std::string &) override {}
     void SetBusyCursor(bool) override {}
     void ShowMessage(const std::string &caption, const std::string &text) override;

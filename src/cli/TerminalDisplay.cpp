@@ -113,7 +113,7 @@ void TerminalDisplay::StepProgress(uint32_t step) {
         ShowTenthProgress();
 }
 
-void TerminalDisplay::SetStatusPanel(int panel, const std::string &text) {
+void TerminalDisplay::SetStatusPanel(int panel, std::string_view text) {
     // Panel 1 is the byte counter the bar and the tenth lines already show; panel 0 carries the
     // network download's text per packet (hundreds of them) and the elapsed time, which the
     // summary gives: both only for a user who asked to see everything.

@@ -24,7 +24,7 @@ public:
     void SetStage(const std::string &text) override;
     void SetProgressMax(uint32_t) override {} // the image's own size comes with BeginImage
     void StepProgress(uint32_t step) override;
-    void SetStatusPanel(int panel, const std::string &text) override;
+    void SetStatusPanel(int panel, std::string_view text) override;
     void SetCaptions(const std::string &, const std::string &) override {}
     void SetBusyCursor(bool) override {}
     void ShowMessage(const std::string &caption, const std::string &text) override;

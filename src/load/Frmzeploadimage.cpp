@@ -120,9 +120,10 @@ void TfrmLoadImage::StepProgress(uint32_t step) {
     pbarProgressBar->repaint();
 }
 
-void TfrmLoadImage::SetStatusPanel(int panel, const std::string &text) {
+void TfrmLoadImage::SetStatusPanel(int panel, std::string_view text) {
     if (ownerStatus_ != nullptr) {
-        ownerStatus_->SetPanelText(panel, QString::fromStdString(text));
+        ownerStatus_->SetPanelText(
+            panel, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
         ownerStatus_->repaint();
     }
     RepaintOwner();

@@ -45,7 +45,7 @@ public:
     void SetStage(const std::string &text) override;
     void SetProgressMax(uint32_t maximum) override;
     void StepProgress(uint32_t step) override;
-    void SetStatusPanel(int panel, const std::string &text) override;
+    void SetStatusPanel(int panel, std::string_view text) override;
     void SetCaptions(const std::string &mainCaption, const std::string &progressCaption) override;
     void SetBusyCursor(bool busy) override;
     void ShowMessage(const std::string &caption, const std::string &text) override;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // How a load ended, with what a production record needs to show what was written where.
 struct LoadOutcome {
@@ -36,8 +37,9 @@ public:
     virtual void SetProgressMax(uint32_t maximum) = 0;
     // Advances the bar by step; the bar stops at its maximum.
     virtual void StepProgress(uint32_t step) = 0;
-    // Panel 0: status and elapsed time; panel 1: byte counter. Shown at once.
-    virtual void SetStatusPanel(int panel, const std::string &text) = 0;
+    // Panel 0: status and elapsed time; panel 1: byte counter. Shown at once. The text is the
+    // caller's buffer, valid for the call only: the counters change with every packet.
+    virtual void SetStatusPanel(int panel, std::string_view text) = 0;
     // Caption of the main window (and the application title), and of the progress window.
     virtual void SetCaptions(const std::string &mainCaption,
                              const std::string &progressCaption) = 0;

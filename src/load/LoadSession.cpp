@@ -5,6 +5,7 @@
 #include "load/ImageFiles.h"
 #include "loader/LoaderErrors.h"
 #include "platform/Clock.h"
+#include "platform/FixedText.h"
 #include "platform/Md5.h"
 #include "platform/Serial.h"
 #include "platform/Wait.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
+#include <charconv>
 #include <exception>
 #include <filesystem>
 #include <sstream>
@@ -104,8 +106,10 @@ void LoadSession::StepProgress(uint32_t step) { display_.StepProgress(step); }
 void LoadSession::AddSentBytes(uint32_t count) {
     SentBytes += count;
     if (SentBytes > TotalBytes) SentBytes = TotalBytes;
-    display_.SetStatusPanel(1, std::to_string(SentBytes) + " of " + std::to_string(TotalBytes) +
-                                   " bytes sent");
+    char text[64];
+    display_.SetStatusPanel(1, platform::FormatInto(text, "%u of %u bytes sent",
+                                                    static_cast<unsigned>(SentBytes),
+                                                    static_cast<unsigned>(TotalBytes)));
 }
 
 void LoadSession::ShowElapsed() {
@@ -253,7 +257,7 @@ void LoadSession::SendImage() {
     if (env_.Comm.UseTCP != 0) {
         engine_.NetworkDownload(
             FileName, "bin", 0, ImageBytes, [](uint32_t, uint32_t) { return true; }, 128, 0,
-            [this](const std::string &message) { NetworkStatus(message); });
+            [this](std::string_view message) { NetworkStatus(message); });
         engine_.EndNetworkDownload();
         return;
     }
@@ -276,10 +280,11 @@ void LoadSession::BeginImage(uint32_t imageBytes) {
     display_.BeginImage(imageBytes);
 }
 
-void LoadSession::NetworkStatus(const std::string &message) {
+void LoadSession::NetworkStatus(std::string_view message) {
     display_.SetStatusPanel(0, message);
-    if (message.find("acknowledged") == std::string::npos) return;
-    const long acknowledged = std::strtol(message.c_str(), nullptr, 10);
+    if (message.find("acknowledged") == std::string_view::npos) return;
+    long acknowledged = 0;
+    std::from_chars(message.data(), message.data() + message.size(), acknowledged);
     int64_t steps = static_cast<int64_t>(ColdLoaderBytes) + PilotBiosBytes -
                     static_cast<int64_t>(SentBytes) + static_cast<int64_t>(acknowledged) * 128;
     while (steps > 0) {

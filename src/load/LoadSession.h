@@ -31,7 +31,7 @@ public:
     // Byte counter and progress, also driven by the image writer and the network download.
     void AddSentBytes(uint32_t count);
     void StepProgress(uint32_t step);
-    void NetworkStatus(const std::string &message);
+    void NetworkStatus(std::string_view message);
 
     // Fields, readable for tests and the display.
     const std::string FileName;

@@ -14,11 +14,12 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 // Windowed network download: asked before each block; always answering true sends them all.
 using NetworkContinueCallback = std::function<bool(uint32_t offset, uint32_t blockSize)>;
 // Windowed network download: "%d of %d packets sent" / "%d of %d packets acknowledged".
-using NetworkStatusCallback = std::function<void(const std::string &message)>;
+using NetworkStatusCallback = std::function<void(std::string_view message)>;
 
 // What SYS/INFOPROBE returns.
 struct IdBlockInfo {

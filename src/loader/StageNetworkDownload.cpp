@@ -7,6 +7,7 @@
 
 #include "comm/PacketCodec.h"
 #include "files/SupportFiles.h"
+#include "platform/FixedText.h"
 #include "platform/MessageIds.h"
 #include "platform/Wait.h"
 
@@ -43,15 +44,11 @@ std::string DownloadPath(const std::string &fileName, const std::string &extensi
     return path.string();
 }
 
-std::string PacketReport(uint32_t count, uint32_t total, const char *what) {
-    char text[80];
-    std::snprintf(text, sizeof text, "%d of %d packets %s", static_cast<int>(count),
-                  static_cast<int>(total), what);
-    return text;
-}
-
 void Report(const NetworkStatusCallback &status, uint32_t count, uint32_t total, const char *what) {
-    if (status) status(PacketReport(count, total, what));
+    if (!status) return;
+    char text[80];
+    status(platform::FormatInto(text, "%d of %d packets %s", static_cast<int>(count),
+                                static_cast<int>(total), what));
 }
 
 // For the length of one download SYS/WRITE replies go to the counter instead of waking a

@@ -102,6 +102,10 @@ struct ThreadQueue {
     uint64_t generation = 0;
     bool alive = true; // false once the thread has ended
     std::list<Posted> posted;
+    // Nodes of taken messages, kept for the next posts: a load posts a message or more per
+    // packet, and recycling the list's nodes keeps that from allocating each time.
+    std::list<Posted> spare;
+    static constexpr size_t MaxSpare = 64;
     std::deque<SentMessage *> sent;
     InProgress *inProgress = nullptr;
     std::vector<Timer> timers;
@@ -268,6 +272,26 @@ bool NumberMatches(UINT message, UINT filterMin, UINT filterMax) {
     return (filterMin == 0 && filterMax == 0) || (message >= filterMin && message <= filterMax);
 }
 
+// Takes a posted message out of the queue, keeping its node (without its window) for a later post.
+void RecycleLocked(ThreadQueue &q, std::list<Posted>::iterator it) {
+    if (q.spare.size() >= ThreadQueue::MaxSpare) {
+        q.posted.erase(it);
+        return;
+    }
+    it->window.reset();
+    q.spare.splice(q.spare.end(), q.posted, it);
+}
+
+// Puts a message at the end of the queue, in a recycled node where there is one.
+void AppendLocked(ThreadQueue &q, Posted posted) {
+    if (q.spare.empty()) {
+        q.posted.push_back(std::move(posted));
+        return;
+    }
+    q.spare.front() = std::move(posted);
+    q.posted.splice(q.posted.end(), q.spare, q.spare.begin());
+}
+
 // Looks for a message matching the filter, in Win32 order: posted, quit, due timers. With
 // remove, takes it out (a timer is rescheduled). Otherwise *nextDue receives the earliest
 // future deadline of a matching timer (kNever if none).
@@ -277,7 +301,7 @@ bool FindMessageLocked(ThreadQueue &q, MSG *msg, HWND hwnd, UINT filterMin, UINT
         if (WindowMatches(it->window.get(), hwnd) &&
             NumberMatches(it->msg.message, filterMin, filterMax)) {
             *msg = it->msg;
-            if (remove) q.posted.erase(it);
+            if (remove) RecycleLocked(q, it);
             return true;
         }
     }
@@ -470,6 +494,7 @@ void ShutdownQueue(const std::shared_ptr<ThreadQueue> &queue) {
         release.assign(queue->sent.begin(), queue->sent.end());
         queue->sent.clear();
         queue->posted.clear();
+        queue->spare.clear();
         queue->timers.clear();
         queue->pump = NativePump{};
     }
@@ -486,8 +511,8 @@ bool PostTo(ThreadQueue &q, const std::shared_ptr<Window> &window, UINT msg, WPA
     {
         std::lock_guard<std::mutex> lock(q.mutex);
         if (!q.alive || (window && window->destroyed.load(std::memory_order_relaxed))) return false;
-        q.posted.push_back(Posted{
-            window, MSG{window ? window->Handle() : nullptr, msg, wParam, lParam, GetTickCount()}});
+        AppendLocked(q, Posted{window, MSG{window ? window->Handle() : nullptr, msg, wParam, lParam,
+                                           GetTickCount()}});
         ++q.postCount;
         q.SignalLocked();
         pump = q.pump;

@@ -31,9 +31,9 @@ class StatusRecordingDisplay : public RecordingDisplay {
 public:
     using RecordingDisplay::RecordingDisplay;
     std::vector<std::string> statusTexts;
-    void SetStatusPanel(int index, const std::string &text) override {
+    void SetStatusPanel(int index, std::string_view text) override {
         RecordingDisplay::SetStatusPanel(index, text);
-        if (index == 0 && !text.empty()) statusTexts.push_back(text);
+        if (index == 0 && !text.empty()) statusTexts.emplace_back(text);
     }
 };
 

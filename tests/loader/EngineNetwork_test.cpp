@@ -77,7 +77,7 @@ protected:
         reports.clear();
         return LoaderErrorOf([&] {
             engine.NetworkDownload(path, "bin", 0, byteCount, std::move(proceed), 128, 0,
-                                   [this](const std::string &text) { reports.push_back(text); });
+                                   [this](std::string_view text) { reports.emplace_back(text); });
         });
     }
 

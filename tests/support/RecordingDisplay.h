@@ -31,7 +31,7 @@ public:
         progressStepped += step;
         progressPosition = std::min(progressMax, progressPosition + step);
     }
-    void SetStatusPanel(int index, const std::string &text) override { panel[index] = text; }
+    void SetStatusPanel(int index, std::string_view text) override { panel[index] = text; }
     void SetCaptions(const std::string &main, const std::string &progress) override {
         mainCaption = main;
         progressCaption = progress;
