@@ -6,10 +6,13 @@
 #                                       there on a first start: InstalledDataFolderOf)
 #   <prefix>/share/tarnwick/help/       the help pages (docs/Mossvale.html and docs/help/)
 #   <prefix>/share/applications/        the desktop entry; the icon under share/icons/hicolor
-#   <prefix>/share/man/man1/            tarnwick-cli.1 and corvix-sim.1, made from their --help
+#   <prefix>/share/man/man1/            tarnwick.1; tarnwick-cli.1 and corvix-sim.1 from their --help
+#   <prefix>/share/doc/tarnwick/        copyright, changelog
 include(GNUInstallDirs)
 
 set(TARNWICK_DATA_DIR ${CMAKE_INSTALL_DATADIR}/tarnwick)
+# By the package's name (GNUInstallDirs would take the project's, capital T).
+set(TARNWICK_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/tarnwick)
 
 install(TARGETS tarnwick-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET corvix-sim)
@@ -33,13 +36,19 @@ if(IS_DIRECTORY ${CMAKE_SOURCE_DIR}/docs/help)
   install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/help/ DESTINATION ${TARNWICK_DATA_DIR}/help)
 endif()
 
-# The man pages are written by help2man from the programs' own --help and their commands',
-# so they never drift from it (cmake/ManPage.cmake). Only the package build makes them: every other
-# build would run the programs for nothing.
-option(TARNWICK_MAN_PAGES "Make and install the man pages of tarnwick-cli and corvix-sim (help2man)"
-       OFF)
-if(TARNWICK_MAN_PAGES)
+set(CPACK_PACKAGE_CONTACT "Tarnwick maintainers <maintainers@tarnwick.invalid>"
+    CACHE STRING "The Debian package's maintainer")
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${TARNWICK_DOC_DIR})
+
+# The man pages of tarnwick-cli and corvix-sim are written by help2man from the programs' own
+# --help and their commands', so they never drift from it (cmake/ManPage.cmake); the desktop
+# program, which takes no options, has one written by hand. They and the package's changelog are
+# gzipped as Debian keeps them. Only the package build makes them: every other build would run the
+# programs for nothing.
+option(TARNWICK_PACKAGE "Make the man pages (help2man) and changelog the package installs" OFF)
+if(TARNWICK_PACKAGE)
   find_program(HELP2MAN help2man REQUIRED)
+  set(manDir ${CMAKE_BINARY_DIR}/man)
   set(manPages)
   foreach(program tarnwick-cli corvix-sim)
     if(NOT TARGET ${program})
@@ -54,21 +63,40 @@ if(TARNWICK_MAN_PAGES)
       set(commands board,link,console,discovery)
       set(verbatim ON) # its usage lists the commands on lines of their own
     endif()
-    set(page ${CMAKE_BINARY_DIR}/man/${program}.1.gz)
+    set(page ${manDir}/${program}.1.gz)
     add_custom_command(
       OUTPUT ${page}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${manDir}
       COMMAND ${CMAKE_COMMAND} -DHELP2MAN=${HELP2MAN} -DPROGRAM=$<TARGET_FILE:${program}>
               -DSUMMARY=${summary} -DVERSION=${PROJECT_VERSION} -DCOMMANDS=${commands}
-              -DVERBATIM_HELP=${verbatim}
-              -DOUTPUT=${page} -P ${CMAKE_SOURCE_DIR}/cmake/ManPage.cmake
+              -DVERBATIM_HELP=${verbatim} -DOUTPUT=${page} -P ${CMAKE_SOURCE_DIR}/cmake/ManPage.cmake
       DEPENDS ${program} ${CMAKE_SOURCE_DIR}/cmake/ManPage.cmake
       COMMENT "Writing the man page of ${program}"
       VERBATIM)
     list(APPEND manPages ${page})
   endforeach()
-  add_custom_target(man_pages ALL DEPENDS ${manPages})
+
+  # A gzipped copy of a file, named name.gz in the man folder of the build.
+  function(GzippedCopy source name out)
+    add_custom_command(
+      OUTPUT ${manDir}/${name}.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${manDir}
+      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${manDir}/${name}
+      COMMAND gzip -9nf ${manDir}/${name}
+      DEPENDS ${source}
+      VERBATIM)
+    set(${out} ${manDir}/${name}.gz PARENT_SCOPE)
+  endfunction()
+  if(TARGET tarnwick)
+    GzippedCopy(${CMAKE_SOURCE_DIR}/docs/man/tarnwick.1 tarnwick.1 desktopPage)
+    list(APPEND manPages ${desktopPage})
+  endif()
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/changelog.in ${CMAKE_BINARY_DIR}/changelog @ONLY)
+  GzippedCopy(${CMAKE_BINARY_DIR}/changelog changelog changelog)
+
+  add_custom_target(package_documents ALL DEPENDS ${manPages} ${changelog})
   install(FILES ${manPages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${changelog} DESTINATION ${TARNWICK_DOC_DIR})
 endif()
 
 set(CPACK_PACKAGE_NAME tarnwick)
@@ -85,8 +113,6 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "It comes as the desktop program tarnwick, the command line tarnwick-cli for\n"
        "scripts and production lines, and corvix-sim, a simulated board to try it\n"
        "out without hardware.")
-set(CPACK_PACKAGE_CONTACT "Tarnwick maintainers <maintainers@tarnwick.invalid>"
-    CACHE STRING "The Debian package's maintainer")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

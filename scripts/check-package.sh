@@ -78,7 +78,9 @@ for file in /usr/bin/tarnwick /usr/bin/tarnwick-cli /usr/bin/corvix-sim \
             $SHARE/help/Mossvale.html \
             /usr/share/applications/tarnwick.desktop \
             /usr/share/icons/hicolor/scalable/apps/tarnwick.svg \
-            /usr/share/man/man1/tarnwick-cli.1.gz /usr/share/man/man1/corvix-sim.1.gz; do
+            /usr/share/man/man1/tarnwick.1.gz /usr/share/man/man1/tarnwick-cli.1.gz \
+            /usr/share/man/man1/corvix-sim.1.gz \
+            /usr/share/doc/tarnwick/copyright /usr/share/doc/tarnwick/changelog.gz; do
   [ -s "$file" ] || fail "$file is missing or empty"
 done
 for program in "${PROGRAMS[@]}"; do
@@ -124,19 +126,16 @@ if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate /usr/share/applications/tarnwick.desktop || fail "the desktop entry is not valid"
   ok "desktop entry valid"
 fi
-# Each page renders without a warning from groff, and holds its commands' own usage.
-for program in tarnwick-cli corvix-sim; do
+# Each page is titled by its program and renders without a warning from groff.
+for program in tarnwick tarnwick-cli corvix-sim; do
   page=/usr/share/man/man1/$program.1.gz
+  zcat "$page" | grep -qiE "^\.TH \"?$program\"? \"?1" || fail "$page is not the page of $program"
   if command -v man >/dev/null; then
-    MANWIDTH=100 man --warnings -l "$page" >"$work/$program.txt" 2>"$work/$program.warnings" ||
-      fail "man -l $page"
+    MANWIDTH=100 man --warnings -l "$page" >/dev/null 2>"$work/$program.warnings" || fail "man -l $page"
     [ ! -s "$work/$program.warnings" ] || { cat "$work/$program.warnings"; fail "groff warns about $page"; }
-  else
-    zcat "$page" >"$work/$program.txt"
   fi
-  grep -q "usage: $program\|Usage: $program" "$work/$program.txt" || fail "$page holds no usage"
 done
-ok "man pages of tarnwick-cli and corvix-sim"
+ok "man pages of tarnwick, tarnwick-cli and corvix-sim"
 
 # The programs as a user meets them: by name, through PATH, from an empty HOME.
 home="$work/home"
@@ -213,7 +212,8 @@ for program in "${PROGRAMS[@]}"; do
 done
 [ ! -e "$SHARE" ] || fail "$SHARE is left after the removal: $(find "$SHARE" | head)"
 for file in /usr/share/applications/tarnwick.desktop /usr/share/icons/hicolor/scalable/apps/tarnwick.svg \
-            /usr/share/man/man1/tarnwick-cli.1.gz /usr/share/man/man1/corvix-sim.1.gz; do
+            /usr/share/man/man1/tarnwick.1.gz /usr/share/man/man1/tarnwick-cli.1.gz \
+            /usr/share/man/man1/corvix-sim.1.gz /usr/share/doc/tarnwick; do
   [ ! -e "$file" ] || fail "$file is left after the removal"
 done
-ok "removed; nothing of it left in /usr/bin, $SHARE, the menus, icons or man pages"
+ok "removed; nothing of it left in /usr/bin, $SHARE, the menus, icons, man pages or docs"
