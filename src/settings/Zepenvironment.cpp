@@ -29,6 +29,12 @@ std::string FirstExisting(std::initializer_list<std::string> candidates) {
     return *candidates.begin();
 }
 
+// A file in a folder, or nothing when there is no such folder (never a name relative to the
+// current folder).
+std::string FileIn(const std::string &folder, const char *name) {
+    return folder.empty() ? std::string() : folder + name;
+}
+
 std::string ExecutablePath() {
     char buffer[PATH_MAX];
     ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -66,15 +72,22 @@ void ReadFileLocations(Environment &env) {
     platform::RegKey key(env.KeyPath + FileLocationsKey);
     const std::string &program = env.ProgramFolder;
     const std::string parent = ParentFolderOf(program);
+    // An installed program lives in <prefix>/bin and its package puts the sample support files
+    // in <prefix>/share/tarnwick/samples: the last place looked, so a user's own files beside
+    // the program or in a bios folder win.
+    const std::string installed = FileIn(InstalledDataFolderOf(program), "samples/");
     std::span<const Setting> rows = FileLocationSettings();
     if (!ReadSetting(rows[0], key, env))
-        env.ColdLoaderFile = FirstExisting({program + "coldload.bin", program + "bios/coldload.bin",
-                                            parent + "bios/coldload.bin"});
+        env.ColdLoaderFile =
+            FirstExisting({program + "coldload.bin", program + "bios/coldload.bin",
+                           parent + "bios/coldload.bin", FileIn(installed, "coldload.bin")});
     if (!ReadSetting(rows[1], key, env))
-        env.PilotBiosFile = FirstExisting(
-            {program + "pilot.bin", program + "bios/pilot.bin", parent + "bios/pilot.bin"});
+        env.PilotBiosFile =
+            FirstExisting({program + "pilot.bin", program + "bios/pilot.bin",
+                           parent + "bios/pilot.bin", FileIn(installed, "pilot.bin")});
     if (!ReadSetting(rows[2], key, env))
-        env.FlashTableFile = FirstExisting({program + "Flash.ini", parent + "Flash.ini"});
+        env.FlashTableFile = FirstExisting(
+            {program + "Flash.ini", parent + "Flash.ini", FileIn(installed, "Flash.ini")});
 }
 
 // What the saved values held right after LoadSettings. A save counts a value as changed by this
@@ -194,6 +207,11 @@ std::string ParentFolderOf(const std::string &folder) {
     size_t slash = trimmed.rfind('/');
     return slash == std::string_view::npos ? std::string()
                                            : std::string(trimmed.substr(0, slash + 1));
+}
+
+std::string InstalledDataFolderOf(const std::string &folder) {
+    std::string parent = ParentFolderOf(folder);
+    return parent.empty() ? std::string() : parent + "share/tarnwick/";
 }
 
 void LoadSettings(const std::string &programPath) {

@@ -54,3 +54,7 @@ std::string EncodeNewline(std::string_view newline);
 std::string ProgramFolderOf(const std::string &programPath);
 // The folder above a folder that ends in '/', itself ending in '/'; empty when there is none.
 std::string ParentFolderOf(const std::string &folder);
+// The folder where the package installs what a program in folder (ending in '/') reads besides
+// its settings: <folder>/../share/tarnwick/, holding samples/ (the sample cold loader, pilot
+// BIOS and flash table) and help/. Empty when folder has no parent.
+std::string InstalledDataFolderOf(const std::string &folder);

@@ -370,6 +370,24 @@ TEST_F(ZepenvironmentTest, SearchesFindSupportFilesBesideAndAboveTheProgram) {
     EXPECT_EQ(Env().FlashTableFile, Path("prog/Flash.ini"));
 }
 
+// The package puts the programs in <prefix>/bin and the samples in <prefix>/share/tarnwick/samples:
+// a first start of an installed program finds them, and a user's own files still come first.
+TEST_F(ZepenvironmentTest, AnInstalledProgramFindsThePackagedSamplesLast) {
+    for (const char *name : {"coldload.bin", "pilot.bin", "Flash.ini"})
+        Touch(std::string("share/tarnwick/samples/") + name);
+    LoadSettings(ProgramPath());
+    EXPECT_EQ(Env().ColdLoaderFile, Path("share/tarnwick/samples/coldload.bin"));
+    EXPECT_EQ(Env().PilotBiosFile, Path("share/tarnwick/samples/pilot.bin"));
+    EXPECT_EQ(Env().FlashTableFile, Path("share/tarnwick/samples/Flash.ini"));
+    Touch("bios/coldload.bin");
+    Touch("prog/pilot.bin");
+    Touch("Flash.ini");
+    LoadSettings(ProgramPath());
+    EXPECT_EQ(Env().ColdLoaderFile, Path("bios/coldload.bin"));
+    EXPECT_EQ(Env().PilotBiosFile, Path("prog/pilot.bin"));
+    EXPECT_EQ(Env().FlashTableFile, Path("Flash.ini"));
+}
+
 TEST_F(ZepenvironmentTest, AFolderIsNotASupportFile) {
     fs::create_directories(Path("bios/coldload.bin"));
     LoadSettings(ProgramPath());
@@ -393,6 +411,9 @@ TEST(ProgramFolders, FolderAndParentFollowThePath) {
     EXPECT_EQ(ParentFolderOf("/opt/"), "/");
     EXPECT_EQ(ParentFolderOf("/"), "");
     EXPECT_EQ(ParentFolderOf(""), "");
+    EXPECT_EQ(InstalledDataFolderOf("/usr/bin/"), "/usr/share/tarnwick/");
+    EXPECT_EQ(InstalledDataFolderOf("/bin/"), "/share/tarnwick/");
+    EXPECT_EQ(InstalledDataFolderOf("/"), "");
     std::string current = fs::current_path().string();
     EXPECT_EQ(ProgramFolderOf("sub/tarnwick"), current + "/sub/");
     // A bare name came through PATH: the running executable's folder stands in.
