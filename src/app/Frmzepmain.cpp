@@ -272,14 +272,9 @@ void TfrmZEP::optAboutClick() {
 }
 
 void TfrmZEP::optContentsClick() {
-    // The help is found relative to the folder the program started in.
-    std::error_code error;
-    const std::filesystem::path previous = std::filesystem::current_path(error);
-    std::error_code
-        ignored; // a vanished start folder: the help layer then reports the missing file
-    std::filesystem::current_path(StartDir, ignored);
+    // The help is found beside the program, in the installed share folder or in the source tree,
+    // whatever the current folder is.
     toolkit::HelpCommand(toolkit::HELP_FINDER, 0);
-    if (!error) std::filesystem::current_path(previous, ignored);
 }
 
 void TfrmZEP::optExitClick() { close(); }
