@@ -3,10 +3,10 @@
 #include "settings/Version.h"
 #include "load/FlashTable.h"
 #include "load/ImageFiles.h"
+#include "load/LoadTexts.h"
 #include "loader/LoaderErrors.h"
 #include "platform/Clock.h"
 #include "platform/Md5.h"
-#include "platform/Serial.h"
 #include "platform/Wait.h"
 #include "settings/Zepenvironment.h"
 #include "targetos/UserProgramFile.h"
@@ -23,13 +23,6 @@ namespace {
 
 // Write mode 1 and the modes above 16 ask for the flash to be erased before it is written.
 bool IsWriteModeWithErase(uint16_t writeMode) { return writeMode == 1 || writeMode > 16; }
-
-std::string FormatElapsedSeconds(uint32_t milliseconds) {
-    // Shortest general form with up to 15 significant digits: 12.345, 7, 0.5.
-    char text[64];
-    std::snprintf(text, sizeof text, "%.15g", milliseconds * 0.001);
-    return text;
-}
 
 } // namespace
 
@@ -134,17 +127,9 @@ void LoadSession::ProbeConnect(int32_t baudRate) {
 }
 
 void LoadSession::DescribeRoad() {
-    const CommOptions &comm = env_.Comm;
-    if (comm.UseTCP == 0) {
-        outcome_.Road = env_.LoadThroughCorvixSys != 0 ? "CorvixSys serial" : "serial";
-        outcome_.Target =
-            "COM" + std::to_string(comm.ComPort) + " (" + platform::MapComPort(comm.ComPort) + ")";
-        return;
-    }
-    const bool link = comm.UseCorvixLink != 0;
-    outcome_.Road = env_.LoadThroughCorvixSys != 0 ? "CorvixSys console" : "CorvixLink";
-    outcome_.Target = std::string(link ? comm.CorvixLinkAddress : comm.CorvixSysAddress) + ":" +
-                      std::to_string(link ? comm.CorvixLinkTcpPort : comm.CorvixSysTcpPort);
+    LoadRoad road = RoadOf(env_);
+    outcome_.Road = std::move(road.Road);
+    outcome_.Target = std::move(road.Target);
 }
 
 void LoadSession::NoteImageDigest(std::FILE *file) {

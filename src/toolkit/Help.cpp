@@ -63,7 +63,8 @@ bool HelpCommand(unsigned command, uintptr_t data) {
         return true;
     }
     if (command != HELP_FINDER && command != HELP_CONTEXT) return false;
-    const QString index = QString::fromStdString(HelpIndexPage(ApplicationHelpFile().toStdString()));
+    const QString index =
+        QString::fromStdString(HelpIndexPage(ApplicationHelpFile().toStdString()));
     if (index.isEmpty()) return false;
     const QUrl url = HelpUrl(command, data);
     if (url.isEmpty()) {

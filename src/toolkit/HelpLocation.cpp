@@ -23,7 +23,8 @@ std::vector<std::filesystem::path> HelpFolders(const std::filesystem::path &prog
     std::vector<std::filesystem::path> folders;
     if (!programFolder.empty()) {
         folders.push_back(programFolder / "help");
-        folders.push_back((programFolder / ".." / "share" / "tarnwick" / "help").lexically_normal());
+        folders.push_back(
+            (programFolder / ".." / "share" / "tarnwick" / "help").lexically_normal());
     }
     if (!sourceHelpFolder.empty()) folders.push_back(sourceHelpFolder);
     return folders;
