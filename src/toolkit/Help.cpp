@@ -51,7 +51,7 @@ void SetHelpSearchFolders(const QStringList &folders) { testFolders = folders; }
 
 QUrl HelpUrl(unsigned command, uintptr_t data) {
     if (command != HELP_FINDER && command != HELP_CONTEXT) return {};
-    const QUrl contents = ContentsUrl();
+    QUrl contents = ContentsUrl();
     if (contents.isEmpty() || command == HELP_FINDER) return contents;
     const std::string index = HelpIndexPage(ApplicationHelpFile().toStdString());
     return contents.resolved(QUrl(QString::fromStdString(HelpTopicPage(data, index))));
