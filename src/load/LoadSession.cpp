@@ -104,6 +104,9 @@ void LoadSession::AddSentBytes(uint32_t count) {
 void LoadSession::ShowElapsed() {
     const uint32_t elapsed = platform::GetTickCount() - StartTicks;
     display_.SetStatusPanel(0, "Elapsed Time: " + FormatElapsedSeconds(elapsed) + " seconds");
+    // The time a successful load reports everywhere is the one the status bar shows.
+    outcome_.ElapsedMs = elapsed;
+    elapsedShown_ = true;
 }
 
 void LoadSession::Reconnect(int32_t baudRate, uint8_t packetMode, bool reinstallDiagnostics) {
@@ -359,7 +362,7 @@ void LoadSession::EndLoad() {
     outcome_.Code = Result;
     // Only what went after the image began counts: before it the counter held the loaders.
     outcome_.ImageBytes = imageStarted_ ? SentBytes - std::min(SentBytes, imageStartBytes_) : 0;
-    outcome_.ElapsedMs = platform::GetTickCount() - StartTicks;
+    if (!elapsedShown_) outcome_.ElapsedMs = platform::GetTickCount() - StartTicks;
     display_.ShowOutcome(outcome_);
     display_.Finish();
 }
