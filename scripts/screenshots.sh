@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Takes the screenshots in docs/screenshots from the real program: starts it under a virtual X
-# server with a fresh settings file (COM1 mapped to a simulated board), grabs the main window,
-# opens the About box from the keyboard (Alt+H, A) as a user would, grabs it, then loads the
-# sample image into the simulated board with File > Load Flash Image... (Alt+F, L, the path typed
-# into the open dialog), grabs the progress window mid-load, checks that the board's flash holds
-# the image, and ends the program with SIGTERM. The option dialogs come from
+# server with a fresh settings file (COM1 mapped to a simulated board), opens the About box from
+# the keyboard (Alt+H, A) as a user would, grabs it, then loads the sample image into the
+# simulated board with File > Load Flash Image... (Alt+F, L, the path typed into the open dialog),
+# grabs the progress window mid-load and the main window after the load, checks that the board's
+# flash holds the image, and ends the program with SIGTERM. The option dialogs come from
 # scripts/screenshots-dialogs.sh on the same display.
 #   scripts/screenshots.sh BIN_FOLDER      (the folder holding the tarnwick program)
 # Needs Xvfb, xdotool and ImageMagick's import, and corvix-sim in BIN_FOLDER.
@@ -57,14 +57,12 @@ Windows Registry Editor Version 5.00
 "Flash table"="$samples/Flash.ini"
 REG
 
-# The program finds its help next to the folder it starts in.
 (cd "$ROOT" && exec env TARNWICK_REGISTRY="$work/registry.reg" QT_QPA_PLATFORM=xcb "$BIN/tarnwick") \
   >"$work/tarnwick.log" 2>&1 &
 appPid=$!
 
 mainWindow=$(waitFor xdotool search --onlyvisible --name '^Tarnwick [0-9.]+$')
 sleep 1 # first paint
-import -window "$mainWindow" "$OUT/main-window.png"
 
 xdotool windowfocus --sync "$mainWindow"
 xdotool key alt+h
@@ -94,7 +92,8 @@ for _ in $(seq 600); do
   sleep 0.1
 done
 sleep 0.5
-import -window "$mainWindow" "$OUT/main-window-after-load.png"
+# The main window after the load: what to do, the road it took and the load's result.
+import -window "$mainWindow" "$OUT/main-window.png"
 
 # The option dialogs, on the same display.
 "$ROOT/scripts/screenshots-dialogs.sh" "$BIN"

@@ -4,6 +4,7 @@
 #include "app/RecentFiles.h"
 #include "settings/Version.h"
 #include "load/Frmzeploadimage.h"
+#include "load/LoadTexts.h"
 #include "settings/Frmtcpdlpassword.h"
 #include "settings/Frmzepcommunications.h"
 #include "settings/Frmzepfilelocations.h"
@@ -23,6 +24,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -72,6 +74,7 @@ TfrmZEP::TfrmZEP(QWidget *parent) : QWidget(parent) {
     pnlDockSpot = new QFrame(this);
     pnlDockSpot->setFrameStyle(QFrame::Panel | QFrame::Sunken); // lowered inner bevel only
     pnlDockSpot->setLineWidth(1);
+    CreateInformation();
     sbStatus = new toolkit::TStatusBar(2, this);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -94,6 +97,7 @@ TfrmZEP::TfrmZEP(QWidget *parent) : QWidget(parent) {
     // Kept whole: a cut path would send the help command to some other folder.
     StartDir = CurrentDirectory().toStdString();
     FormCreate();
+    ShowLoadInformation();
 }
 
 TfrmZEP::~TfrmZEP() {
@@ -181,6 +185,37 @@ void TfrmZEP::CreateToolBar() {
     barLayout->addStretch(1);
 }
 
+void TfrmZEP::CreateInformation() {
+    const auto makeLabel = [this](const char *name) {
+        auto *label = new QLabel(pnlDockSpot);
+        label->setObjectName(QLatin1String(name));
+        label->setWordWrap(true);
+        label->setTextFormat(Qt::PlainText); // paths and device texts are shown as they are
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        return label;
+    };
+    lblHint = makeLabel("lblHint");
+    lblRoad = makeLabel("lblRoad");
+    lblLastLoad = makeLabel("lblLastLoad");
+    QFont hintFont = lblHint->font();
+    hintFont.setBold(true);
+    lblHint->setFont(hintFont);
+    auto *layout = new QVBoxLayout(pnlDockSpot);
+    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setSpacing(12);
+    layout->addStretch(1);
+    layout->addWidget(lblHint);
+    layout->addWidget(lblRoad);
+    layout->addWidget(lblLastLoad);
+    layout->addStretch(2);
+}
+
+void TfrmZEP::ShowLoadInformation() {
+    lblHint->setText(QString::fromStdString(LoadHint(Env())));
+    lblRoad->setText(QString::fromStdString(RoadLine(Env())));
+}
+
 void TfrmZEP::FormCreate() {
     setAcceptDrops(true);
     int width = 0;
@@ -248,20 +283,27 @@ void TfrmZEP::RunLoadSession(const std::string &fileName) {
         LoadSessionRunner(fileName);
         return;
     }
-    RunLoadImageWindow(this, sbStatus, fileName, DevicePassphrase);
+    const LoadOutcome outcome = RunLoadImageWindow(this, sbStatus, fileName, DevicePassphrase,
+                                                   Engine != nullptr ? *Engine : TheLoaderEngine());
+    lblLastLoad->setText(QString::fromStdString(LastLoadText(fileName, outcome)));
 }
 
 void TfrmZEP::optLoadFlashImageClick() {
     dlgOpenImageFile->Filter = Env().LoadThroughCorvixSys != 0
                                    ? QStringLiteral("CorvixSys User Programs (*.upl)|*.UPL")
                                    : QStringLiteral("Binary Image Files (*.bin)|*.BIN");
+    dlgOpenImageFile->InitialDir =
+        QFile::decodeName(recentfiles::LastFolder(Env().RecentFiles).c_str());
     if (!dlgOpenImageFile->Execute()) return;
     const std::string name = FileNameOf(dlgOpenImageFile->FileName);
     RecordRecentFile(name);
     RunLoadSession(name);
 }
 
-void TfrmZEP::optCommunicationsClick() { ShowCommunicationsDialog(this); }
+void TfrmZEP::optCommunicationsClick() {
+    ShowCommunicationsDialog(this);
+    ShowLoadInformation();
+}
 
 void TfrmZEP::optFileLocationsClick() { ShowFileLocationsDialog(this); }
 
@@ -272,14 +314,9 @@ void TfrmZEP::optAboutClick() {
 }
 
 void TfrmZEP::optContentsClick() {
-    // The help is found relative to the folder the program started in.
-    std::error_code error;
-    const std::filesystem::path previous = std::filesystem::current_path(error);
-    std::error_code
-        ignored; // a vanished start folder: the help layer then reports the missing file
-    std::filesystem::current_path(StartDir, ignored);
+    // The help is found beside the program, in the installed share folder or in the source tree,
+    // whatever the current folder is.
     toolkit::HelpCommand(toolkit::HELP_FINDER, 0);
-    if (!error) std::filesystem::current_path(previous, ignored);
 }
 
 void TfrmZEP::optExitClick() { close(); }
@@ -290,6 +327,7 @@ void TfrmZEP::actUseCorvixSysExecute() {
     Env().LoadThroughCorvixSys = checked ? 1 : 0;
     Env().Comm.UseCorvixLink = checked ? 0 : 1;
     Env().Comm.UseCorvixSys = checked ? 1 : 0;
+    ShowLoadInformation();
 }
 
 void TfrmZEP::actUseCorvixSysUpdate() {

@@ -16,6 +16,7 @@
 
 class QAction;
 class QFrame;
+class QLabel;
 class QMenu;
 class QMenuBar;
 class QToolButton;
@@ -61,6 +62,11 @@ public:
     toolkit::TOpenDialog *dlgOpenImageFile = nullptr;
     toolkit::TActionList *ActionList1 = nullptr;
     toolkit::TAction *actUseCorvixSys = nullptr;
+    // In the client area: what to do, the road a load takes now and where it goes, and how the
+    // last load ended.
+    QLabel *lblHint = nullptr;
+    QLabel *lblRoad = nullptr;
+    QLabel *lblLastLoad = nullptr;
 
     std::string VersionText;
     std::string StartDir; // the current directory when the window was made, full length
@@ -75,6 +81,11 @@ public:
     // all come here. LoadSessionRunner, when set, is called instead (tests observe loads by it).
     void RunLoadSession(const std::string &fileName);
     std::function<void(const std::string &fileName)> LoadSessionRunner;
+    // The engine loads go through; null: the program's own.
+    LoaderEngineApi *Engine = nullptr;
+    // Shows the hint and the road for the settings as they are now: called after start-up has
+    // loaded them and after every command that may change them.
+    void ShowLoadInformation();
     // Asked for a network device's passphrase during a load's connect.
     PassphraseCallback DevicePassphrase;
 
@@ -110,6 +121,7 @@ private:
                                         platform::WPARAM wParam, platform::LPARAM lParam);
     void CreateMenus();
     void CreateToolBar();
+    void CreateInformation();
     QToolButton *CreateMenuButton(const QString &caption, QMenu *menu);
     void ShowRecentFiles(QMenu *menu, size_t firstSlot);
 

@@ -43,6 +43,7 @@ int main(int argc, char *argv[]) {
         });
 
         LoadSettings(argc > 0 ? argv[0] : "");
+        mainWindow->ShowLoadInformation(); // the road of the settings just loaded
         TerminationSignals terminationSignals(mainWindow.get());
         toolkit::Run();
         SetDiscoveryDialogRunner({});

@@ -4,6 +4,8 @@
 #include <QString>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 namespace recentfiles {
 
@@ -36,6 +38,15 @@ std::string EntryCaption(size_t position, const std::string &name) {
         if (c == '&') caption += '&';
     }
     return caption;
+}
+
+std::string LastFolder(const std::vector<std::string> &list) {
+    for (const std::string &name : list) {
+        const std::filesystem::path folder = std::filesystem::path(name).parent_path();
+        std::error_code error; // a folder that cannot be looked at is passed over like a gone one
+        if (!folder.empty() && std::filesystem::is_directory(folder, error)) return folder.string();
+    }
+    return {};
 }
 
 } // namespace recentfiles

@@ -23,4 +23,8 @@ void MoveToTop(std::vector<std::string> &list, size_t position);
 // the menu shows the path as it is.
 std::string EntryCaption(size_t position, const std::string &name);
 
+// The folder the open dialog starts in: that of the most recent entry whose folder still exists.
+// Empty when there is none (the dialog then starts in the current folder).
+std::string LastFolder(const std::vector<std::string> &list);
+
 } // namespace recentfiles

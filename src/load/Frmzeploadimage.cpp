@@ -46,6 +46,11 @@ TfrmLoadImage::TfrmLoadImage(QWidget *owner, toolkit::TStatusBar *ownerStatus,
     pbarProgressBar->setValue(0);
     pbarProgressBar->setTextVisible(false);
     Panel1 = Spacer(this, 257, 32);
+    // Beside the bar rather than on it: every style then shows it the same way.
+    lblPercent = new QLabel(this);
+    lblPercent->setGeometry(264, 32, 40, 25);
+    lblPercent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    ShowPercent();
     Panel2 = Spacer(this, 297, 94);
     btnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
     btnCancel->setGeometry(118, 68, 75, 25);
@@ -102,6 +107,13 @@ void TfrmLoadImage::RepaintOwner() {
 
 void TfrmLoadImage::ShowProgressWindow() { show(); }
 
+void TfrmLoadImage::ShowPercent() {
+    const qint64 maximum = pbarProgressBar->maximum();
+    const qint64 percent = maximum > 0 ? qint64(pbarProgressBar->value()) * 100 / maximum : 0;
+    lblPercent->setText(QStringLiteral("%1%").arg(percent));
+    lblPercent->repaint();
+}
+
 void TfrmLoadImage::SetStage(const std::string &text) {
     lblProgress->setText(QString());
     repaint();
@@ -112,12 +124,14 @@ void TfrmLoadImage::SetStage(const std::string &text) {
 void TfrmLoadImage::SetProgressMax(uint32_t maximum) {
     // QProgressBar counts in int; the total of a load stays far below that.
     pbarProgressBar->setMaximum(static_cast<int>(std::min<uint32_t>(maximum, INT32_MAX)));
+    ShowPercent();
 }
 
 void TfrmLoadImage::StepProgress(uint32_t step) {
     const qint64 next = qint64(pbarProgressBar->value()) + step;
     pbarProgressBar->setValue(static_cast<int>(std::min<qint64>(next, pbarProgressBar->maximum())));
     pbarProgressBar->repaint();
+    ShowPercent();
 }
 
 void TfrmLoadImage::SetStatusPanel(int panel, std::string_view text) {
@@ -157,15 +171,18 @@ void TfrmLoadImage::ShowFailure(const std::string &message, const std::string &d
                             QString::fromStdString(detail), this);
 }
 
+void TfrmLoadImage::ShowOutcome(const LoadOutcome &outcome) { outcome_ = outcome; }
+
 void TfrmLoadImage::Finish() {
     finished_ = true;
     toolkit::SetModalResult(this, toolkit::mrOk);
 }
 
-int RunLoadImageWindow(QWidget *owner, toolkit::TStatusBar *ownerStatus,
-                       const std::string &fileName, PassphraseCallback passphrase) {
-    auto form = std::make_unique<TfrmLoadImage>(owner, ownerStatus, fileName, Env(),
-                                                TheLoaderEngine(), std::move(passphrase));
+LoadOutcome RunLoadImageWindow(QWidget *owner, toolkit::TStatusBar *ownerStatus,
+                               const std::string &fileName, PassphraseCallback passphrase,
+                               LoaderEngineApi &engine) {
+    auto form = std::make_unique<TfrmLoadImage>(owner, ownerStatus, fileName, Env(), engine,
+                                                std::move(passphrase));
     toolkit::ShowModal(form.get());
-    return form->Session().Result;
+    return form->Outcome();
 }

@@ -1,6 +1,7 @@
 // TfrmLoadImage: the modal progress window of one load. It starts the load by itself 1 ms after
-// it is shown, shows the stage, a progress bar and a Cancel button, writes the byte counter and
-// the elapsed time into the main window's status bar, and closes when the load has ended.
+// it is shown, shows the stage, a progress bar with its percentage and a Cancel button, writes the
+// byte counter and the elapsed time into the main window's status bar, and closes when the load
+// has ended.
 #pragma once
 
 #include "load/LoadDisplay.h"
@@ -32,12 +33,15 @@ public:
 
     QLabel *lblProgress = nullptr;
     QProgressBar *pbarProgressBar = nullptr;
+    QLabel *lblPercent = nullptr; // the bar's percentage, beside it
     QWidget *Panel1 = nullptr;
     QWidget *Panel2 = nullptr;
     QPushButton *btnCancel = nullptr;
     QTimer *tmrStartLoad = nullptr;
 
     const LoadSession &Session() const { return *session_; }
+    // How the load ended (filled when it has).
+    const LoadOutcome &Outcome() const { return outcome_; }
 
     // LoadDisplay
     platform::HWND WindowHandle() override { return window_; }
@@ -50,6 +54,7 @@ public:
     void SetBusyCursor(bool busy) override;
     void ShowMessage(const std::string &caption, const std::string &text) override;
     void ShowFailure(const std::string &message, const std::string &detail) override;
+    void ShowOutcome(const LoadOutcome &outcome) override;
     void Finish() override;
 
 protected:
@@ -62,17 +67,20 @@ private:
     void tmrStartLoadTimer();
     void btnCancelClick();
     void RepaintOwner();
+    void ShowPercent();
 
     QWidget *owner_;
     toolkit::TStatusBar *ownerStatus_;
     LoaderEngineApi &engine_;
     platform::HWND window_;
     std::unique_ptr<LoadSession> session_;
+    LoadOutcome outcome_;
     bool cursorSaved_ = false;
     bool finished_ = false;
 };
 
-// Runs one load of fileName in a progress window owned by the main window: shown modally,
-// destroyed when it closes. Returns the session's result (0 on success).
-int RunLoadImageWindow(QWidget *owner, toolkit::TStatusBar *ownerStatus,
-                       const std::string &fileName, PassphraseCallback passphrase);
+// Runs one load of fileName through engine in a progress window owned by the main window: shown
+// modally, destroyed when it closes. Returns how the load ended.
+LoadOutcome RunLoadImageWindow(QWidget *owner, toolkit::TStatusBar *ownerStatus,
+                               const std::string &fileName, PassphraseCallback passphrase,
+                               LoaderEngineApi &engine);

@@ -3,11 +3,11 @@
 #include "settings/Version.h"
 #include "load/FlashTable.h"
 #include "load/ImageFiles.h"
+#include "load/LoadTexts.h"
 #include "loader/LoaderErrors.h"
 #include "platform/Clock.h"
 #include "platform/FixedText.h"
 #include "platform/Md5.h"
-#include "platform/Serial.h"
 #include "platform/Wait.h"
 #include "settings/Zepenvironment.h"
 #include "targetos/UserProgramFile.h"
@@ -25,13 +25,6 @@ namespace {
 
 // Write mode 1 and the modes above 16 ask for the flash to be erased before it is written.
 bool IsWriteModeWithErase(uint16_t writeMode) { return writeMode == 1 || writeMode > 16; }
-
-std::string FormatElapsedSeconds(uint32_t milliseconds) {
-    // Shortest general form with up to 15 significant digits: 12.345, 7, 0.5.
-    char text[64];
-    std::snprintf(text, sizeof text, "%.15g", milliseconds * 0.001);
-    return text;
-}
 
 } // namespace
 
@@ -115,6 +108,9 @@ void LoadSession::AddSentBytes(uint32_t count) {
 void LoadSession::ShowElapsed() {
     const uint32_t elapsed = platform::GetTickCount() - StartTicks;
     display_.SetStatusPanel(0, "Elapsed Time: " + FormatElapsedSeconds(elapsed) + " seconds");
+    // The time a successful load reports everywhere is the one the status bar shows.
+    outcome_.ElapsedMs = elapsed;
+    elapsedShown_ = true;
 }
 
 void LoadSession::Reconnect(int32_t baudRate, uint8_t packetMode, bool reinstallDiagnostics) {
@@ -138,17 +134,9 @@ void LoadSession::ProbeConnect(int32_t baudRate) {
 }
 
 void LoadSession::DescribeRoad() {
-    const CommOptions &comm = env_.Comm;
-    if (comm.UseTCP == 0) {
-        outcome_.Road = env_.LoadThroughCorvixSys != 0 ? "CorvixSys serial" : "serial";
-        outcome_.Target =
-            "COM" + std::to_string(comm.ComPort) + " (" + platform::MapComPort(comm.ComPort) + ")";
-        return;
-    }
-    const bool link = comm.UseCorvixLink != 0;
-    outcome_.Road = env_.LoadThroughCorvixSys != 0 ? "CorvixSys console" : "CorvixLink";
-    outcome_.Target = std::string(link ? comm.CorvixLinkAddress : comm.CorvixSysAddress) + ":" +
-                      std::to_string(link ? comm.CorvixLinkTcpPort : comm.CorvixSysTcpPort);
+    LoadRoad road = RoadOf(env_);
+    outcome_.Road = std::move(road.Road);
+    outcome_.Target = std::move(road.Target);
 }
 
 void LoadSession::NoteImageDigest(std::FILE *file) {
@@ -379,7 +367,7 @@ void LoadSession::EndLoad() {
     outcome_.Code = Result;
     // Only what went after the image began counts: before it the counter held the loaders.
     outcome_.ImageBytes = imageStarted_ ? SentBytes - std::min(SentBytes, imageStartBytes_) : 0;
-    outcome_.ElapsedMs = platform::GetTickCount() - StartTicks;
+    if (!elapsedShown_) outcome_.ElapsedMs = platform::GetTickCount() - StartTicks;
     display_.ShowOutcome(outcome_);
     display_.Finish();
 }

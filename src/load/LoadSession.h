@@ -93,4 +93,5 @@ private:
     LoadOutcome outcome_;                          // filled as the load goes, shown at its end
     uint32_t imageStartBytes_ = 0;                 // SentBytes when the image began
     bool imageStarted_ = false;
+    bool elapsedShown_ = false; // ShowElapsed has set the outcome's time
 };

@@ -1,11 +1,17 @@
 // The main window: caption, menus and tool bar, status panels, the road switch, the open command,
-// file drops, help, exit, and the rules of the recent-files menus.
+// file drops, help, exit, the rules of the recent-files menus, and what the client area says (what
+// to do, the road, the last load's result).
 #include "toolkit/ModalHelpers.h"
 
 #include "app/Frmzepmain.h"
+#include "load/LoadTexts.h"
+#include "loader/LoaderErrors.h"
+#include "settings/Frmzepcommunications.h"
+#include "support/WaitingEngine.h"
 #include "settings/Zepenvironment.h"
 #include "toolkit/Actions.h"
 #include "toolkit/Application.h"
+#include "toolkit/Forms.h"
 #include "toolkit/Help.h"
 #include "toolkit/MessageLoop.h"
 #include "toolkit/OpenDialog.h"
@@ -15,6 +21,11 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QMenu>
 #include <QMimeData>
 #include <QTemporaryDir>
@@ -23,6 +34,7 @@
 #include <QtTest>
 
 #include <deque>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,10 +53,12 @@ bool RecordHelpUrl(const QUrl &url) {
 struct ScriptedOpenDialog {
     std::deque<QString> answers;
     QStringList filtersSeen;
+    QStringList foldersSeen;
 
     toolkit::OpenDialogRunner Runner() {
         return [this](toolkit::TOpenDialog &dialog) {
             filtersSeen << dialog.Filter;
+            foldersSeen << dialog.InitialDir;
             if (answers.empty()) return false;
             dialog.FileName = answers.front();
             answers.pop_front();
@@ -107,11 +121,24 @@ private slots:
     void menusShowOnlyTheFirstTenOfALongerStoredList();
     void ampersandInAPathIsShownAsIs();
 
+    void openDialogStartsInTheFolderOfTheLastFile_data();
+    void openDialogStartsInTheFolderOfTheLastFile();
+
+    void clientAreaSaysWhatToDoAndTheRoadAfterEachChange();
+    void lastLoadShowsAFailureWithItsDetail();
+    void lastLoadShowsASuccessWithItsTime();
+
     void centerFormWithDifferenceMinusThree();
     void helpContentsOpensFromTheStartFolder();
     void exitClosesTheMainWindowAndEndsTheLoop();
 
 private:
+    // Runs one real load session of fileName through the real progress window, with a board
+    // that answers at once; answers a failure's box. Returns the box's text (empty: no box).
+    QString LoadThroughTheProgressWindow(const std::string &fileName);
+    std::string WriteFile(const QString &name, const std::string &bytes);
+
+    QTemporaryDir files_;
     std::unique_ptr<TfrmZEP> form_;
     Names loads_;
     ScriptedOpenDialog openDialog_;
@@ -398,6 +425,107 @@ void TstFrmZepMain::ampersandInAPathIsShownAsIs() {
     QCOMPARE(loads_, Names{"/data/R&D/image.bin"});
 }
 
+std::string TstFrmZepMain::WriteFile(const QString &name, const std::string &bytes) {
+    const std::string path = files_.filePath(name).toStdString();
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+QString TstFrmZepMain::LoadThroughTheProgressWindow(const std::string &fileName) {
+    Env().ColdLoaderFile = WriteFile(QStringLiteral("coldload.bin"), "\x80\x24\x80");
+    Env().PilotBiosFile = WriteFile(QStringLiteral("pilot.bin"), "\xCC\x01\x02\x03");
+    Env().FlashTableFile = WriteFile(QStringLiteral("Flash.ini"), "[00bf]\nwrite mode=2\n");
+    Env().PilotBiosBaudRate = 57600;
+    Env().Comm.MaxNegotiatedBaud = 57600;
+    WaitingEngine engine;
+    form_->Engine = &engine;
+    form_->LoadSessionRunner = nullptr;
+    form_->show();
+    testing_support::SeenBox box;
+    testing_support::CloseNextMessageBox(box);
+    form_->RunLoadSession(fileName);
+    form_->Engine = nullptr;
+    return box.seen ? box.text : QString();
+}
+
+void TstFrmZepMain::openDialogStartsInTheFolderOfTheLastFile_data() {
+    QTest::addColumn<QStringList>("recent");
+    QTest::addColumn<QString>("folder");
+    const QString here = files_.path();
+    QVERIFY(QDir(here).mkpath(QStringLiteral("older")));
+    const QString older = files_.filePath(QStringLiteral("older"));
+    const QString gone = files_.filePath(QStringLiteral("gone"));
+    QTest::newRow("nothing loaded yet") << QStringList() << QString();
+    QTest::newRow("the last file's folder")
+        << QStringList({here + "/image.bin", older + "/old.bin"}) << here;
+    QTest::newRow("a folder that is gone is passed over")
+        << QStringList({gone + "/image.bin", older + "/old.bin"}) << older;
+    QTest::newRow("no folder of the list is left")
+        << QStringList({gone + "/image.bin"}) << QString();
+}
+
+void TstFrmZepMain::openDialogStartsInTheFolderOfTheLastFile() {
+    QFETCH(QStringList, recent);
+    QFETCH(QString, folder);
+    for (const QString &name : recent) Env().RecentFiles.push_back(name.toStdString());
+    form_->optLoadFlashImageClick();
+    QCOMPARE(openDialog_.foldersSeen, QStringList({folder}));
+}
+
+void TstFrmZepMain::clientAreaSaysWhatToDoAndTheRoadAfterEachChange() {
+    QVERIFY(form_->lblHint->text().contains(QStringLiteral("File > Load Flash Image...")));
+    QVERIFY(form_->lblHint->text().contains(QStringLiteral(".bin")));
+    QVERIFY(form_->lblLastLoad->text().isEmpty()); // nothing loaded yet
+
+    // The road switch of the Setup menu.
+    form_->actUseCorvixSys->trigger();
+    QVERIFY(form_->lblHint->text().contains(QStringLiteral(".upl")));
+    QCOMPARE(form_->lblRoad->text(), QString::fromStdString(RoadLine(Env())));
+    QVERIFY(form_->lblRoad->text().startsWith(QStringLiteral("CorvixSys over serial COM")));
+    form_->actUseCorvixSys->trigger();
+
+    // The Communications dialog: a CorvixLink device chosen there shows at once.
+    testing_support::WhenVisible<TfrmCommunications>([](TfrmCommunications *dialog) {
+        dialog->rdbUseTCP->click();
+        dialog->edtCorvixLinkAddress->setText(QStringLiteral("192.168.1.50"));
+        dialog->edtCorvixLinkPort->setText(QStringLiteral("4244"));
+        dialog->btnOK->click();
+    });
+    Env().Comm.CorvixSysTcpPort = 65023; // the dialog converts both ports
+    QTimer safety; // a dialog or box left open ends the test's wait, not the test run
+    QObject::connect(&safety, &QTimer::timeout, [] {
+        if (QWidget *modal = QApplication::activeModalWidget())
+            toolkit::SetModalResult(modal, toolkit::mrAbort);
+    });
+    safety.start(5000);
+    form_->optCommunicationsClick();
+    safety.stop();
+    QCOMPARE(Env().Comm.UseTCP, 1);
+    QCOMPARE(form_->lblRoad->text(), QStringLiteral("CorvixLink 192.168.1.50:4244"));
+}
+
+void TstFrmZepMain::lastLoadShowsAFailureWithItsDetail() {
+    const std::string missing = files_.filePath(QStringLiteral("missing.bin")).toStdString();
+    const QString box = LoadThroughTheProgressWindow(missing);
+    const QString message = QString::fromUtf8(ErrorMessage(LoaderErrorProgramOpen));
+    QCOMPARE(box, message);
+    const QStringList lines = form_->lblLastLoad->text().split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0], QStringLiteral("Last load: missing.bin failed: ") + message);
+    QVERIFY(lines[1].contains(QString::fromStdString(missing))); // the detail names the file
+}
+
+void TstFrmZepMain::lastLoadShowsASuccessWithItsTime() {
+    const std::string image = WriteFile(QStringLiteral("image.bin"), std::string(300, 'Z'));
+    QCOMPARE(LoadThroughTheProgressWindow(image), QString());
+    const QString text = form_->lblLastLoad->text();
+    QVERIFY2(text.startsWith(QStringLiteral("Last load: image.bin went through in ")),
+             qPrintable(text));
+    QVERIFY(text.endsWith(QStringLiteral(" seconds.")));
+    QVERIFY(form_->sbStatus->PanelText(0).startsWith(QStringLiteral("Elapsed Time: ")));
+    QCOMPARE(form_->sbStatus->PanelText(1), QStringLiteral("307 of 307 bytes sent"));
+}
+
 void TstFrmZepMain::centerFormWithDifferenceMinusThree() {
     form_->move(120, 90);
     QWidget other;
@@ -408,12 +536,10 @@ void TstFrmZepMain::centerFormWithDifferenceMinusThree() {
 }
 
 void TstFrmZepMain::helpContentsOpensFromTheStartFolder() {
+    // Started in a folder that holds no help, and run from another one: the contents page is
+    // found beside the program, and the current folder is left as it was.
     QTemporaryDir startDir;
     QTemporaryDir elsewhere;
-    QVERIFY(QDir(startDir.path()).mkpath(QStringLiteral("docs")));
-    QFile page(startDir.filePath(QStringLiteral("docs/Mossvale.html")));
-    QVERIFY(page.open(QIODevice::WriteOnly));
-    page.close();
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(startDir.path()));
     form_ = std::make_unique<TfrmZEP>(); // records where it started
@@ -426,7 +552,8 @@ void TstFrmZepMain::helpContentsOpensFromTheStartFolder() {
     QDir::setCurrent(previous);
     QCOMPARE(helpUrls.size(), size_t(1));
     QCOMPARE(helpUrls[0].toLocalFile(),
-             QDir(startDir.path()).absoluteFilePath(QStringLiteral("docs/Mossvale.html")));
+             QDir(QCoreApplication::applicationDirPath())
+                 .absoluteFilePath(QStringLiteral("help/Mossvale.html")));
     QCOMPARE(afterwards, QDir(elsewhere.path()).absolutePath());
 }
 

@@ -1,7 +1,8 @@
-// The progress window: it starts the load by itself once shown, cannot be closed by the user
-// while the load runs, passes Cancel to the engine while the engine waits for the board, and
-// closes when the load has ended.
+// The progress window: it starts the load by itself once shown, shows the stage and the
+// percentage, cannot be closed by the user while the load runs, passes Cancel to the engine while
+// the engine waits for the board, and closes when the load has ended.
 #include "load/Frmzeploadimage.h"
+#include "support/WaitingEngine.h"
 #include "load/LoadSession.h"
 #include "loader/LoaderErrors.h"
 #include "settings/Zepenvironment.h"
@@ -21,70 +22,6 @@
 
 #include <fstream>
 #include <functional>
-
-namespace {
-
-// Plays the board: every WriteBlock waits in a message loop (as the real engine does while a
-// request is out) until the board "answers" after a few loop turns, or until Cancel arrives.
-class WaitingEngine : public LoaderEngineApi {
-public:
-    bool cancelled = false;
-    bool waitForCancel = false;
-    int writes = 0;
-    int startBios = 0;
-    std::function<void()> whileWaiting; // called once, in the first wait
-    std::string failureDetail;          // not empty: the first write times out with this detail
-
-    void Connect(platform::HWND, CommOptions, uint8_t, PassphraseCallback) override {}
-    void RegisterPacketKinds() override {}
-    void InstallDiagnosticCallbacks() override {}
-    void Disconnect() override {}
-    void CancelTransfer() override { cancelled = true; }
-    int32_t GetRetryCount() override { return 10; }
-    void SetRetryCount(int32_t) override {}
-    int32_t GetResponseTimeout() override { return 200; }
-    void SetResponseTimeout(int32_t) override {}
-    bool SendColdLoader(const std::string &, int32_t) override { return true; }
-    void SendPilotBios(const std::string &, int32_t) override {}
-    bool SetTargetBaudRate(int32_t) override { return true; }
-    void ReadIdBlock(IdBlockInfo &info) override { info.FlashId = 0x00BF; }
-    void SetFlashParameters(uint16_t, uint16_t, uint16_t, uint16_t) override {}
-    void EraseFlash(uint32_t) override {}
-    void WriteBlock(uint32_t, uint16_t, const uint8_t *) override {
-        ++writes;
-        if (!failureDetail.empty()) throw TargetCommException(LoaderErrorTimeout, failureDetail);
-        QElapsedTimer clock;
-        clock.start();
-        if (whileWaiting) {
-            auto once = std::move(whileWaiting);
-            whileWaiting = nullptr;
-            once();
-        }
-        // Bounded: a test never waits more than 5 s here.
-        while (clock.elapsed() < 5000) {
-            if (cancelled) {
-                cancelled = false;
-                throw TargetCommException(LoaderErrorCancelled);
-            }
-            if (!waitForCancel && clock.elapsed() >= 5) return;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        }
-        throw TargetCommException(LoaderErrorTimeout);
-    }
-    void StartBios(uint8_t) override { ++startBios; }
-    void NetworkDownload(const std::string &, const std::string &, uint32_t, int32_t,
-                         NetworkContinueCallback, uint32_t, uint32_t,
-                         NetworkStatusCallback) override {}
-    void EndNetworkDownload() override {}
-    bool ProbeTarget() override { return true; }
-    void ResetTarget(int32_t) override {}
-    void SendEndTriplet() override {}
-    void RunUserProgram() override {}
-    void RunProgram() override {}
-    void Pause(uint32_t) override {}
-};
-
-} // namespace
 
 class TestFrmLoadImage : public QObject {
     Q_OBJECT
@@ -140,12 +77,26 @@ private slots:
         WaitingEngine engine;
         const std::string image = WriteFile("image.bin", std::vector<uint8_t>(300, 0x5A));
         TfrmLoadImage form(&owner, status, image, env, engine, {});
+        QCOMPARE(form.lblPercent->text(), QStringLiteral("0%"));
+        QString stageAtFirstWrite;
+        QString percentAtFirstWrite;
+        engine.whileWaiting = [&] {
+            stageAtFirstWrite = form.lblProgress->text();
+            percentAtFirstWrite = form.lblPercent->text();
+        };
         QTimer safety;
         safety.setSingleShot(true);
         QObject::connect(&safety, &QTimer::timeout,
                          [&] { toolkit::SetModalResult(&form, toolkit::mrAbort); });
         safety.start(10000);
         QCOMPARE(toolkit::ShowModal(&form), int(toolkit::mrOk));
+        // The loaders (3 + 4 bytes of 307) are out and the first block (128) is counted as it
+        // goes: 135 of 307, rounded down.
+        QCOMPARE(stageAtFirstWrite, QStringLiteral("Sending Program"));
+        QCOMPARE(percentAtFirstWrite, QStringLiteral("43%"));
+        QCOMPARE(form.lblPercent->text(), QStringLiteral("100%"));
+        QCOMPARE(form.Outcome().Code, 0);
+        QCOMPARE(form.Outcome().ImageBytes, uint32_t(300));
         QCOMPARE(engine.writes, 3);
         QCOMPARE(engine.startBios, 1);
         QCOMPARE(form.Session().Result, 0);
