@@ -4,7 +4,8 @@
 #   <prefix>/share/tarnwick/samples/    the sample cold loader, pilot BIOS, flash table, image and
 #                                       user program (an installed program finds the first three
 #                                       there on a first start: InstalledDataFolderOf)
-#   <prefix>/share/tarnwick/help/       the help pages (docs/Mossvale.html and docs/help/)
+#   <prefix>/share/tarnwick/help/       the help pages (docs/help/)
+#   <prefix>/share/tarnwick/screenshots/  the pictures the help pages show
 #   <prefix>/share/applications/        the desktop entry; the icon under share/icons/hicolor
 #   <prefix>/share/man/man1/            tarnwick.1; tarnwick-cli.1 and corvix-sim.1 from their --help
 #   <prefix>/share/doc/tarnwick/        copyright, changelog
@@ -31,10 +32,10 @@ install(FILES ${CMAKE_SOURCE_DIR}/samples/coldload.bin ${CMAKE_SOURCE_DIR}/sampl
               ${CMAKE_SOURCE_DIR}/samples/demo-program.upl ${CMAKE_SOURCE_DIR}/samples/README.md
         DESTINATION ${TARNWICK_DATA_DIR}/samples)
 
-install(FILES ${CMAKE_SOURCE_DIR}/docs/Mossvale.html DESTINATION ${TARNWICK_DATA_DIR}/help)
-if(IS_DIRECTORY ${CMAKE_SOURCE_DIR}/docs/help)
-  install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/help/ DESTINATION ${TARNWICK_DATA_DIR}/help)
-endif()
+# The pages show the screenshots from ../screenshots/, as in the source tree and the build.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/help/ DESTINATION ${TARNWICK_DATA_DIR}/help)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/screenshots/ DESTINATION ${TARNWICK_DATA_DIR}/screenshots
+        FILES_MATCHING PATTERN "*.png")
 
 set(CPACK_PACKAGE_CONTACT "Tarnwick maintainers <maintainers@tarnwick.invalid>"
     CACHE STRING "The Debian package's maintainer")

@@ -100,8 +100,7 @@ private slots:
     void messageBoxShowsTextAsPlainText();
     void exceptionInAHandlerIsShownAndTheProgramGoesOn();
 
-    void helpOpensContentsAndTopicsNextToTheCurrentFolder();
-    void helpReportsAMissingHelpFile();
+    void helpNeverComesFromTheCurrentFolder();
 
     void openDialogFiltersMatchEitherCase();
     void centerFormPlacesOverTheMainWindow();
@@ -329,50 +328,42 @@ void TstToolkit::exceptionInAHandlerIsShownAndTheProgramGoesOn() {
     QCOMPARE(seen.text, QStringLiteral("'12x' is not a valid integer value"));
 }
 
-void TstToolkit::helpOpensContentsAndTopicsNextToTheCurrentFolder() {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("docs")));
-    QFile page(dir.filePath(QStringLiteral("docs/Mossvale.html")));
-    QVERIFY(page.open(QIODevice::WriteOnly));
-    page.close();
+// Help used to be taken from the current folder, so a program started elsewhere found none. A
+// help file there is now ignored: the pages come from the folders searched, or nowhere.
+void TstToolkit::helpNeverComesFromTheCurrentFolder() {
+    QTemporaryDir current, help, empty;
+    QVERIFY(current.isValid() && help.isValid() && empty.isValid());
+    QVERIFY(QDir(current.path()).mkpath(QStringLiteral("docs")));
+    for (const QString &path : {current.filePath(QStringLiteral("docs/Mossvale.html")),
+                                current.filePath(QStringLiteral("Mossvale.html")),
+                                help.filePath(QStringLiteral("Mossvale.html")),
+                                help.filePath(QStringLiteral("options.html"))}) {
+        QFile page(path);
+        QVERIFY(page.open(QIODevice::WriteOnly));
+    }
     const QString previous = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir.path()));
+    QVERIFY(QDir::setCurrent(current.path()));
     toolkit::SetApplicationHelpFile(QStringLiteral("Mossvale.hlp"));
     const toolkit::HelpOpener before = toolkit::SetHelpOpener(RecordUrl);
     openedUrls.clear();
+
+    toolkit::SetHelpSearchFolders({help.path()});
     const bool contents = toolkit::HelpCommand(toolkit::HELP_FINDER, 0);
     const bool topic = toolkit::HelpContext(6);
-    const bool quit = toolkit::HelpCommand(toolkit::HELP_QUIT, 0);
-    toolkit::SetHelpOpener(before);
-    QDir::setCurrent(previous);
-
-    QVERIFY(contents && topic && quit);
-    QCOMPARE(openedUrls.size(), size_t(2));
-    const QString expectedPath =
-        QDir(dir.path()).absoluteFilePath(QStringLiteral("docs/Mossvale.html"));
-    QCOMPARE(openedUrls[0].toLocalFile(), expectedPath);
-    QVERIFY(!openedUrls[0].hasFragment());
-    QCOMPARE(openedUrls[1].toLocalFile(), expectedPath);
-    QCOMPARE(openedUrls[1].fragment(), QStringLiteral("topic6"));
-}
-
-void TstToolkit::helpReportsAMissingHelpFile() {
-    QTemporaryDir dir;
-    const QString previous = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir.path()));
-    toolkit::SetApplicationHelpFile(QStringLiteral("Mossvale.hlp"));
-    const toolkit::HelpOpener before = toolkit::SetHelpOpener(RecordUrl);
-    openedUrls.clear();
+    toolkit::SetHelpSearchFolders({empty.path()});
     testing_support::SeenBox seen;
     testing_support::CloseNextMessageBox(seen);
-    const bool opened = toolkit::HelpCommand(toolkit::HELP_FINDER, 0);
+    const bool fromNowhere = toolkit::HelpCommand(toolkit::HELP_FINDER, 0);
+
+    toolkit::SetHelpSearchFolders({});
     toolkit::SetHelpOpener(before);
     QDir::setCurrent(previous);
-    QVERIFY(!opened);
-    QVERIFY(openedUrls.empty());
+    QVERIFY(contents && topic && !fromNowhere);
+    QCOMPARE(openedUrls.size(), size_t(2));
+    for (const QUrl &url : openedUrls)
+        QVERIFY2(url.toLocalFile().startsWith(help.path()), qPrintable(url.toLocalFile()));
     QVERIFY(seen.seen);
-    QVERIFY(seen.text.contains(QStringLiteral("Mossvale.html")));
+    QVERIFY2(!seen.text.contains(current.path()), qPrintable(seen.text));
 }
 
 void TstToolkit::openDialogFiltersMatchEitherCase() {
