@@ -168,12 +168,14 @@ LRESULT TConnection::HookProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_QUIT: self->closing_ = true; break;
     case UM_PACKET:
         self->DeliverBatch(*reinterpret_cast<const PacketBatch *>(lParam));
-        PostMessage(hwnd, UM_WAKE, 0, 0);
+        // A thread busy sending a window of packets takes none of its posted messages meanwhile:
+        // one wake-up waiting is enough, rather than one per batch.
+        PostMessageUnlessPending(hwnd, UM_WAKE, 0, 0);
         return 0;
     case UM_PACKET_COPIED: {
         auto *entry = reinterpret_cast<HandlerEntry *>(lParam);
         entry->arrived = true;
-        PostMessage(hwnd, UM_WAKE, 0, 0);
+        PostMessageUnlessPending(hwnd, UM_WAKE, 0, 0);
         return 0;
     }
     case UM_WAKE:

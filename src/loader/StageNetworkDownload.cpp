@@ -201,7 +201,9 @@ void LoaderEngine::CountWriteReply(const uint8_t *, uint16_t, void *context) {
     } else {
         ++engine->acknowledged_;
     }
-    platform::PostMessage(engine->owner_, UM_DOWNLOAD_ACK, 0, 0);
+    // Only a wake-up for the wait that counts: while the window of packets is still going out
+    // nothing takes it, and one waiting is enough, not one per acknowledgement.
+    platform::PostMessageUnlessPending(engine->owner_, UM_DOWNLOAD_ACK, 0, 0);
 }
 
 void LoaderEngine::EndNetworkDownload() {

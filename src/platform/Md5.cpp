@@ -1,5 +1,6 @@
 #include "platform/Md5.h"
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
@@ -31,10 +32,25 @@ struct ContextDeleter {
     void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
 };
 
+// A digest is all we take from the library: not its configuration file, nor its tables of
+// every algorithm's name and every error's text, whose set-up would otherwise touch megabytes
+// of it in each load (a failure then reads as the error's number).
+bool InitialiseForDigestsOnly() {
+    return OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS |
+                                   OPENSSL_INIT_NO_ADD_ALL_CIPHERS |
+                                   OPENSSL_INIT_NO_ADD_ALL_DIGESTS,
+                               nullptr) == 1;
+}
+
 } // namespace
 
 struct Md5Context::Impl {
-    std::unique_ptr<EVP_MD_CTX, ContextDeleter> context{EVP_MD_CTX_new()};
+    std::unique_ptr<EVP_MD_CTX, ContextDeleter> context{
+        (static_cast<void>(Initialised()), EVP_MD_CTX_new())};
+    static bool Initialised() {
+        static const bool initialised = InitialiseForDigestsOnly();
+        return initialised;
+    }
 
     void Start() {
         if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1)

@@ -505,12 +505,21 @@ void ShutdownQueue(const std::shared_ptr<ThreadQueue> &queue) {
     g.threads.erase(queue->threadId);
 }
 
+enum class Repeat : uint8_t { Post, SkipWhenPending };
+
+bool PendingLocked(const ThreadQueue &q, const Window *window, UINT msg) {
+    return std::any_of(q.posted.begin(), q.posted.end(), [&](const Posted &p) {
+        return p.window.get() == window && p.msg.message == msg;
+    });
+}
+
 bool PostTo(ThreadQueue &q, const std::shared_ptr<Window> &window, UINT msg, WPARAM wParam,
-            LPARAM lParam) {
+            LPARAM lParam, Repeat repeat = Repeat::Post) {
     NativePump pump;
     {
         std::lock_guard<std::mutex> lock(q.mutex);
         if (!q.alive || (window && window->destroyed.load(std::memory_order_relaxed))) return false;
+        if (repeat == Repeat::SkipWhenPending && PendingLocked(q, window.get(), msg)) return true;
         AppendLocked(q, Posted{window, MSG{window ? window->Handle() : nullptr, msg, wParam, lParam,
                                            GetTickCount()}});
         ++q.postCount;
@@ -575,6 +584,11 @@ bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (!hwnd) return PostTo(CurrentQueue(), nullptr, msg, wParam, lParam);
     auto window = FindWindow(hwnd);
     return window && PostTo(*window->queue, window, msg, wParam, lParam);
+}
+
+bool PostMessageUnlessPending(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto window = FindWindow(hwnd);
+    return window && PostTo(*window->queue, window, msg, wParam, lParam, Repeat::SkipWhenPending);
 }
 
 bool PostThreadMessage(uint32_t threadId, UINT msg, WPARAM wParam, LPARAM lParam) {

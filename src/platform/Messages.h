@@ -70,6 +70,10 @@ LRESULT CallWindowProc(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
 // Queues a message for the window's thread. hwnd null posts a thread message to the calling
 // thread's own queue. Returns false for a destroyed window.
 bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// As PostMessage, but nothing is queued when the same message for the same window is already
+// waiting: for a wake-up, which needs to be there once however often it is asked for while the
+// thread is busy. Returns true when the message is waiting either way.
+bool PostMessageUnlessPending(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Posts a thread message to the queue of the thread with the given id (see CurrentThreadId).
 bool PostThreadMessage(uint32_t threadId, UINT msg, WPARAM wParam, LPARAM lParam);
 // Same thread: calls the window procedure directly. Other thread: queues the message and blocks

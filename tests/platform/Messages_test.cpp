@@ -199,6 +199,37 @@ TEST_F(Messages, PostedMessagesAreFifo) {
     EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
+// A wake-up asked for again while one is waiting is not queued twice; once taken, it can be asked
+// for again. Other windows' and other numbers' messages are their own. Taken messages' queue nodes
+// are used again: what comes out is still what went in, in order.
+TEST_F(Messages, AWakeUpWaitsOnceHoweverOftenItIsPosted) {
+    Watchdog dog;
+    WindowGuard w(CreateWindow(NullProc));
+    WindowGuard other(CreateWindow(NullProc));
+    const auto takeAll = [] {
+        std::vector<std::pair<HWND, UINT>> taken;
+        MSG msg;
+        while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE))
+            taken.emplace_back(msg.hwnd, msg.message);
+        return taken;
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_TRUE(PostMessageUnlessPending(w, WM_USER + 1, 0, 0));
+            EXPECT_TRUE(PostMessageUnlessPending(other, WM_USER + 1, 0, 0));
+        }
+        PostMessage(w, WM_USER + 2, 0, 0);
+        EXPECT_TRUE(PostMessageUnlessPending(w, WM_USER + 2, 0, 0)); // waiting already
+        EXPECT_EQ(takeAll(),
+                  (std::vector<std::pair<HWND, UINT>>{
+                      {w.hwnd, WM_USER + 1}, {other.hwnd, WM_USER + 1}, {w.hwnd, WM_USER + 2}}))
+            << "round " << round;
+    }
+    HWND gone = CreateWindow(NullProc);
+    DestroyWindow(gone);
+    EXPECT_FALSE(PostMessageUnlessPending(gone, WM_USER + 1, 0, 0));
+}
+
 TEST_F(Messages, WindowFilterTakesWindowAndDescendants) {
     Watchdog dog;
     WindowGuard parent(CreateWindow(NullProc));
