@@ -294,9 +294,8 @@ int main() {
                        "user program 1 MiB through the console / bare TCP one block at a time");
     bench::PrintResult("console_serial.ratio", serial / ideal, "<=1.05",
                        "user program 256 KiB to an OS board, paced RFC 2217 / wire-limited ideal");
-    bench::PrintResult("console.allocs_64k", small, "=0",
-                       "console allocations per packet, 64 KiB user program");
-    bench::PrintResult("console.allocs_1m", large, "=0",
-                       "console allocations per packet, 1 MiB user program");
+    bench::PrintAllocationResults("console", "console",
+                                  {"64k", "64 KiB user program", small, 64 * 1024 / 128.0},
+                                  {"1m", "1 MiB user program", large, ProgramSize / 128.0});
     return 0;
 }

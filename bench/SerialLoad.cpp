@@ -215,9 +215,8 @@ int main() {
                        "serial 512 KiB at 460800, paced RFC 2217 / wire-limited ideal");
     bench::PrintResult("serial.log_ratio", logged.measured / plain.measured, "-",
                        "serial 512 KiB, communication log fully on / off");
-    bench::PrintResult("serial.allocs_64k", allocationsSmall, "=0",
-                       "serial allocations per packet, 64 KiB load");
-    bench::PrintResult("serial.allocs_512k", allocationsLarge, "=0",
-                       "serial allocations per packet, 512 KiB load (the flash window)");
+    bench::PrintAllocationResults(
+        "serial", "serial", {"64k", "64 KiB load", allocationsSmall, 64 * 1024 / 128.0},
+        {"512k", "512 KiB load (the flash window)", allocationsLarge, ImageBytes / 128.0});
     return plain.intact && logged.intact ? 0 : 1;
 }

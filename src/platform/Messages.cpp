@@ -30,7 +30,6 @@
 #include <chrono>
 #include <climits>
 #include <condition_variable>
-#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -83,6 +82,43 @@ struct SentMessage {
     // Guarded by sender->mutex.
     LRESULT result = 0;
     bool done = false;
+    // Guarded by the receiving queue's mutex: the next message sent to that thread.
+    SentMessage *next = nullptr;
+};
+
+// The messages sent to a thread and not yet taken, oldest first. The records live on their
+// senders' stacks and are linked through them, so a message sent per packet allocates nothing.
+class SentQueue {
+public:
+    bool empty() const { return head_ == nullptr; }
+    SentMessage *front() const { return head_; }
+    void push_back(SentMessage *message) {
+        message->next = nullptr;
+        (tail_ != nullptr ? tail_->next : head_) = message;
+        tail_ = message;
+    }
+    void pop_front() {
+        head_ = head_->next;
+        if (head_ == nullptr) tail_ = nullptr;
+    }
+    // Unlinks every message for which take(message) is true, in order.
+    template <class Predicate> void TakeIf(Predicate take) {
+        SentMessage *kept = nullptr;
+        for (SentMessage **link = &head_; *link != nullptr;) {
+            SentMessage *message = *link;
+            if (take(message)) {
+                *link = message->next;
+            } else {
+                kept = message;
+                link = &message->next;
+            }
+        }
+        tail_ = kept;
+    }
+
+private:
+    SentMessage *head_ = nullptr;
+    SentMessage *tail_ = nullptr;
 };
 
 // A sent message being handled on the receiving thread; a stack (nested handling) whose
@@ -106,7 +142,7 @@ struct ThreadQueue {
     // packet, and recycling the list's nodes keeps that from allocating each time.
     std::list<Posted> spare;
     static constexpr size_t MaxSpare = 64;
-    std::deque<SentMessage *> sent;
+    SentQueue sent;
     InProgress *inProgress = nullptr;
     std::vector<Timer> timers;
     bool quitPending = false;
@@ -424,7 +460,7 @@ Taken TakeMessage(MSG *out, HWND hwnd, UINT filterMin, UINT filterMax, Mode mode
 void DiscardLocked(ThreadQueue &q, const Window *window, std::vector<SentMessage *> &release) {
     q.posted.remove_if([window](const Posted &p) { return p.window.get() == window; });
     std::erase_if(q.timers, [window](const Timer &t) { return t.window.get() == window; });
-    std::erase_if(q.sent, [&](SentMessage *s) {
+    q.sent.TakeIf([&](SentMessage *s) {
         if (s->window.get() != window) return false;
         release.push_back(s);
         return true;
@@ -491,8 +527,10 @@ void ShutdownQueue(const std::shared_ptr<ThreadQueue> &queue) {
     {
         std::lock_guard<std::mutex> lock(queue->mutex);
         queue->alive = false;
-        release.assign(queue->sent.begin(), queue->sent.end());
-        queue->sent.clear();
+        queue->sent.TakeIf([&](SentMessage *s) {
+            release.push_back(s);
+            return true;
+        });
         queue->posted.clear();
         queue->spare.clear();
         queue->timers.clear();

@@ -209,7 +209,7 @@ void Rfc2217Client::MarkFailed() {
 void Rfc2217Client::OnData(const uint8_t *data, size_t count) {
     {
         std::lock_guard lock(mutex_);
-        input_.insert(input_.end(), data, data + count);
+        input_.Append(data, count);
     }
     changed_.notify_all();
 }
@@ -358,9 +358,7 @@ long Rfc2217Client::ReadNow(uint8_t *data, size_t count) {
     {
         std::lock_guard lock(mutex_);
         if (input_.empty()) return failed_ ? -1 : 0;
-        taken = std::min(count, input_.size());
-        std::copy_n(input_.begin(), taken, data);
-        input_.erase(input_.begin(), input_.begin() + long(taken));
+        taken = input_.Take(data, count);
     }
     changed_.notify_all(); // the reader may be holding back for room
     return long(taken);

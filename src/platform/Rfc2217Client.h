@@ -9,13 +9,13 @@
 
 #include <chrono>
 
+#include "platform/ByteQueue.h"
 #include "platform/Serial.h"
 #include "platform/Telnet.h"
 #include "platform/posix/SerialFd.h"
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -96,7 +96,7 @@ private:
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<uint8_t> input_;
+    ByteQueue input_;
     bool failed_ = false;
     bool stopping_ = false;
     bool wakePending_ = false;
