@@ -103,7 +103,12 @@ void SendUserProgram(UserProgramFile &file, const UplProgressCallback &progress,
             progress(UplBlockSize);
             writeBlock(record.address + offset, UplBlockSize, data.data() + offset);
         }
-        if (offset == size) continue;
+        if (offset == size) {
+            // No piece is left to stand for the record's header bytes: they count on their own,
+            // so that the progress reaches the total length the range was set to.
+            if (record.length > size) progress(record.length - size);
+            continue;
+        }
         // The last piece goes as a whole block; the board takes the zero bytes behind it.
         std::memset(block, 0, sizeof block);
         std::memcpy(block, data.data() + offset, size - offset);

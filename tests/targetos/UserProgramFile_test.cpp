@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <numeric>
 #include <fstream>
 #include <unistd.h>
 
@@ -110,7 +111,12 @@ TEST_F(UserProgramTest, RecordsKeepTheirOwnAddressesAndAWholeLastBlockIsNotPadde
     EXPECT_EQ(writes[2].address, 0x9000u);
     EXPECT_EQ(writes[2].block[0], Pattern(1, 3)[0]);
     EXPECT_EQ(writes[2].block[1], 0);
-    EXPECT_EQ(steps, (std::vector<uint32_t>{128, 128, 9}));
+    // A record without a partial last block (and an empty one) still counts its header bytes:
+    // the steps add up to the total length the progress range is set to.
+    EXPECT_EQ(steps, (std::vector<uint32_t>{128, 128, 8, 9, 8}));
+    UserProgramFile file(File(
+        Builder().Add(0x1000, Pattern(256, 2)).Add(0x9000, Pattern(1, 3)).Add(0x7000, {}).Bytes()));
+    EXPECT_EQ(std::accumulate(steps.begin(), steps.end(), 0u), file.TotalLength());
 }
 
 TEST_F(UserProgramTest, OneFlippedDigestBitIsTwentySix) {
