@@ -91,6 +91,13 @@ public:
     int SetLinger(bool on, int seconds);
     int SetBroadcast(bool on);
     int SetReuseAddress(bool on);
+    // TCP_NODELAY: small writes go on the wire at once.
+    int SetNoDelay(bool on);
+    // SO_RCVBUF, in bytes.
+    int SetReceiveBuffer(int bytes);
+    // The outcome of a non-blocking connect once the socket is writable (SO_ERROR): 0 when it
+    // connected.
+    int PendingError() const;
     int Bind(uint32_t address, uint16_t port);
     int Listen(int backlog);
     // A connect on a non-blocking socket returns a would-block error while it is in progress.
@@ -125,6 +132,9 @@ private:
     explicit Socket(int fd);
 
     int fd_ = -1;
+    // As SetBlocking last left it: Windows cannot be asked, and a send that must not wait
+    // switches a blocking socket for the call only.
+    bool nonBlocking_ = false;
     std::unique_ptr<AsyncSelectWatcher> watcher_;
 };
 

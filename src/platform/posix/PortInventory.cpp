@@ -2,6 +2,7 @@
 // modes and groups, and the open descriptors in /proc.
 #include "platform/PortInventoryBackend.h"
 
+#include <type_traits>
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
@@ -14,6 +15,8 @@
 #include <unistd.h>
 
 namespace platform {
+
+static_assert(std::is_same_v<UserId, uid_t> && std::is_same_v<GroupId, gid_t>);
 
 namespace {
 
@@ -181,6 +184,8 @@ void ScanDescriptors(const fs::path &fdFolder, long pid, const std::string &comm
 }
 
 } // namespace
+
+std::string LocalDeviceOf(const std::string &name) { return "/dev/" + name; }
 
 std::vector<std::string> LocalTtyNames(const fs::path &root) {
     std::vector<std::string> names;
