@@ -71,7 +71,7 @@ public:
     bool Fill() {
         for (;;) {
             platform::PollEntry fds[2] = {{host_.Handle(), platform::PollIn, 0},
-                                      {wake_.Get(), platform::PollIn, 0}};
+                                          {wake_.Get(), platform::PollIn, 0}};
             if (platform::Poll(fds, 2, -1) < 0) return false;
             // Stop leaves the wake signalled until the thread is gone, so it is never drained here.
             if (stop_ || fds[1].revents) return false;

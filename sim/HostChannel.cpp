@@ -2,7 +2,6 @@
 
 #include <utility>
 
-
 namespace sim {
 
 HostChannel::HostChannel(Peer &peer, bool pace) : peer_(peer), pace_(pace) {

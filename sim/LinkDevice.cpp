@@ -167,7 +167,7 @@ std::vector<uint8_t> LinkDevice::OpenSession(Session &session) {
 bool LinkDevice::Pump(platform::Socket &host, Session &session) {
     // A session that stopped reading only waits for the end.
     platform::PollEntry fds[2] = {{session.stopReading ? -1 : host.Handle(), platform::PollIn, 0},
-                                      {wake_.Get(), platform::PollIn, 0}};
+                                  {wake_.Get(), platform::PollIn, 0}};
     if (platform::Poll(fds, 2, -1) < 0) return false;
     if (stop_ || fds[1].revents)
         return false; // Stop keeps the wake signalled until the thread is gone

@@ -151,8 +151,7 @@ void Rfc2217Server::ReadConnection() {
 }
 
 void Rfc2217Server::Flush() {
-    if (connection_.Valid() && !out_.empty() && !SendAll(connection_, out_))
-        CloseConnection();
+    if (connection_.Valid() && !out_.empty() && !SendAll(connection_, out_)) CloseConnection();
 }
 
 void Rfc2217Server::OnData(const uint8_t *data, size_t count) {

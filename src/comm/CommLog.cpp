@@ -73,8 +73,7 @@ void OpenLog(LogStart start) {
             if (folder.empty()) folder = ".";
             std::cerr << "tarnwick: the communication log " << file.path
                       << " could not be created in " << folder << ": "
-                      << platform::SystemErrorText(error)
-                      << " (the load goes on without it)\n";
+                      << platform::SystemErrorText(error) << " (the load goes on without it)\n";
         }
     }
     file.active.store(true, std::memory_order_release);

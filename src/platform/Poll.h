@@ -28,7 +28,8 @@ struct PollEntry {
 int Poll(PollEntry *entries, size_t count, std::chrono::nanoseconds timeout);
 inline int Poll(PollEntry *entries, size_t count, int timeoutMs) {
     return Poll(entries, count,
-                timeoutMs < 0 ? std::chrono::nanoseconds(-1) : std::chrono::milliseconds(timeoutMs));
+                timeoutMs < 0 ? std::chrono::nanoseconds(-1)
+                              : std::chrono::milliseconds(timeoutMs));
 }
 
 // A handle that Poll sees readable from Signal() until Drain().

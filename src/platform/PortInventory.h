@@ -58,7 +58,7 @@ struct PortHolder {
 // Whether the user may open the device for reading and writing, and why not.
 struct PortAccess {
     bool mayOpen = false;
-    GroupId gid = 0;             // the owning group
+    GroupId gid = 0;           // the owning group
     std::string group;         // its name (its number when it has none)
     bool inGroup = false;      // the user is a member of that group
     bool groupMayOpen = false; // the group's mode bits allow reading and writing

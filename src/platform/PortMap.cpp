@@ -72,7 +72,6 @@ int PlainNumber(std::string_view digits) {
     return number;
 }
 
-
 std::string MapComPort(int comPort) {
     if (comPort < 1) return {}; // there is no COM0 or below, on Windows either
     std::string mapped = OverrideOf(comPort);

@@ -41,7 +41,8 @@ int Poll(PollEntry *entries, size_t count, std::chrono::nanoseconds timeout) {
         many.resize(count);
         fds = many.data();
     }
-    for (size_t i = 0; i < count; ++i) fds[i] = pollfd{entries[i].handle, ToNative(entries[i].events), 0};
+    for (size_t i = 0; i < count; ++i)
+        fds[i] = pollfd{entries[i].handle, ToNative(entries[i].events), 0};
     timespec limit{};
     const timespec *limitPointer = nullptr;
     if (timeout.count() >= 0) {

@@ -2,7 +2,6 @@
 // modes and groups, and the open descriptors in /proc.
 #include "platform/PortInventoryBackend.h"
 
-#include <type_traits>
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
@@ -12,6 +11,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <system_error>
+#include <type_traits>
 #include <unistd.h>
 
 namespace platform {

@@ -17,7 +17,8 @@ std::string DefaultDevice(int comPort) {
 
 int DefaultComPortOf(const std::string &device) {
     std::string_view name = device;
-    if (name.substr(0, DevicePrefix.size()) == DevicePrefix) name.remove_prefix(DevicePrefix.size());
+    if (name.substr(0, DevicePrefix.size()) == DevicePrefix)
+        name.remove_prefix(DevicePrefix.size());
     return ComNumberOf(name).value_or(0);
 }
 

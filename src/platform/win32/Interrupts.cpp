@@ -63,7 +63,8 @@ BOOL WINAPI ConsoleHandler(DWORD event) {
 // The handler stays installed while anything listens.
 void Listen(bool on) {
     static int count = 0; // under the listeners' mutex
-    if (on ? count++ == 0 : --count == 0) ::SetConsoleCtrlHandler(ConsoleHandler, on ? TRUE : FALSE);
+    if (on ? count++ == 0 : --count == 0)
+        ::SetConsoleCtrlHandler(ConsoleHandler, on ? TRUE : FALSE);
 }
 
 } // namespace

@@ -34,9 +34,8 @@ struct Md5Context::Impl {
             hash = nullptr;
         }
         NTSTATUS status = 0;
-        if (!algorithm &&
-            !Succeeded(status = ::BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_MD5_ALGORITHM,
-                                                              nullptr, 0)))
+        if (!algorithm && !Succeeded(status = ::BCryptOpenAlgorithmProvider(
+                                         &algorithm, BCRYPT_MD5_ALGORITHM, nullptr, 0)))
             RaiseCryptoError("set-up", status);
         if (!Succeeded(status = ::BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0)))
             RaiseCryptoError("set-up", status);
@@ -51,8 +50,7 @@ void Md5Context::Update(const uint8_t *data, size_t size) {
     // CNG takes at most 4 GiB a call; a null pointer with no bytes is a valid empty part.
     while (size > 0) {
         const ULONG part = size > 0x40000000u ? 0x40000000u : static_cast<ULONG>(size);
-        const NTSTATUS status =
-            ::BCryptHashData(impl_->hash, const_cast<PUCHAR>(data), part, 0);
+        const NTSTATUS status = ::BCryptHashData(impl_->hash, const_cast<PUCHAR>(data), part, 0);
         if (!Succeeded(status)) RaiseCryptoError("update", status);
         data += part;
         size -= part;

@@ -40,17 +40,18 @@ int Poll(PollEntry *entries, size_t count, std::chrono::nanoseconds timeout) {
         positions.push_back(i);
     }
     // Rounded up: a wait for 22 us must not become a busy loop of zero-length waits.
-    const INT ms = timeout.count() < 0
-                       ? -1
-                       : static_cast<INT>(
-                             std::chrono::ceil<std::chrono::milliseconds>(timeout).count());
+    const INT ms =
+        timeout.count() < 0
+            ? -1
+            : static_cast<INT>(std::chrono::ceil<std::chrono::milliseconds>(timeout).count());
     if (fds.empty()) {
         ::Sleep(ms < 0 ? INFINITE : static_cast<DWORD>(ms));
         return 0;
     }
     const int ready = ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), ms);
     if (ready < 0) return -1;
-    for (size_t i = 0; i < fds.size(); ++i) entries[positions[i]].revents = FromNative(fds[i].revents);
+    for (size_t i = 0; i < fds.size(); ++i)
+        entries[positions[i]].revents = FromNative(fds[i].revents);
     return ready;
 }
 

@@ -15,8 +15,8 @@ std::string LocalDeviceOf(const std::string &name) { return "\\\\.\\" + name; }
 std::vector<std::string> LocalTtyNames(const std::filesystem::path &) {
     std::vector<std::string> names;
     HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
-                        &key) != ERROR_SUCCESS)
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
         return names; // no serial hardware at all
     for (DWORD index = 0;; ++index) {
         char valueName[256];
@@ -24,9 +24,8 @@ std::vector<std::string> LocalTtyNames(const std::filesystem::path &) {
         char data[256] = {};
         DWORD dataLength = sizeof data - 1;
         DWORD type = 0;
-        const LSTATUS status =
-            ::RegEnumValueA(key, index, valueName, &nameLength, nullptr, &type,
-                            reinterpret_cast<BYTE *>(data), &dataLength);
+        const LSTATUS status = ::RegEnumValueA(key, index, valueName, &nameLength, nullptr, &type,
+                                               reinterpret_cast<BYTE *>(data), &dataLength);
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status == ERROR_SUCCESS && type == REG_SZ) names.emplace_back(data);
     }

@@ -97,7 +97,9 @@ void Remember(const std::string &keyPath, const std::string &name,
     seen.values[SeenName(keyPath, name)] = value;
 }
 
-bool SameContent(const RegValue &a, const RegValue &b) { return a.type == b.type && a.data == b.data; }
+bool SameContent(const RegValue &a, const RegValue &b) {
+    return a.type == b.type && a.data == b.data;
+}
 
 // An unchanged value is written where the registry holds nothing, or what this program saw.
 bool StillOurs(const std::string &keyPath, const std::string &name,
@@ -152,8 +154,8 @@ std::vector<std::string> RegKey::ValueNames() const {
     for (DWORD index = 0;; ++index) {
         char name[16384]; // the longest value name the registry allows, and its zero
         DWORD length = sizeof name;
-        const LSTATUS status = ::RegEnumValueA(key.Get(), index, name, &length, nullptr, nullptr,
-                                               nullptr, nullptr);
+        const LSTATUS status =
+            ::RegEnumValueA(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status != ERROR_SUCCESS) Raise("cannot list the values", path_, status);
         names.emplace_back(name, length);

@@ -15,14 +15,14 @@ int LastSystemError() {
 
 std::string SystemErrorText(int code) {
     char buffer[512] = {};
-    const DWORD length = ::FormatMessageA(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer,
-        sizeof buffer, nullptr);
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                         static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                         buffer, sizeof buffer, nullptr);
     std::string text(buffer, length);
     // The system's texts end in a full stop and a line break; ours go on after them.
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
-                             text.back() == '.'))
+    while (!text.empty() &&
+           (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
         text.pop_back();
     return text.empty() ? "error " + std::to_string(code) : text;
 }

@@ -13,6 +13,8 @@ bool EnsureWinsock();
 inline SOCKET NativeSocket(int handle) {
     return handle < 0 ? INVALID_SOCKET : static_cast<SOCKET>(handle);
 }
-inline int HandleOf(SOCKET socket) { return socket == INVALID_SOCKET ? -1 : static_cast<int>(socket); }
+inline int HandleOf(SOCKET socket) {
+    return socket == INVALID_SOCKET ? -1 : static_cast<int>(socket);
+}
 
 } // namespace platform
