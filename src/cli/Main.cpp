@@ -5,6 +5,7 @@
 #include "cli/CliLoadOptions.h"
 #include "cli/CliPorts.h"
 #include "cli/CliSettings.h"
+#include "platform/Console.h"
 #include "platform/Registry.h"
 #include "settings/Passphrase.h"
 #include "settings/Version.h"
@@ -195,7 +196,7 @@ int main(int argc, char **argv) {
     }
     if (!request.registry.empty()) {
         // Before anything reads the registry, for this process and the ports it opens.
-        ::setenv("TARNWICK_REGISTRY", request.registry.c_str(), 1);
+        platform::SetEnvironment("TARNWICK_REGISTRY", request.registry);
         platform::ReloadRegistry();
     }
     return request.run ? request.run(programPath) : ExitUsage;

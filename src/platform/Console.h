@@ -44,6 +44,9 @@ private:
 // Overwrites memory that held a secret in a way the compiler may not drop.
 void SecureZero(void *data, size_t count);
 
+// Sets a variable of this process's environment (and of the programs it starts).
+void SetEnvironment(const std::string &name, const std::string &value);
+
 // Files and folders of the running program.
 bool IsExistingFile(const std::string &path); // exists and is not a folder
 std::string ExecutablePath();                 // empty when unknown

@@ -59,7 +59,9 @@ public:
     const std::string &Path() const { return path_; }
 
     std::optional<RegValue> Query(const std::string &name) const;
-    std::vector<std::string> ValueNames() const; // creation order
+    // Creation order; on Windows the system's own order, which is creation order there and
+    // name order under Wine.
+    std::vector<std::string> ValueNames() const;
     // Each call is one RegBatch commit of that value as changed. Throws RegistryError when the
     // value cannot be stored (the file cannot be written).
     void SetDword(const std::string &name, uint32_t value);

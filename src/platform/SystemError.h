@@ -15,6 +15,7 @@ std::string SystemErrorText(int code);
 extern const int ErrorInvalidArgument;
 extern const int ErrorNotFound;
 extern const int ErrorTooManyHandles;
+extern const int ErrorConnectionRefused;
 extern const int ErrorConnectionReset;
 extern const int ErrorTimedOut;
 

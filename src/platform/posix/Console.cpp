@@ -68,6 +68,10 @@ EchoOff::~EchoOff() {
 
 void SecureZero(void *data, size_t count) { OPENSSL_cleanse(data, count); }
 
+void SetEnvironment(const std::string &name, const std::string &value) {
+    ::setenv(name.c_str(), value.c_str(), 1);
+}
+
 bool IsExistingFile(const std::string &path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);

@@ -12,6 +12,7 @@ std::string SystemErrorText(int code) { return std::strerror(code); }
 const int ErrorInvalidArgument = EINVAL;
 const int ErrorNotFound = ENOENT;
 const int ErrorTooManyHandles = EMFILE;
+const int ErrorConnectionRefused = ECONNREFUSED;
 const int ErrorConnectionReset = ECONNRESET;
 const int ErrorTimedOut = ETIMEDOUT;
 

@@ -11,7 +11,13 @@
 
 namespace platform {
 
-bool IsTerminal(int fd) { return ::_isatty(fd) != 0; }
+// Only a console is a terminal: the C runtime's _isatty also says yes for NUL and any other
+// character device, where no one could type a passphrase.
+bool IsTerminal(int fd) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0;
+}
 
 int TerminalColumns(int fd) {
     const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
@@ -62,6 +68,10 @@ EchoOff::~EchoOff() {
 }
 
 void SecureZero(void *data, size_t count) { ::SecureZeroMemory(data, count); }
+
+void SetEnvironment(const std::string &name, const std::string &value) {
+    ::_putenv_s(name.c_str(), value.c_str());
+}
 
 bool IsExistingFile(const std::string &path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());

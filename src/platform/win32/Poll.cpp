@@ -63,14 +63,12 @@ WakeFd::WakeFd() {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int length = sizeof address;
-    u_long nonBlocking = 1;
     const bool ready =
         receiver != INVALID_SOCKET && sender != INVALID_SOCKET &&
         ::bind(receiver, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
         ::getsockname(receiver, reinterpret_cast<sockaddr *>(&address), &length) == 0 &&
         ::connect(sender, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::ioctlsocket(receiver, FIONBIO, &nonBlocking) == 0 &&
-        ::ioctlsocket(sender, FIONBIO, &nonBlocking) == 0;
+        SetNonBlocking(receiver, true) == 0 && SetNonBlocking(sender, true) == 0;
     if (!ready) {
         if (receiver != INVALID_SOCKET) ::closesocket(receiver);
         if (sender != INVALID_SOCKET) ::closesocket(sender);

@@ -46,6 +46,11 @@ int NewSocket(int type, int protocol, int *error) {
     return HandleOf(socket);
 }
 
+// A receive that Shutdown cancelled or that comes after it: the end of the stream, as on POSIX.
+bool IsShutDownReceive(int error) {
+    return error == WSAESHUTDOWN || error == WSA_OPERATION_ABORTED || error == WSAEINTR;
+}
+
 int SetOption(int fd, int level, int name, int value) {
     return Check(::setsockopt(NativeSocket(fd), level, name, reinterpret_cast<const char *>(&value),
                               sizeof value));
@@ -119,9 +124,7 @@ void Socket::Close() {
 }
 
 int Socket::SetBlocking(bool blocking) {
-    u_long nonBlocking = blocking ? 0 : 1;
-    if (const int error = Check(::ioctlsocket(NativeSocket(fd_), FIONBIO, &nonBlocking)))
-        return error;
+    if (const int error = Check(SetNonBlocking(NativeSocket(fd_), !blocking))) return error;
     nonBlocking_ = !blocking;
     return 0;
 }
@@ -177,7 +180,13 @@ int Socket::Shutdown(ShutdownHow how) {
     const int value = how == ShutdownHow::Receive ? SD_RECEIVE
                       : how == ShutdownHow::Send  ? SD_SEND
                                                   : SD_BOTH;
-    return Check(::shutdown(NativeSocket(fd_), value));
+    const int error = Check(::shutdown(NativeSocket(fd_), value));
+    // POSIX wakes a receive blocked in another thread when the receiving side is shut down, and
+    // the connections stop their readers that way; Windows does not, so that receive is
+    // cancelled (Recv then reports the end of the stream).
+    if (how != ShutdownHow::Send)
+        ::CancelIoEx(reinterpret_cast<HANDLE>(NativeSocket(fd_)), nullptr);
+    return error;
 }
 
 uint16_t Socket::LocalPort() const {
@@ -248,10 +257,11 @@ IoResult Socket::SendSome(const uint8_t *data, size_t count, int timeoutMs) {
 IoResult Socket::Recv(uint8_t *data, size_t count) {
     IoResult result;
     const int n = ::recv(NativeSocket(fd_), reinterpret_cast<char *>(data), Clamp(count), 0);
-    if (n < 0)
-        result.error = LastError();
-    else
+    if (n >= 0) {
         result.count = n;
+    } else if (const int error = LastError(); !IsShutDownReceive(error)) {
+        result.error = error;
+    }
     if (watcher_) watcher_->ReadTaken();
     return result;
 }
@@ -272,8 +282,11 @@ Datagram Socket::RecvFrom(uint8_t *data, size_t count) {
     sockaddr_in sa{};
     int size = sizeof sa;
     Datagram result;
-    const int n = ::recvfrom(NativeSocket(fd_), reinterpret_cast<char *>(data), Clamp(count), 0,
-                             reinterpret_cast<sockaddr *>(&sa), &size);
+    int n = ::recvfrom(NativeSocket(fd_), reinterpret_cast<char *>(data), Clamp(count), 0,
+                       reinterpret_cast<sockaddr *>(&sa), &size);
+    // A datagram longer than the buffer fills it and the rest is gone, as on POSIX; Windows
+    // reports that as an error.
+    if (n < 0 && ::WSAGetLastError() == WSAEMSGSIZE) n = Clamp(count);
     if (n < 0) {
         result.error = LastError();
     } else {

@@ -30,6 +30,7 @@ std::string SystemErrorText(int code) {
 const int ErrorInvalidArgument = WSAEINVAL;
 const int ErrorNotFound = ERROR_FILE_NOT_FOUND;
 const int ErrorTooManyHandles = WSAEMFILE;
+const int ErrorConnectionRefused = WSAECONNREFUSED;
 const int ErrorConnectionReset = WSAECONNRESET;
 const int ErrorTimedOut = WSAETIMEDOUT;
 

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -38,7 +39,7 @@ protected:
     }
 };
 
-TEST_F(RegistryTest, EveryTypeReadsBackByteForByteInCreationOrderWhateverTheCase) {
+TEST_F(RegistryTest, EveryTypeReadsBackByteForByteAndIsListedWhateverTheCase) {
     struct Case {
         const char *name;
         RegType type;
@@ -56,9 +57,13 @@ TEST_F(RegistryTest, EveryTypeReadsBackByteForByteInCreationOrderWhateverTheCase
     for (const Case &c : cases) regKey.SetRaw(c.name, c.type, c.data);
 
     const platform::RegKey again(key + "\\"); // a trailing backslash names the same key
+    // Windows lists values in creation order, Wine by name: only the set is the same everywhere.
     std::vector<std::string> names;
     for (const Case &c : cases) names.push_back(c.name);
-    EXPECT_EQ(again.ValueNames(), names);
+    std::vector<std::string> listed = again.ValueNames();
+    std::sort(names.begin(), names.end());
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, names);
     for (const Case &c : cases) {
         std::string shouted = c.name;
         for (char &letter : shouted) letter = static_cast<char>(std::toupper(letter));
