@@ -10,17 +10,25 @@ uint32_t GetTickCount() {
     return static_cast<uint32_t>(::GetTickCount64());
 }
 
+// The counter is given in nanoseconds on every system, so a figure means the same everywhere.
+constexpr int64_t NanosecondsPerSecond = 1000000000;
+
 bool QueryPerformanceCounter(int64_t *counter) {
     LARGE_INTEGER value{};
-    if (!counter || !::QueryPerformanceCounter(&value)) return false;
-    *counter = value.QuadPart;
+    LARGE_INTEGER frequency{};
+    if (!counter || !::QueryPerformanceCounter(&value) ||
+        !::QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0)
+        return false;
+    // In two parts, so that a machine up for months does not overflow the product.
+    const int64_t ticks = value.QuadPart, perSecond = frequency.QuadPart;
+    *counter = ticks / perSecond * NanosecondsPerSecond +
+               ticks % perSecond * NanosecondsPerSecond / perSecond;
     return true;
 }
 
 bool QueryPerformanceFrequency(int64_t *frequency) {
-    LARGE_INTEGER value{};
-    if (!frequency || !::QueryPerformanceFrequency(&value)) return false;
-    *frequency = value.QuadPart;
+    if (!frequency) return false;
+    *frequency = NanosecondsPerSecond;
     return true;
 }
 
