@@ -169,6 +169,9 @@ int main(int argc, char **argv) {
                  "tarnwick-cli");
     app.set_version_flag("--version", "Tarnwick " + VersionText());
     app.require_subcommand(1);
+    // An argument that starts with a slash is a path on every system: CLI11 would take
+    // "/home/me/image.bin" for a "/option" on Windows. Set before the commands, which inherit it.
+    app.allow_windows_style_options(false);
     // The global options may also follow a command: "tarnwick-cli load --registry R FILE".
     app.fallthrough();
     Request request;

@@ -5,11 +5,6 @@
 
 namespace platform {
 
-uint32_t GetTickCount() {
-    // GetTickCount64 never wraps; its low 32 bits are the tick count that does, at 2^32 ms.
-    return static_cast<uint32_t>(::GetTickCount64());
-}
-
 // The counter is given in nanoseconds on every system, so a figure means the same everywhere.
 constexpr int64_t NanosecondsPerSecond = 1000000000;
 
@@ -24,6 +19,15 @@ bool QueryPerformanceCounter(int64_t *counter) {
     *counter = ticks / perSecond * NanosecondsPerSecond +
                ticks % perSecond * NanosecondsPerSecond / perSecond;
     return true;
+}
+
+uint32_t GetTickCount() {
+    // From the performance counter, to the millisecond: the system's tick count moves in steps of
+    // 10 to 16 ms, and the waits and time-outs built on it are meant to the millisecond. The low
+    // 32 bits wrap at 2^32 ms, as the system's does.
+    int64_t nanoseconds = 0;
+    if (!QueryPerformanceCounter(&nanoseconds)) return static_cast<uint32_t>(::GetTickCount64());
+    return static_cast<uint32_t>(static_cast<uint64_t>(nanoseconds) / 1000000u);
 }
 
 bool QueryPerformanceFrequency(int64_t *frequency) {
