@@ -48,7 +48,8 @@ public:
 
 private:
     int fd_ = -1;
-    int sender_ = -1; // where the backend needs a second handle to signal through
+    int signal_ =
+        -1; // what Signal writes to: the same eventfd on POSIX, a second socket on Windows
 };
 
 } // namespace platform

@@ -57,7 +57,7 @@ int Poll(PollEntry *entries, size_t count, std::chrono::nanoseconds timeout) {
     return ready;
 }
 
-WakeFd::WakeFd() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+WakeFd::WakeFd() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), signal_(fd_) {}
 
 WakeFd::~WakeFd() {
     if (fd_ >= 0) ::close(fd_); // nothing useful to do when close fails
@@ -66,7 +66,7 @@ WakeFd::~WakeFd() {
 void WakeFd::Signal() const {
     uint64_t one = 1;
     // A full counter (EAGAIN) is already readable, which is all a wake needs.
-    while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+    while (::write(signal_, &one, sizeof one) < 0 && errno == EINTR) {
     }
 }
 

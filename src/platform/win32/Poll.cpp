@@ -75,18 +75,18 @@ WakeFd::WakeFd() {
         return;
     }
     fd_ = HandleOf(receiver);
-    sender_ = HandleOf(sender);
+    signal_ = HandleOf(sender);
 }
 
 WakeFd::~WakeFd() {
     if (fd_ >= 0) ::closesocket(NativeSocket(fd_));
-    if (sender_ >= 0) ::closesocket(NativeSocket(sender_));
+    if (signal_ >= 0) ::closesocket(NativeSocket(signal_));
 }
 
 void WakeFd::Signal() const {
     const char one = 1;
     // A full queue (would-block) is already readable, which is all a wake needs.
-    (void)::send(NativeSocket(sender_), &one, 1, 0);
+    (void)::send(NativeSocket(signal_), &one, 1, 0);
 }
 
 bool WakeFd::Drain() const {
