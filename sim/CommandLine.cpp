@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <pthread.h>
 #include <utility>
 
 namespace sim {
@@ -115,18 +114,6 @@ int UsageError(const std::string &error, const char *usage) {
 int CommandFailed(const std::string &error) {
     std::fprintf(stderr, "corvix-sim: %s\n", error.c_str());
     return 1;
-}
-
-TerminationSignals::TerminationSignals() {
-    sigemptyset(&signals_);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
-}
-
-void TerminationSignals::Wait() const {
-    int received = 0;
-    sigwait(&signals_, &received);
 }
 
 } // namespace sim

@@ -3,8 +3,9 @@
 // that ends them.
 #pragma once
 
+#include "platform/Interrupts.h"
+
 #include <array>
-#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -124,19 +125,7 @@ std::optional<int> EndsBeforeRunning(const std::optional<Arguments> &arguments,
 // file that could not be written). Returns the exit status for it, 1.
 int CommandFailed(const std::string &error);
 
-// SIGINT and SIGTERM, blocked from construction on in the calling thread. Construct it before the
-// command starts any thread: threads inherit the mask, so the signal then reaches only Wait()
-// instead of killing the process before it has written its results. The mask is left as it is on
-// destruction; the command is on its way out by then.
-class TerminationSignals {
-public:
-    TerminationSignals();
-
-    // Returns once SIGINT or SIGTERM has arrived.
-    void Wait() const;
-
-private:
-    sigset_t signals_;
-};
+// The signals that end a command, held back for its Wait() (platform/Interrupts.h).
+using TerminationSignals = platform::TerminationSignals;
 
 } // namespace sim

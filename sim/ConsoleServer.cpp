@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <poll.h>
 
 namespace sim {
 
@@ -72,11 +70,9 @@ public:
     // connection failed or the console is stopping.
     bool Fill() {
         for (;;) {
-            pollfd fds[2] = {{host_.Handle(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
+            platform::PollEntry fds[2] = {{host_.Handle(), platform::PollIn, 0},
+                                          {wake_.Get(), platform::PollIn, 0}};
+            if (platform::Poll(fds, 2, -1) < 0) return false;
             // Stop leaves the wake signalled until the thread is gone, so it is never drained here.
             if (stop_ || fds[1].revents) return false;
             uint8_t buffer[ReceiveChunk];
@@ -177,13 +173,11 @@ bool ConsoleServer::WaitForSessionsEnded(size_t count, std::chrono::milliseconds
 
 void ConsoleServer::Run() {
     while (!stop_) {
-        pollfd fds[2] = {{listener_.Handle(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
+        platform::PollEntry fds[2] = {{listener_.Handle(), platform::PollIn, 0},
+                                      {wake_.Get(), platform::PollIn, 0}};
+        if (platform::Poll(fds, 2, -1) < 0) return;
         if (stop_) return;
-        if (!(fds[0].revents & POLLIN)) continue;
+        if (!(fds[0].revents & platform::PollIn)) continue;
         platform::Socket host = listener_.Accept();
         if (!host.Valid()) continue;
         // The session reads with poll and writes short texts; blocking keeps its sends whole.

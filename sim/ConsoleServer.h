@@ -27,7 +27,7 @@
 #include "OsBoard.h"
 
 #include "platform/Socket.h"
-#include "platform/posix/SerialFd.h"
+#include "platform/Poll.h"
 
 #include <atomic>
 #include <chrono>

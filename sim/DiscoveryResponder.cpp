@@ -3,8 +3,6 @@
 #include "discovery/Discovery.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <poll.h>
 
 namespace sim {
 
@@ -64,13 +62,11 @@ void DiscoveryResponder::Stop() {
 
 void DiscoveryResponder::Run() {
     while (!stop_) {
-        pollfd fds[2] = {{socket_.Handle(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
+        platform::PollEntry fds[2] = {{socket_.Handle(), platform::PollIn, 0},
+                                      {wake_.Get(), platform::PollIn, 0}};
+        if (platform::Poll(fds, 2, -1) < 0) return;
         if (stop_) return;
-        if (fds[0].revents & POLLIN) TakeDatagram();
+        if (fds[0].revents & platform::PollIn) TakeDatagram();
     }
 }
 

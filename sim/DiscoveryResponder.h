@@ -12,7 +12,7 @@
 #include "Transcript.h"
 
 #include "platform/Socket.h"
-#include "platform/posix/SerialFd.h"
+#include "platform/Poll.h"
 
 #include <array>
 #include <atomic>

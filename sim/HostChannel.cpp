@@ -1,6 +1,6 @@
 #include "HostChannel.h"
 
-#include <poll.h>
+#include <utility>
 
 namespace sim {
 
@@ -105,17 +105,14 @@ std::optional<SimClock::time_point> HostChannel::NextDue() const {
     return next;
 }
 
-int HostChannel::PollUntilDue(pollfd *fds, unsigned count, int capMs) const {
+int HostChannel::PollUntilDue(platform::PollEntry *fds, unsigned count, int capMs) const {
     const auto now = SimClock::now();
     std::optional<std::chrono::nanoseconds> wait;
     if (const auto next = NextDue())
         wait = *next <= now ? std::chrono::nanoseconds(0) : *next - now;
     if (capMs >= 0 && (!wait || *wait > std::chrono::milliseconds(capMs)))
         wait = std::chrono::milliseconds(capMs);
-    if (!wait) return ::ppoll(fds, count, nullptr, nullptr);
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(*wait);
-    const timespec timeout{time_t(seconds.count()), long((*wait - seconds).count())};
-    return ::ppoll(fds, count, &timeout, nullptr);
+    return platform::Poll(fds, count, wait ? *wait : std::chrono::nanoseconds(-1));
 }
 
 int HostChannel::MsUntilNextDue(SimClock::time_point now) const {

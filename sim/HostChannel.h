@@ -7,10 +7,9 @@
 #include "PacedStream.h"
 #include "Peer.h"
 
-#include "platform/posix/SerialFd.h"
+#include "platform/Poll.h"
 
 #include <mutex>
-#include <poll.h>
 #include <optional>
 #include <vector>
 
@@ -42,8 +41,8 @@ public:
     int MsUntilNextDue(SimClock::time_point now) const;
     // Polls fds until one is ready or the next item falls due, to the microsecond: pacing at
     // 460800 baud moves a byte every 22 us, and a wait rounded to whole milliseconds would add up
-    // to a millisecond to every frame. capMs (-1: none) bounds the wait. As ::poll returns.
-    int PollUntilDue(pollfd *fds, unsigned count, int capMs) const;
+    // to a millisecond to every frame. capMs (-1: none) bounds the wait. As platform::Poll returns.
+    int PollUntilDue(platform::PollEntry *fds, unsigned count, int capMs) const;
     bool TakeDisconnectRequest();
     // The modem lines, when they changed since the last call.
     std::optional<uint8_t> TakeModemChange();

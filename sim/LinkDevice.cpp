@@ -6,8 +6,6 @@
 
 #include "platform/Md5.h"
 
-#include <cerrno>
-#include <poll.h>
 #include <random>
 
 namespace sim {
@@ -114,14 +112,12 @@ void LinkDevice::Stop() {
 
 void LinkDevice::Run() {
     while (!stop_) {
-        pollfd fds[2] = {{listener_.Handle(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
+        platform::PollEntry fds[2] = {{listener_.Handle(), platform::PollIn, 0},
+                                      {wake_.Get(), platform::PollIn, 0}};
+        if (platform::Poll(fds, 2, -1) < 0) return;
         if (fds[1].revents) wake_.Drain();
         if (stop_) return;
-        if (!(fds[0].revents & POLLIN)) continue;
+        if (!(fds[0].revents & platform::PollIn)) continue;
         platform::Socket host = listener_.Accept();
         if (host.Valid()) Serve(host);
     }
@@ -170,9 +166,9 @@ std::vector<uint8_t> LinkDevice::OpenSession(Session &session) {
 // Reads what the host sent, serves it and sends the replies. False when the session is over.
 bool LinkDevice::Pump(platform::Socket &host, Session &session) {
     // A session that stopped reading only waits for the end.
-    pollfd fds[2] = {{session.stopReading ? -1 : host.Handle(), POLLIN, 0},
-                     {wake_.Get(), POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) return errno == EINTR;
+    platform::PollEntry fds[2] = {{session.stopReading ? -1 : host.Handle(), platform::PollIn, 0},
+                                  {wake_.Get(), platform::PollIn, 0}};
+    if (platform::Poll(fds, 2, -1) < 0) return false;
     if (stop_ || fds[1].revents)
         return false; // Stop keeps the wake signalled until the thread is gone
     uint8_t buffer[ReceiveChunk];

@@ -1,7 +1,5 @@
 #include "LoopbackListener.h"
 
-#include <sys/socket.h>
-
 namespace sim {
 
 namespace {
@@ -22,7 +20,7 @@ platform::Socket BindLoopbackTcp(uint16_t port, std::string *error, int receiveB
     }
     socket.SetReuseAddress(true);
     if (receiveBuffer > 0)
-        ::setsockopt(socket.Handle(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        (void)socket.SetReceiveBuffer(receiveBuffer); // refused: the default size still serves
     if ((code = socket.Bind(platform::Ipv4Loopback(), port)) != 0) {
         Fail(error,
              "cannot bind 127.0.0.1:" + std::to_string(port) + ": error " + std::to_string(code));

@@ -71,13 +71,14 @@ void PtyFrontEnd::Stop() {
 
 void PtyFrontEnd::Loop() {
     while (!stopping_ && master_.Valid()) {
-        pollfd fds[2] = {{master_.Get(), short(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0},
-                         {channel_.WakeFd(), POLLIN, 0}};
-        if (channel_.PollUntilDue(fds, 2, PollMs) < 0 && errno != EINTR) break;
+        platform::PollEntry fds[2] = {
+            {master_.Get(), short(platform::PollIn | (out_.empty() ? 0 : platform::PollOut)), 0},
+            {channel_.WakeFd(), platform::PollIn, 0}};
+        if (channel_.PollUntilDue(fds, 2, PollMs) < 0) break;
         channel_.DrainWake();
         if (stopping_) break;
         CheckLineRate();
-        if ((fds[0].revents & POLLIN) && !ReadMaster()) break;
+        if ((fds[0].revents & platform::PollIn) && !ReadMaster()) break;
         channel_.DeliverDue(SimClock::now());
         if (channel_.TakeDisconnectRequest()) break; // closing the master hangs the host's side up
         (void)channel_.TakeModemChange();            // no modem lines on a pseudo-terminal

@@ -2,13 +2,7 @@
 
 #include "platform/Rfc2217.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include "platform/SystemError.h"
 
 namespace sim {
 
@@ -23,21 +17,12 @@ const char ServerSignature[] = "corvix-sim";
 // Until the host sets a mask, every modem line is reported (RFC 2217's initial mask).
 constexpr uint8_t InitialModemMask = 0xFF;
 
-bool SendAll(int fd, std::vector<uint8_t> &out) {
-    size_t sent = 0;
-    while (sent < out.size()) {
-        ssize_t n = ::send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += size_t(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            out.erase(out.begin(), out.begin() + long(sent));
-            return n < 0 && errno == EAGAIN; // the rest goes when the socket has room
-        }
-    }
-    out.clear();
-    return true;
+// Sends what the socket takes now; the rest goes when the socket has room. False when the
+// connection failed.
+bool SendAll(platform::Socket &socket, std::vector<uint8_t> &out) {
+    const platform::IoResult sent = socket.SendSome(out.data(), out.size(), 0);
+    out.erase(out.begin(), out.begin() + long(sent.count));
+    return sent.error == 0;
 }
 
 uint32_t BigEndian32(const uint8_t *p) {
@@ -52,29 +37,24 @@ Rfc2217Server::Rfc2217Server(Peer &peer, Rfc2217ServerOptions options)
 Rfc2217Server::~Rfc2217Server() { Stop(); }
 
 bool Rfc2217Server::Start(std::string *error) {
-    auto fail = [&](const char *what) {
-        if (error) *error = std::string(what) + ": " + std::strerror(errno);
-        listener_.Reset();
+    auto fail = [&](const char *what, int code) {
+        if (error) *error = std::string(what) + ": " + platform::SystemErrorText(code);
+        listener_.Close();
         return false;
     };
     if (thread_.joinable()) return true;
-    if (!channel_.WakeReady()) return fail("eventfd");
-    listener_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!listener_.Valid()) return fail("socket");
-    int one = 1;
-    (void)::setsockopt(listener_.Get(), SOL_SOCKET, SO_REUSEADDR, &one,
-                       sizeof one); // only eases restarts
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(options_.port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK); // the simulator serves this machine only
-    if (::bind(listener_.Get(), reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
-        return fail("bind 127.0.0.1");
-    if (::listen(listener_.Get(), 4) != 0) return fail("listen");
-    socklen_t length = sizeof address;
-    if (::getsockname(listener_.Get(), reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        return fail("getsockname");
-    port_ = ntohs(address.sin_port);
+    if (!channel_.WakeReady()) return fail("wake handle", platform::LastSystemError());
+    int code = 0;
+    listener_ = platform::Socket::Tcp(&code);
+    if (!listener_.Valid()) return fail("socket", code);
+    (void)listener_.SetReuseAddress(true); // only eases restarts
+    // The simulator serves this machine only.
+    if ((code = listener_.Bind(platform::Ipv4Loopback(), options_.port)) != 0)
+        return fail("bind 127.0.0.1", code);
+    if ((code = listener_.Listen(4)) != 0 || (code = listener_.SetBlocking(false)) != 0)
+        return fail("listen", code);
+    port_ = listener_.LocalPort();
+    if (port_ == 0) return fail("getsockname", platform::LastSystemError());
     stopping_ = false;
     thread_ = std::thread([this] { Loop(); });
     return true;
@@ -86,7 +66,7 @@ void Rfc2217Server::Stop() {
     channel_.Disconnect(); // wakes the loop
     thread_.join();
     CloseConnection();
-    listener_.Reset();
+    listener_.Close();
 }
 
 std::string Rfc2217Server::Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
@@ -94,13 +74,15 @@ std::string Rfc2217Server::Url() const { return "rfc2217://127.0.0.1:" + std::to
 void Rfc2217Server::Loop() {
     while (!stopping_) {
         const bool haveConnection = connection_.Valid();
-        pollfd fds[2] = {{haveConnection ? connection_.Get() : listener_.Get(),
-                          short(POLLIN | (haveConnection && !out_.empty() ? POLLOUT : 0)), 0},
-                         {channel_.WakeFd(), POLLIN, 0}};
-        if (channel_.PollUntilDue(fds, 2, -1) < 0 && errno != EINTR) break;
+        platform::PollEntry fds[2] = {
+            {haveConnection ? connection_.Handle() : listener_.Handle(),
+             short(platform::PollIn | (haveConnection && !out_.empty() ? platform::PollOut : 0)),
+             0},
+            {channel_.WakeFd(), platform::PollIn, 0}};
+        if (channel_.PollUntilDue(fds, 2, -1) < 0) break;
         channel_.DrainWake();
         if (stopping_) break;
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+        if (fds[0].revents & (platform::PollIn | platform::PollHup | platform::PollErr)) {
             if (haveConnection)
                 ReadConnection();
             else
@@ -124,13 +106,11 @@ void Rfc2217Server::Loop() {
 }
 
 void Rfc2217Server::Accept() {
-    platform::UniqueFd fd(
-        ::accept4(listener_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-    if (!fd.Valid()) return; // the host gave up before we took it; keep listening
-    int one = 1;
-    (void)::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one,
-                       sizeof one); // only latency at stake
-    connection_ = std::move(fd);
+    platform::Socket accepted = listener_.Accept();
+    if (!accepted.Valid()) return; // the host gave up before we took it; keep listening
+    if (accepted.SetBlocking(false) != 0) return; // a loop that polls cannot serve it
+    (void)accepted.SetNoDelay(true);              // only latency at stake
+    connection_ = std::move(accepted);
     decoder_.Reset();
     telnetOptions_ = telnet::TelnetOptions();
     telnetOptions_.Support(telnet::OptionBinary, true, true);
@@ -149,7 +129,7 @@ void Rfc2217Server::Accept() {
 
 void Rfc2217Server::CloseConnection() {
     if (!connection_.Valid()) return;
-    connection_.Reset();
+    connection_.Close();
     out_.clear();
     channel_.HostConnected(false);
     {
@@ -161,18 +141,17 @@ void Rfc2217Server::CloseConnection() {
 
 void Rfc2217Server::ReadConnection() {
     uint8_t chunk[4096];
-    ssize_t n = ::recv(connection_.Get(), chunk, sizeof chunk, 0);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-    if (n <= 0) {
+    const platform::IoResult got = connection_.Recv(chunk, sizeof chunk);
+    if (got.error != 0 && platform::IsWouldBlock(got.error)) return;
+    if (got.error != 0 || got.count <= 0) {
         CloseConnection();
         return;
     }
-    decoder_.Feed(chunk, size_t(n), *this);
+    decoder_.Feed(chunk, size_t(got.count), *this);
 }
 
 void Rfc2217Server::Flush() {
-    if (connection_.Valid() && !out_.empty() && !SendAll(connection_.Get(), out_))
-        CloseConnection();
+    if (connection_.Valid() && !out_.empty() && !SendAll(connection_, out_)) CloseConnection();
 }
 
 void Rfc2217Server::OnData(const uint8_t *data, size_t count) {

@@ -9,7 +9,7 @@
 #include "Peer.h"
 
 #include "platform/Telnet.h"
-#include "platform/posix/SerialFd.h"
+#include "platform/Socket.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -72,8 +72,8 @@ private:
 
     const Rfc2217ServerOptions options_;
     HostChannel channel_;
-    platform::UniqueFd listener_;
-    platform::UniqueFd connection_;
+    platform::Socket listener_;
+    platform::Socket connection_;
     uint16_t port_ = 0;
     std::thread thread_;
     std::atomic<bool> stopping_{false};

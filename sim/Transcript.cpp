@@ -2,10 +2,11 @@
 
 #include "FileOutput.h"
 
+#include "platform/Clock.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 
 namespace sim {
@@ -80,10 +81,12 @@ std::string JsonString(const std::string &text) {
 }
 
 Transcript::Transcript() : origin_(SimClock::now()) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    char text[32] = "";
-    if (localtime_r(&now, &local)) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    platform::SYSTEMTIME local{};
+    platform::GetLocalTime(&local);
+    char text[48] = ""; // room for any 16-bit fields, though a date needs 20
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", unsigned(local.wYear),
+                  unsigned(local.wMonth), unsigned(local.wDay), unsigned(local.wHour),
+                  unsigned(local.wMinute), unsigned(local.wSecond));
     started_ = text;
 }
 

@@ -7,11 +7,10 @@
 #include "platform/MessageIds.h"
 #include "settings/Zepenvironment.h"
 
+#include "platform/Console.h"
+#include "platform/Interrupts.h"
+
 #include <atomic>
-#include <csignal>
-#include <pthread.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -24,46 +23,24 @@ platform::LRESULT LoadWindowProc(platform::HWND, platform::UINT msg, platform::W
     return 0;
 }
 
-// Ctrl-C and SIGTERM are taken by a thread of their own with sigwait, so that the cancel reaches
-// the load as an ordinary window message instead of running inside a signal handler.
+// Ctrl-C reaches the load as an ordinary window message instead of running inside a signal
+// handler.
 class CancelOnSignals {
 public:
-    explicit CancelOnSignals(platform::HWND window) : window_(window) {
-        sigemptyset(&signals_);
-        sigaddset(&signals_, SIGINT);
-        sigaddset(&signals_, SIGTERM);
-        sigaddset(&signals_, SIGUSR1); // ends the waiting thread
-        pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
-        thread_ = std::thread([this] { Wait(); });
-    }
-    ~CancelOnSignals() {
-        stopping_ = true;
-        pthread_kill(thread_.native_handle(), SIGUSR1);
-        thread_.join();
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    CancelOnSignals(const CancelOnSignals &) = delete;
-    CancelOnSignals &operator=(const CancelOnSignals &) = delete;
+    explicit CancelOnSignals(platform::HWND window)
+        : window_(window), watcher_([this] { Interrupted(); }) {}
 
 private:
-    void Wait() {
-        for (;;) {
-            int signal = 0;
-            if (sigwait(&signals_, &signal) != 0 || stopping_) return;
-            if (signal != SIGINT && signal != SIGTERM) continue;
-            // The second one is for a board that never answers and a user who will not wait for
-            // the time-out: the process ends at once, as a shell expects of an interrupt.
-            if (++interrupts_ > 1) _exit(ExitInterrupted);
-            platform::PostMessage(window_, UM_CANCEL_LOAD, 0, 0);
-        }
+    void Interrupted() {
+        // The second one is for a board that never answers and a user who will not wait for the
+        // time-out: the process ends at once, as a shell expects of an interrupt.
+        if (++interrupts_ > 1) platform::ExitNow(ExitInterrupted);
+        platform::PostMessage(window_, UM_CANCEL_LOAD, 0, 0);
     }
 
     platform::HWND window_;
-    sigset_t signals_{};
-    sigset_t previous_{};
-    std::atomic<bool> stopping_{false};
-    int interrupts_ = 0; // signal thread only
-    std::thread thread_;
+    std::atomic<int> interrupts_{0}; // each interrupt may come on a thread of its own
+    platform::InterruptWatcher watcher_;
 };
 
 } // namespace
@@ -76,7 +53,7 @@ int RunCliLoad(const std::string &programPath, const std::string &fileName,
     int status = ExitOk;
     {
         CliOutputStyle style = options.style;
-        style.interactive = isatty(STDERR_FILENO) != 0;
+        style.interactive = platform::IsTerminal(platform::StandardError);
         const std::unique_ptr<LoadDisplay> display = MakeCliDisplay(window, style);
         // The engine's own boxes (the board's text message, a diagnostic) go through the display
         // as well: escaped on a terminal, "message" events in JSON.

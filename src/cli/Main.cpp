@@ -5,6 +5,7 @@
 #include "cli/CliLoadOptions.h"
 #include "cli/CliPorts.h"
 #include "cli/CliSettings.h"
+#include "platform/Console.h"
 #include "platform/Registry.h"
 #include "settings/Passphrase.h"
 #include "settings/Version.h"
@@ -168,6 +169,9 @@ int main(int argc, char **argv) {
                  "tarnwick-cli");
     app.set_version_flag("--version", "Tarnwick " + VersionText());
     app.require_subcommand(1);
+    // An argument that starts with a slash is a path on every system: CLI11 would take
+    // "/home/me/image.bin" for a "/option" on Windows. Set before the commands, which inherit it.
+    app.allow_windows_style_options(false);
     // The global options may also follow a command: "tarnwick-cli load --registry R FILE".
     app.fallthrough();
     Request request;
@@ -195,7 +199,7 @@ int main(int argc, char **argv) {
     }
     if (!request.registry.empty()) {
         // Before anything reads the registry, for this process and the ports it opens.
-        ::setenv("TARNWICK_REGISTRY", request.registry.c_str(), 1);
+        platform::SetEnvironment("TARNWICK_REGISTRY", request.registry);
         platform::ReloadRegistry();
     }
     return request.run ? request.run(programPath) : ExitUsage;

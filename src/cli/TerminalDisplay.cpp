@@ -2,11 +2,10 @@
 
 #include "cli/LoadSummary.h"
 #include "loader/LoaderErrors.h"
+#include "platform/Console.h"
 #include "platform/PrintableText.h"
 
 #include <algorithm>
-
-#include <sys/ioctl.h>
 
 namespace {
 
@@ -24,10 +23,8 @@ size_t WidestProgressText(uint32_t total) {
 } // namespace
 
 int TerminalColumns(std::FILE *out) {
-    winsize size{};
-    const int fd = fileno(out);
-    if (fd < 0 || ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return DefaultColumns;
-    return size.ws_col;
+    const int columns = platform::TerminalColumns(fileno(out));
+    return columns > 0 ? columns : DefaultColumns;
 }
 
 TerminalDisplay::TerminalDisplay(platform::HWND window, std::FILE *out, const CliOutputStyle &style,

@@ -3,13 +3,12 @@
 #include "comm/CommLogSwitches.h"
 #include "comm/PacketLogDecoder.h"
 
-#include <cerrno>
-#include <cstring>
-#include <ctime>
-#include <fcntl.h>
+#include "platform/Clock.h"
+#include "platform/Console.h"
+#include "platform/SystemError.h"
+
 #include <iostream>
 #include <mutex>
-#include <unistd.h>
 
 namespace commlog {
 namespace {
@@ -35,8 +34,7 @@ bool LoggingEnabled() { return LogSwitches().EnableTcLogging != 0; }
 // Write errors are ignored: the log must never disturb the load it describes.
 void WriteAll(int fd, const char *bytes, size_t count) {
     while (count > 0) {
-        const ssize_t written = ::write(fd, bytes, count);
-        if (written < 0 && errno == EINTR) continue;
+        const long written = platform::WriteSome(fd, bytes, count);
         if (written <= 0) return;
         bytes += written;
         count -= static_cast<size_t>(written);
@@ -68,15 +66,14 @@ void OpenLog(LogStart start) {
     LogFile &file = File();
     std::lock_guard lock(file.mutex);
     if (file.fd < 0) {
-        const int mode = start == LogStart::CreateAnew ? O_TRUNC : O_APPEND;
-        file.fd = ::open(file.path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0644);
+        file.fd = platform::OpenOutputFile(file.path, start == LogStart::CreateAnew);
         if (file.fd < 0) {
-            const int error = errno;
-            char folder[512] = ".";
-            if (::getcwd(folder, sizeof folder) == nullptr) std::strcpy(folder, ".");
+            const int error = platform::LastSystemError();
+            std::string folder = platform::CurrentFolder();
+            if (folder.empty()) folder = ".";
             std::cerr << "tarnwick: the communication log " << file.path
-                      << " could not be created in " << folder << ": " << std::strerror(error)
-                      << " (the load goes on without it)\n";
+                      << " could not be created in " << folder << ": "
+                      << platform::SystemErrorText(error) << " (the load goes on without it)\n";
         }
     }
     file.active.store(true, std::memory_order_release);
@@ -86,7 +83,7 @@ void CloseLog() {
     if (!LoggingEnabled()) return;
     LogFile &file = File();
     std::lock_guard lock(file.mutex);
-    if (file.fd >= 0) ::close(file.fd);
+    platform::CloseFd(file.fd);
     file.fd = -1;
     file.active.store(false, std::memory_order_release);
 }
@@ -99,12 +96,10 @@ bool IsLogOpen() {
 
 void LogTimeStamp() {
     WriteLocked([](LogText &text) {
-        timespec now{};
-        ::clock_gettime(CLOCK_REALTIME, &now);
-        tm local{};
-        ::localtime_r(&now.tv_sec, &local);
-        text.Format("\r\n(%02d:%02d:%02d:%02d)", local.tm_hour, local.tm_min, local.tm_sec,
-                    static_cast<int>(now.tv_nsec / 1000000));
+        platform::SYSTEMTIME now{};
+        platform::GetLocalTime(&now);
+        text.Format("\r\n(%02d:%02d:%02d:%02d)", now.wHour, now.wMinute, now.wSecond,
+                    now.wMilliseconds);
     });
 }
 

@@ -145,7 +145,7 @@ void TSerialConnection::Write(const uint8_t *data, uint32_t count) {
     DrainPumping();
 }
 
-int64_t TSerialConnection::WireMs(long bytes) const {
+int64_t TSerialConnection::WireMs(int64_t bytes) const {
     const int64_t baud = std::max<int64_t>(portSettings_.baudRate, 1);
     return bytes < 0 ? 0 : (bytes * BitsPerByte * 1000 + baud - 1) / baud;
 }
@@ -215,7 +215,7 @@ uint32_t TSerialConnection::GatherInto(uint32_t target, bool raw) {
         const long got = port_->ReadNow(chunk_ + gathered, target - gathered);
         if (got < 0) EndReader(ConnCode::SerialReadFailed);
         if (got > 0) {
-            gathered += static_cast<uint32_t>(std::min<long>(got, target - gathered));
+            gathered += static_cast<uint32_t>(std::min<int64_t>(got, target - gathered));
             deadline = GetTickCount() + NoProgressLimitMs;
             continue;
         }

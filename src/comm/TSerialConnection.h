@@ -70,7 +70,7 @@ private:
     // than a short slice.
     void DrainPumping();
     // How long bytes take on the line at the port's rate, in whole milliseconds.
-    int64_t WireMs(long bytes) const;
+    int64_t WireMs(int64_t bytes) const;
 
     std::unique_ptr<platform::SerialPort> port_;
     platform::SerialSettings portSettings_;

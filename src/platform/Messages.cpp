@@ -191,7 +191,9 @@ void ShutdownQueue(const std::shared_ptr<ThreadQueue> &queue);
 struct ThreadHolder {
     std::shared_ptr<ThreadQueue> queue;
     ~ThreadHolder() {
-        if (queue) ShutdownQueue(queue);
+        // A copy: the shutdown must not depend on this thread's storage while it is torn down
+        // (mingw-w64's emulated thread-local storage may already be reclaimed around us).
+        if (const std::shared_ptr<ThreadQueue> kept = queue) ShutdownQueue(kept);
     }
 };
 

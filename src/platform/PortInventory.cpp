@@ -157,7 +157,7 @@ std::vector<PortEntry> ListSerialPorts(const PortSources &sources) {
     for (const ComPortMapping &mapping : mappings)
         byDevice[Resolved(sources.root, mapping.device)].mapped = true;
     for (const std::string &name : LocalTtyNames(sources.root))
-        byDevice.try_emplace("/dev/" + name);
+        byDevice.try_emplace(LocalDeviceOf(name));
 
     std::vector<PortEntry> entries;
     for (auto &[device, entry] : byDevice) {

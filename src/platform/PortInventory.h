@@ -12,9 +12,11 @@
 #include <utility>
 #include <vector>
 
-#include <sys/types.h>
-
 namespace platform {
+
+// A user and a group by number (uid_t and gid_t on POSIX).
+using UserId = unsigned int;
+using GroupId = unsigned int;
 
 // What the USB device behind an adapter says of itself (sysfs attributes; empty when absent).
 struct UsbIdentity {
@@ -35,8 +37,8 @@ struct TtyFacts {
 
 // Who the checks are made for; by default this process, with the kernel's own access() verdict.
 struct UserIds {
-    uid_t uid = 0;
-    std::vector<gid_t> groups; // primary and supplementary groups
+    UserId uid = 0;
+    std::vector<GroupId> groups; // primary and supplementary groups
 };
 
 // Where the inventory looks. The defaults are the real machine; tests give a temporary folder
@@ -56,7 +58,7 @@ struct PortHolder {
 // Whether the user may open the device for reading and writing, and why not.
 struct PortAccess {
     bool mayOpen = false;
-    gid_t gid = 0;             // the owning group
+    GroupId gid = 0;           // the owning group
     std::string group;         // its name (its number when it has none)
     bool inGroup = false;      // the user is a member of that group
     bool groupMayOpen = false; // the group's mode bits allow reading and writing

@@ -18,6 +18,9 @@ namespace platform {
 // sorted. Throws PortInventoryError when the folder cannot be read.
 std::vector<std::string> LocalTtyNames(const std::filesystem::path &root);
 
+// The device path of one of those names ("/dev/ttyUSB0").
+std::string LocalDeviceOf(const std::string &name);
+
 // Facts about a tty by name from the system's device manager (udev on Linux).
 std::function<TtyFacts(const std::string &ttyName)> SystemTtyDescriber();
 

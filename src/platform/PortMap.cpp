@@ -2,9 +2,9 @@
 #include "platform/Rfc2217Client.h"
 #include "platform/Serial.h"
 #include "platform/SerialBackends.h"
+#include "platform/SystemError.h"
 
 #include <cctype>
-#include <cerrno>
 #include <map>
 #include <mutex>
 #include <string_view>
@@ -50,6 +50,15 @@ std::string RegistryOverride(int comPort) {
     }
 }
 
+// The n of a value name "COMn" (any case), or 0.
+int NumberOfComName(std::string_view name) {
+    if (name.size() <= 3 || !SameRegistryName(name.substr(0, 3), "COM")) return 0;
+    const int number = PlainNumber(name.substr(3));
+    return number > 0 ? number : 0;
+}
+
+} // namespace
+
 // A run of decimal digits as written by std::to_string (no sign, no leading zero), or -1: the
 // registry is asked for "COM" + std::to_string(n), so "COM007" is not COM7.
 int PlainNumber(std::string_view digits) {
@@ -62,28 +71,6 @@ int PlainNumber(std::string_view digits) {
     }
     return number;
 }
-
-// The n of a value name "COMn" (any case), or 0.
-int NumberOfComName(std::string_view name) {
-    if (name.size() <= 3 || !SameRegistryName(name.substr(0, 3), "COM")) return 0;
-    const int number = PlainNumber(name.substr(3));
-    return number > 0 ? number : 0;
-}
-
-std::string DefaultDevice(int comPort) {
-    if (comPort >= 1 && comPort <= 32) return "/dev/ttyS" + std::to_string(comPort - 1);
-    if (comPort >= 33 && comPort <= 64) return "/dev/ttyUSB" + std::to_string(comPort - 33);
-    if (comPort >= 65 && comPort <= 96) return "/dev/ttyACM" + std::to_string(comPort - 65);
-    return "/dev/ttyS" + std::to_string(comPort - 1);
-}
-
-// The number after prefix in device ("/dev/ttyUSB12" after "/dev/ttyUSB" is 12), or -1.
-int DeviceIndex(std::string_view device, std::string_view prefix) {
-    if (device.substr(0, prefix.size()) != prefix) return -1;
-    return PlainNumber(device.substr(prefix.size()));
-}
-
-} // namespace
 
 std::string MapComPort(int comPort) {
     if (comPort < 1) return {}; // there is no COM0 or below, on Windows either
@@ -109,19 +96,6 @@ std::vector<ComPortMapping> MappedComPorts() {
     return mappings;
 }
 
-int DefaultComPortOf(const std::string &device) {
-    if (int index = DeviceIndex(device, "/dev/ttyS"); index >= 0) {
-        // COM33-96 belong to the USB and ACM ranges, so ttyS32-95 have no COM number of their own.
-        if (index <= 31 || index >= 96) return index + 1;
-        return 0;
-    }
-    if (int index = DeviceIndex(device, "/dev/ttyUSB"); index >= 0 && index <= 31)
-        return index + 33;
-    if (int index = DeviceIndex(device, "/dev/ttyACM"); index >= 0 && index <= 31)
-        return index + 65;
-    return 0;
-}
-
 void SetPortOverride(int comPort, std::string device) {
     PortOverrides &overrides = Overrides();
     std::lock_guard lock(overrides.mutex);
@@ -143,13 +117,13 @@ bool IsSerialDeviceName(const std::string &device) {
         uint16_t port = 0;
         return ParseRfc2217Url(device, &address, &port);
     }
-    return device.size() > 1 && device.front() == '/';
+    return IsLocalDeviceName(device);
 }
 
 std::unique_ptr<SerialPort> OpenSerialPort(int comPort, SerialError *error) {
     const std::string device = MapComPort(comPort);
     if (device.empty()) {
-        SetSerialError(error, ENOENT, "COM" + std::to_string(comPort));
+        SetSerialError(error, ErrorNotFound, "COM" + std::to_string(comPort));
         return nullptr;
     }
     return OpenSerialDevice(device, error);

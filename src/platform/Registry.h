@@ -1,14 +1,16 @@
 // The user's registry (HKEY_CURRENT_USER) with the semantics of the Win32 calls the settings
 // store needs. Keys are paths below HKCU such as "Software\\Vexlon\\ZEP\\3.02\\Communications".
 //
-// The POSIX backend keeps HKCU in one text file in the .reg export format, named by the
-// environment variable TARNWICK_REGISTRY or ${XDG_CONFIG_HOME:-$HOME/.config}/tarnwick/
-// registry.reg. The file is read on first use, and reading never changes it. Each RegKey Set call
-// and each RegBatch commit replaces the file once, atomically (temporary file created with mode
-// 0600, fsync, rename, fsync of the folder), after reading it again under a lock and merging: a
-// value another program stored since this one read the file stays unless this program changed
-// that value too. A line of the file that cannot be read is skipped with a warning; before a
-// save would drop such lines, the file as it was is copied to <name>.bad.
+// The Windows backend uses the real HKEY_CURRENT_USER (RegistryFilePath() is "HKEY_CURRENT_USER";
+// TARNWICK_REGISTRY has no meaning there). The POSIX backend keeps HKCU in one text file in the
+// .reg export format, named by the environment variable TARNWICK_REGISTRY or
+// ${XDG_CONFIG_HOME:-$HOME/.config}/tarnwick/ registry.reg. The file is read on first use, and
+// reading never changes it. Each RegKey Set call and each RegBatch commit replaces the file once,
+// atomically (temporary file created with mode 0600, fsync, rename, fsync of the folder), after
+// reading it again under a lock and merging: a value another program stored since this one read the
+// file stays unless this program changed that value too. A line of the file that cannot be read is
+// skipped with a warning; before a save would drop such lines, the file as it was is copied to
+// <name>.bad.
 #pragma once
 
 #include <cstdint>
@@ -57,7 +59,9 @@ public:
     const std::string &Path() const { return path_; }
 
     std::optional<RegValue> Query(const std::string &name) const;
-    std::vector<std::string> ValueNames() const; // creation order
+    // Creation order; on Windows the system's own order, which is creation order there and
+    // name order under Wine.
+    std::vector<std::string> ValueNames() const;
     // Each call is one RegBatch commit of that value as changed. Throws RegistryError when the
     // value cannot be stored (the file cannot be written).
     void SetDword(const std::string &name, uint32_t value);

@@ -3,16 +3,11 @@
 #include "platform/Rfc2217.h"
 #include "platform/SerialBackends.h"
 
+#include "platform/SystemError.h"
+
 #include <algorithm>
-#include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
+#include <cstring>
 
 namespace platform {
 
@@ -38,31 +33,38 @@ bool ParsePort(const std::string &text, uint16_t *port) {
     return true;
 }
 
-int ConnectWithTimeout(uint32_t ipv4, uint16_t port, UniqueFd *out) {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!fd.Valid()) return errno;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(ipv4);
-    if (::connect(fd.Get(), reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        if (errno != EINPROGRESS) return errno;
-        pollfd pfd{fd.Get(), POLLOUT, 0};
-        int ready;
-        while ((ready = ::poll(&pfd, 1, ConnectTimeoutMs)) < 0 && errno == EINTR) {
-        }
-        if (ready == 0) return ETIMEDOUT;
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (ready < 0 || ::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
-            return errno;
-        if (error) return error;
+// Network order keeps the first octet first in memory, whatever the host's byte order.
+uint32_t HostOrder(uint32_t networkOrder) {
+    uint8_t octets[4];
+    std::memcpy(octets, &networkOrder, sizeof octets);
+    return uint32_t(octets[0]) << 24 | uint32_t(octets[1]) << 16 | uint32_t(octets[2]) << 8 |
+           octets[3];
+}
+
+uint32_t NetworkOrder(uint32_t hostOrder) {
+    const uint8_t octets[4] = {uint8_t(hostOrder >> 24), uint8_t(hostOrder >> 16),
+                               uint8_t(hostOrder >> 8), uint8_t(hostOrder)};
+    uint32_t value = 0;
+    std::memcpy(&value, octets, sizeof value);
+    return value;
+}
+
+int ConnectWithTimeout(uint32_t ipv4, uint16_t port, Socket *out) {
+    int error = 0;
+    Socket socket = Socket::Tcp(&error);
+    if (!socket.Valid()) return error;
+    if ((error = socket.SetBlocking(false)) != 0) return error;
+    if ((error = socket.Connect(NetworkOrder(ipv4), port)) != 0) {
+        if (!IsWouldBlock(error)) return error;
+        PollEntry entry{socket.Handle(), PollOut, 0};
+        const int ready = Poll(&entry, 1, ConnectTimeoutMs);
+        if (ready == 0) return ErrorTimedOut;
+        if (ready < 0) return LastSystemError();
+        if ((error = socket.PendingError()) != 0) return error;
     }
     // Control commands and packets are small and each is wanted on the wire at once.
-    int one = 1;
-    (void)::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one,
-                       sizeof one); // only latency at stake
-    *out = std::move(fd);
+    (void)socket.SetNoDelay(true); // only latency at stake
+    *out = std::move(socket);
     return 0;
 }
 
@@ -84,10 +86,10 @@ bool ParseRfc2217Url(const std::string &url, uint32_t *ipv4HostOrder, uint16_t *
     if (colon == std::string::npos || colon == 0) return false;
     std::string host = rest.substr(0, colon);
     if (host == "localhost") host = "127.0.0.1";
-    in_addr address{};
-    if (::inet_pton(AF_INET, host.c_str(), &address) != 1) return false;
+    const std::optional<uint32_t> address = ParseIpv4(host);
+    if (!address) return false;
     if (!ParsePort(rest.substr(colon + 1), port)) return false;
-    *ipv4HostOrder = ntohl(address.s_addr);
+    *ipv4HostOrder = HostOrder(*address);
     return true;
 }
 
@@ -95,7 +97,7 @@ std::unique_ptr<SerialPort> OpenRfc2217Device(const std::string &url, SerialErro
     return Rfc2217Client::Connect(url, error);
 }
 
-Rfc2217Client::Rfc2217Client(std::string url, UniqueFd socket)
+Rfc2217Client::Rfc2217Client(std::string url, Socket socket)
     : url_(std::move(url)), socket_(std::move(socket)) {
     options_.Support(telnet::OptionBinary, true, true);
     options_.Support(telnet::OptionSuppressGoAhead, true, true);
@@ -116,11 +118,11 @@ std::unique_ptr<Rfc2217Client> Rfc2217Client::Connect(const std::string &url, Se
     uint32_t ipv4 = 0;
     uint16_t port = 0;
     if (!ParseRfc2217Url(url, &ipv4, &port)) {
-        SetSerialError(error, EINVAL, url);
+        SetSerialError(error, ErrorInvalidArgument, url);
         if (error) error->description += " (expected rfc2217://address:port)";
         return nullptr;
     }
-    UniqueFd socket;
+    Socket socket;
     if (int code = ConnectWithTimeout(ipv4, port, &socket)) {
         SetSerialError(error, code, url);
         return nullptr;
@@ -128,11 +130,11 @@ std::unique_ptr<Rfc2217Client> Rfc2217Client::Connect(const std::string &url, Se
     return Attach(url, std::move(socket), error);
 }
 
-std::unique_ptr<Rfc2217Client> Rfc2217Client::Attach(const std::string &name, UniqueFd socket,
+std::unique_ptr<Rfc2217Client> Rfc2217Client::Attach(const std::string &name, Socket socket,
                                                      SerialError *error) {
     std::unique_ptr<Rfc2217Client> client(new Rfc2217Client(name, std::move(socket)));
     if (!client->stop_.Valid()) {
-        SetSerialError(error, EMFILE, name);
+        SetSerialError(error, ErrorTooManyHandles, name);
         return nullptr;
     }
     {
@@ -150,7 +152,7 @@ std::unique_ptr<Rfc2217Client> Rfc2217Client::Attach(const std::string &name, Un
     // Ask for every modem line, so that DSR changes arrive on their own.
     client->QueueComPortCommand(rfc2217::SetModemStateMask, 0xFF);
     if (!client->FlushAll()) {
-        SetSerialError(error, ECONNRESET, name);
+        SetSerialError(error, ErrorConnectionReset, name);
         return nullptr;
     }
     return client;
@@ -169,20 +171,20 @@ void Rfc2217Client::ReaderLoop() {
             std::lock_guard lock(outMutex_);
             wantOutput = !out_.empty();
         }
-        pollfd fds[2] = {{socket_.Get(), short(POLLIN | (wantOutput ? POLLOUT : 0)), 0},
-                         {stop_.Get(), POLLIN, 0}};
+        PollEntry fds[2] = {{socket_.Handle(), short(PollIn | (wantOutput ? PollOut : 0)), 0},
+                            {stop_.Get(), PollIn, 0}};
         // Bytes queued by another thread while this one sleeps are sent by that thread itself;
         // the slice only bounds how long a partial reply of ours waits.
-        if (::poll(fds, 2, wantOutput ? WriteSliceMs : -1) < 0 && errno != EINTR) {
+        if (Poll(fds, 2, wantOutput ? WriteSliceMs : -1) < 0) {
             MarkFailed();
             return;
         }
-        if (fds[1].revents & POLLIN) return;
-        if ((fds[0].revents & POLLOUT) && !FlushSome()) {
+        if (fds[1].revents & PollIn) return;
+        if ((fds[0].revents & PollOut) && !FlushSome()) {
             MarkFailed();
             return;
         }
-        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) && !ReadSocket()) {
+        if ((fds[0].revents & (PollIn | PollHup | PollErr)) && !ReadSocket()) {
             MarkFailed();
             return;
         }
@@ -191,10 +193,10 @@ void Rfc2217Client::ReaderLoop() {
 
 bool Rfc2217Client::ReadSocket() {
     uint8_t chunk[4096];
-    ssize_t n = ::recv(socket_.Get(), chunk, sizeof chunk, 0);
-    if (n < 0) return errno == EAGAIN || errno == EINTR;
-    if (n == 0) return false; // the server closed the connection
-    decoder_.Feed(chunk, size_t(n), *this);
+    const IoResult got = socket_.Recv(chunk, sizeof chunk);
+    if (got.error != 0) return IsWouldBlock(got.error);
+    if (got.count == 0) return false; // the server closed the connection
+    decoder_.Feed(chunk, size_t(got.count), *this);
     return FlushSome(); // negotiation replies, if the decoder produced any
 }
 
@@ -254,22 +256,10 @@ void Rfc2217Client::QueueComPortCommand(uint8_t command, const uint8_t *value, s
 
 bool Rfc2217Client::FlushSome() {
     std::lock_guard lock(outMutex_);
-    size_t sent = 0;
-    while (sent < out_.size()) {
-        ssize_t n = ::send(socket_.Get(), out_.data() + sent, out_.size() - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += size_t(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && errno == EAGAIN) {
-            break;
-        } else {
-            out_.erase(out_.begin(), out_.begin() + long(sent));
-            return false;
-        }
-    }
-    out_.erase(out_.begin(), out_.begin() + long(sent));
-    return true;
+    // What the socket does not take now goes when it has room.
+    const IoResult sent = socket_.SendSome(out_.data(), out_.size(), 0);
+    out_.erase(out_.begin(), out_.begin() + sent.count);
+    return sent.error == 0;
 }
 
 bool Rfc2217Client::FlushAll() {
@@ -288,8 +278,8 @@ bool Rfc2217Client::FlushAll() {
             std::lock_guard lock(mutex_);
             if (failed_ || stopping_ || wakeGeneration_ != generation) return false;
         }
-        pollfd pfd{socket_.Get(), POLLOUT, 0};
-        if (::poll(&pfd, 1, WriteSliceMs) < 0 && errno != EINTR) return false;
+        PollEntry entry{socket_.Handle(), PollOut, 0};
+        if (Poll(&entry, 1, WriteSliceMs) < 0) return false;
     }
 }
 

@@ -12,7 +12,8 @@
 #include "platform/ByteQueue.h"
 #include "platform/Serial.h"
 #include "platform/Telnet.h"
-#include "platform/posix/SerialFd.h"
+#include "platform/Poll.h"
+#include "platform/Socket.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -41,9 +42,9 @@ public:
     static std::unique_ptr<Rfc2217Client> Connect(const std::string &url, SerialError *error);
     // Negotiates over a stream already connected to a server (name stands for it in messages)
     // and starts the reader. Null on failure, with error filled. Connect ends here; a harness
-    // that plays the server itself comes in here with one end of a socket pair (non-blocking,
-    // as Connect's socket is).
-    static std::unique_ptr<Rfc2217Client> Attach(const std::string &name, UniqueFd socket,
+    // that plays the server itself comes in here with a connected socket (non-blocking, as
+    // Connect's socket is).
+    static std::unique_ptr<Rfc2217Client> Attach(const std::string &name, Socket socket,
                                                  SerialError *error);
 
     bool Configure(const SerialSettings &settings) override;
@@ -64,7 +65,7 @@ public:
     bool ComPortAccepted() const;
 
 private:
-    Rfc2217Client(std::string url, UniqueFd socket);
+    Rfc2217Client(std::string url, Socket socket);
 
     void ReaderLoop();
     bool ReadSocket();
@@ -83,7 +84,7 @@ private:
     void MarkFailed();
 
     const std::string url_;
-    UniqueFd socket_;
+    Socket socket_;
     WakeFd stop_;
     std::chrono::nanoseconds ByteTime() const;
     long BytesOnTheWire();

@@ -96,6 +96,13 @@ public:
     // back small replies until its last one is acknowledged (Nagle) from stalling. Where the
     // system has no such switch it does nothing.
     int QuickAck();
+    // TCP_NODELAY: small writes go on the wire at once.
+    int SetNoDelay(bool on);
+    // SO_RCVBUF, in bytes.
+    int SetReceiveBuffer(int bytes);
+    // The outcome of a non-blocking connect once the socket is writable (SO_ERROR): 0 when it
+    // connected.
+    int PendingError() const;
     int Bind(uint32_t address, uint16_t port);
     int Listen(int backlog);
     // A connect on a non-blocking socket returns a would-block error while it is in progress.
@@ -130,6 +137,9 @@ private:
     explicit Socket(int fd);
 
     int fd_ = -1;
+    // As SetBlocking last left it: Windows cannot be asked, and a send that must not wait
+    // switches a blocking socket for the call only.
+    bool nonBlocking_ = false;
     std::unique_ptr<AsyncSelectWatcher> watcher_;
 };
 

@@ -1,15 +1,10 @@
 #include "settings/Passphrase.h"
 
+#include "platform/Console.h"
 #include "platform/Md5.h"
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
@@ -26,42 +21,18 @@ PassphraseKey &LastKey() {
 
 void WriteAll(int fd, std::string_view text) {
     while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0 && errno == EINTR) continue;
+        const long written = platform::WriteSome(fd, text.data(), text.size());
         if (written <= 0)
             return; // a prompt that cannot be shown does not stop the user from typing
         text.remove_prefix(static_cast<size_t>(written));
     }
 }
 
-// Switches the terminal's echo off for as long as it lives. Not a terminal: does nothing.
-class EchoOff {
-public:
-    explicit EchoOff(int fd) : fd_(fd) {
-        if (::tcgetattr(fd_, &saved_) != 0) return;
-        termios quiet = saved_;
-        quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHOE | ECHOK | ECHONL));
-        // TCSANOW, not TCSAFLUSH: a passphrase typed ahead of the prompt must not be thrown away.
-        active_ = ::tcsetattr(fd_, TCSANOW, &quiet) == 0;
-    }
-    ~EchoOff() {
-        if (active_) ::tcsetattr(fd_, TCSANOW, &saved_);
-    }
-    EchoOff(const EchoOff &) = delete;
-    EchoOff &operator=(const EchoOff &) = delete;
-
-private:
-    int fd_;
-    termios saved_{};
-    bool active_ = false;
-};
-
+// A descriptor closed by its destructor.
 class FileDescriptor {
 public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
+    ~FileDescriptor() { platform::CloseFd(fd_); }
     FileDescriptor(const FileDescriptor &) = delete;
     FileDescriptor &operator=(const FileDescriptor &) = delete;
     int Get() const { return fd_; }
@@ -74,8 +45,7 @@ std::string ReadLine(int fd) {
     std::string line;
     char c = 0;
     for (;;) {
-        const ssize_t got = ::read(fd, &c, 1);
-        if (got < 0 && errno == EINTR) continue;
+        const long got = platform::ReadSome(fd, &c, 1);
         if (got <= 0 || c == '\n') break;
         if (line.size() < MaxLineKept) line.push_back(c);
     }
@@ -88,7 +58,7 @@ std::string Limited(std::string text, int noteFd) {
     const size_t kept = LimitPassphrase(text).size();
     if (kept < text.size()) {
         WriteAll(noteFd, CutNote);
-        OPENSSL_cleanse(text.data() + kept, text.size() - kept);
+        platform::SecureZero(text.data() + kept, text.size() - kept);
         text.resize(kept);
     }
     return text;
@@ -126,7 +96,7 @@ PassphraseCallback MakePassphraseCallback(std::function<void(PassphraseBuffer &)
         PassphraseBuffer buffer{};
         ask(buffer);
         const PassphraseKey key = KeyOfPassphrase(TextOfBuffer(buffer));
-        OPENSSL_cleanse(buffer.data(), buffer.size()); // the passphrase itself is not kept
+        platform::SecureZero(buffer.data(), buffer.size()); // the passphrase itself is not kept
         LastKey() = key;
         return key;
     };
@@ -136,7 +106,7 @@ std::string ReadPassphraseOnTerminal(int inputFd, int promptFd) {
     std::string line;
     {
         // Echo goes off before the prompt shows, so nothing typed after it can appear.
-        EchoOff quiet(inputFd);
+        platform::EchoOff quiet(inputFd);
         WriteAll(promptFd, Prompt);
         line = ReadLine(inputFd);
     }
@@ -145,11 +115,10 @@ std::string ReadPassphraseOnTerminal(int inputFd, int promptFd) {
 }
 
 std::string ReadCliPassphrase(const PassphraseSources &sources) {
-    const FileDescriptor terminal(
-        ::open(sources.TerminalPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (terminal.Get() >= 0 && ::isatty(terminal.Get()))
+    const FileDescriptor terminal(platform::OpenTerminal(sources.TerminalPath));
+    if (terminal.Get() >= 0 && platform::IsTerminal(terminal.Get()))
         return ReadPassphraseOnTerminal(terminal.Get(), terminal.Get());
-    if (::isatty(sources.InputFd))
+    if (platform::IsTerminal(sources.InputFd))
         return ReadPassphraseOnTerminal(sources.InputFd, sources.MessageFd);
     const char *value = std::getenv(sources.EnvironmentVariable.c_str());
     return Limited(value != nullptr ? std::string(value) : std::string(), sources.MessageFd);
@@ -159,6 +128,6 @@ PassphraseCallback CliPassphraseCallback() {
     return MakePassphraseCallback([](PassphraseBuffer &buffer) {
         std::string text = ReadCliPassphrase();
         StoreInBuffer(buffer, text);
-        OPENSSL_cleanse(text.data(), text.size());
+        platform::SecureZero(text.data(), text.size());
     });
 }

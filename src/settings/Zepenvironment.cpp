@@ -1,6 +1,7 @@
 #include "settings/Zepenvironment.h"
 
 #include "settings/Version.h"
+#include "platform/Console.h"
 #include "platform/PrintableText.h"
 #include "platform/Registry.h"
 #include "settings/SettingsTable.h"
@@ -10,22 +11,13 @@
 #include <iostream>
 #include <map>
 
-#include <climits>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
-
-bool IsExistingFile(const std::string &path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
-}
 
 // The first candidate that names an existing file, else the first candidate: the dialogs then
 // show where the file was expected.
 std::string FirstExisting(std::initializer_list<std::string> candidates) {
     for (const std::string &candidate : candidates)
-        if (IsExistingFile(candidate)) return candidate;
+        if (platform::IsExistingFile(candidate)) return candidate;
     return *candidates.begin();
 }
 
@@ -33,17 +25,6 @@ std::string FirstExisting(std::initializer_list<std::string> candidates) {
 // current folder).
 std::string FileIn(const std::string &folder, const char *name) {
     return folder.empty() ? std::string() : folder + name;
-}
-
-std::string ExecutablePath() {
-    char buffer[PATH_MAX];
-    ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : std::string();
-}
-
-std::string CurrentFolder() {
-    char buffer[PATH_MAX];
-    return ::getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
 }
 
 void ReadCommunications(Environment &env) {
@@ -188,13 +169,13 @@ std::string EncodeNewline(std::string_view newline) {
 std::string ProgramFolderOf(const std::string &programPath) {
     std::string path = programPath;
     if (path.find('/') == std::string::npos)
-        path = ExecutablePath(); // started through PATH: argument 0 names no folder
+        path = platform::ExecutablePath(); // started through PATH: argument 0 names no folder
     size_t slash = path.rfind('/');
     if (slash == std::string::npos) return std::string();
     std::string folder = path.substr(0, slash + 1);
     if (folder.front() != '/') {
         // Relative to where we started: fix it now, before anything changes the current folder.
-        std::string current = CurrentFolder();
+        std::string current = platform::CurrentFolder();
         if (!current.empty())
             folder = (std::filesystem::path(current) / folder).lexically_normal().string();
     }

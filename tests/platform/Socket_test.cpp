@@ -2,6 +2,7 @@
 // layout, and datagrams.
 #include "platform/Messages.h"
 #include "platform/Socket.h"
+#include "platform/SystemError.h"
 
 #include <gtest/gtest.h>
 
@@ -89,11 +90,12 @@ TEST(SocketAsyncSelect, RefusedConnectCarriesItsErrorInTheHighWord) {
     Socket client = Socket::Tcp();
     ASSERT_EQ(client.AsyncSelect(window.hwnd, SocketMessage, FD_CONNECT), 0);
     const int error = client.Connect(Ipv4Loopback(), port);
-    if (error == ECONNREFUSED) GTEST_SKIP() << "refused at once; no notification to check";
+    if (error == platform::ErrorConnectionRefused)
+        GTEST_SKIP() << "refused at once; no notification to check";
     const auto note = NextNotification(2000);
     ASSERT_TRUE(note);
     EXPECT_EQ(SelectEvent(*note), FD_CONNECT);
-    EXPECT_EQ(SelectError(*note), ECONNREFUSED);
+    EXPECT_EQ(SelectError(*note), platform::ErrorConnectionRefused);
 }
 
 TEST(SocketAsyncSelect, ReadIsPostedAgainOnlyAfterARecvAndCloseOnce) {

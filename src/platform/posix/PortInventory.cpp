@@ -11,9 +11,12 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <system_error>
+#include <type_traits>
 #include <unistd.h>
 
 namespace platform {
+
+static_assert(std::is_same_v<UserId, uid_t> && std::is_same_v<GroupId, gid_t>);
 
 namespace {
 
@@ -181,6 +184,8 @@ void ScanDescriptors(const fs::path &fdFolder, long pid, const std::string &comm
 }
 
 } // namespace
+
+std::string LocalDeviceOf(const std::string &name) { return "/dev/" + name; }
 
 std::vector<std::string> LocalTtyNames(const fs::path &root) {
     std::vector<std::string> names;

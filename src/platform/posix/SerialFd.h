@@ -1,10 +1,9 @@
-// Small owners of file descriptors for the serial layer and corvix-sim: a descriptor closed by
-// its destructor, and an eventfd that wakes a poll from any thread.
+// The owner of a file descriptor for the serial layer and corvix-sim's pseudo-terminal, closed by
+// its destructor. The wake handle for a poll is WakeFd in platform/Poll.h.
 #pragma once
 
-#include <cerrno>
-#include <cstdint>
-#include <sys/eventfd.h>
+#include "platform/Poll.h"
+
 #include <unistd.h>
 #include <utility>
 
@@ -33,31 +32,6 @@ public:
 
 private:
     int fd_ = -1;
-};
-
-// Signal() makes the descriptor readable until Drain() is called.
-class WakeFd {
-public:
-    WakeFd() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-    bool Valid() const { return fd_.Valid(); }
-    int Get() const { return fd_.Get(); }
-    void Signal() const {
-        uint64_t one = 1;
-        // A full counter (EAGAIN) is already readable, which is all a wake needs.
-        while (::write(fd_.Get(), &one, sizeof one) < 0 && errno == EINTR) {
-        }
-    }
-    // Returns true when the descriptor had been signalled.
-    bool Drain() const {
-        uint64_t count = 0;
-        ssize_t got;
-        while ((got = ::read(fd_.Get(), &count, sizeof count)) < 0 && errno == EINTR) {
-        }
-        return got == sizeof count && count > 0;
-    }
-
-private:
-    UniqueFd fd_;
 };
 
 } // namespace platform

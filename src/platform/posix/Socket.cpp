@@ -1,20 +1,15 @@
-// BSD sockets and the asynchronous-select emulation: a small thread per registration polls the
-// socket and an eventfd, and posts what it sees to the registered window.
+// BSD sockets.
 #include "platform/Socket.h"
 
-#include "platform/posix/SerialFd.h"
+#include "platform/AsyncSelect.h"
 
 #include <arpa/inet.h>
-#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
-#include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <system_error>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -40,8 +35,6 @@ int PendingError(int fd) {
     return value;
 }
 
-uint16_t ErrorWord(int error) { return static_cast<uint16_t>(error > 0xFFFF ? 0xFFFF : error); }
-
 int NewSocket(int type, int *error) {
     const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     if (error) *error = fd < 0 ? LastError() : 0;
@@ -50,101 +43,17 @@ int NewSocket(int type, int *error) {
 
 } // namespace
 
-// The thread of one asynchronous-select registration.
-class AsyncSelectWatcher {
-public:
-    AsyncSelectWatcher(int fd, HWND window, UINT msg, uint16_t events)
-        : fd_(fd), window_(window), msg_(msg), events_(events) {}
-    ~AsyncSelectWatcher() { Stop(); }
+PeekResult PeekSocket(int handle, int *error) {
+    uint8_t byte = 0;
+    const ssize_t n = ::recv(handle, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) return PeekResult::Data;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return PeekResult::Nothing;
+    *error = n == 0 ? 0 : LastError();
+    return PeekResult::Closed;
+}
 
-    bool Start() {
-        if (!wake_.Valid()) return false;
-        try {
-            thread_ = std::thread(&AsyncSelectWatcher::Run, this);
-        } catch (const std::system_error &) {
-            return false;
-        }
-        return true;
-    }
-    void Stop() {
-        if (!thread_.joinable()) return;
-        stop_ = true;
-        wake_.Signal();
-        thread_.join();
-    }
-    // A connect is under way: report its completion.
-    void ConnectStarted() {
-        connectPending_ = true;
-        wake_.Signal();
-    }
-    // The connect finished at once: report that without polling.
-    void ConnectDone(int error) { Post(FD_CONNECT, error); }
-    // The data was read: report the next arrival.
-    void ReadTaken() {
-        if (readArmed_.exchange(true)) return;
-        wake_.Signal();
-    }
-
-private:
-    void Post(uint16_t event, int error) {
-        if (events_ & event)
-            PostMessage(window_, msg_, static_cast<WPARAM>(fd_),
-                        MakeSelectLParam(event, ErrorWord(error)));
-    }
-
-    void Run() {
-        bool closed = false;
-        while (!stop_) {
-            short want = 0;
-            const bool connecting = connectPending_;
-            if (connecting)
-                want |= POLLOUT;
-            else if (!closed && readArmed_ && (events_ & (FD_READ | FD_CLOSE)))
-                want |= POLLIN;
-            // Nothing to watch on the socket: leave it out, or a hang-up would spin the loop.
-            pollfd fds[2] = {{want ? fd_ : -1, want, 0}, {wake_.Get(), POLLIN, 0}};
-            const int ready = ::poll(fds, 2, -1);
-            if (ready < 0) {
-                if (errno == EINTR) continue;
-                return; // nothing more can be watched; the owner still ends us through Stop
-            }
-            if (fds[1].revents) wake_.Drain();
-            if (stop_) return;
-            const short got = fds[0].revents;
-            if (got == 0) continue;
-            if (connecting) {
-                connectPending_ = false;
-                Post(FD_CONNECT, PendingError(fd_));
-                continue;
-            }
-            closed = CheckReadable();
-        }
-    }
-
-    // Tells FD_READ from FD_CLOSE by peeking; true when the connection is over.
-    bool CheckReadable() {
-        uint8_t byte = 0;
-        const ssize_t n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-        if (n > 0) {
-            readArmed_ = false;
-            Post(FD_READ, 0);
-            return false;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
-        Post(FD_CLOSE, n == 0 ? 0 : LastError());
-        return true;
-    }
-
-    const int fd_;
-    const HWND window_;
-    const UINT msg_;
-    const uint16_t events_;
-    WakeFd wake_;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> connectPending_{false};
-    std::atomic<bool> readArmed_{true};
-    std::thread thread_;
-};
+int SocketPendingError(int handle) { return PendingError(handle); }
 
 // ---- free helpers ----
 
@@ -163,12 +72,14 @@ Socket::Socket(int fd) : fd_(fd) {}
 Socket::~Socket() { Close(); }
 
 Socket::Socket(Socket &&other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), watcher_(std::move(other.watcher_)) {}
+    : fd_(std::exchange(other.fd_, -1)), nonBlocking_(std::exchange(other.nonBlocking_, false)),
+      watcher_(std::move(other.watcher_)) {}
 
 Socket &Socket::operator=(Socket &&other) noexcept {
     if (this != &other) {
         Close();
         fd_ = std::exchange(other.fd_, -1);
+        nonBlocking_ = std::exchange(other.nonBlocking_, false);
         watcher_ = std::move(other.watcher_);
     }
     return *this;
@@ -190,7 +101,9 @@ int Socket::SetBlocking(bool blocking) {
     const int flags = ::fcntl(fd_, F_GETFL);
     if (flags < 0) return LastError();
     const int wanted = blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK;
-    return ::fcntl(fd_, F_SETFL, wanted) == 0 ? 0 : LastError();
+    if (::fcntl(fd_, F_SETFL, wanted) != 0) return LastError();
+    nonBlocking_ = !blocking;
+    return 0;
 }
 
 int Socket::SetLinger(bool on, int seconds) {
@@ -217,6 +130,17 @@ int Socket::QuickAck() {
     return 0;
 #endif
 }
+
+int Socket::SetNoDelay(bool on) {
+    const int value = on ? 1 : 0;
+    return ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value) == 0 ? 0 : LastError();
+}
+
+int Socket::SetReceiveBuffer(int bytes) {
+    return ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0 : LastError();
+}
+
+int Socket::PendingError() const { return platform::PendingError(fd_); }
 
 int Socket::Bind(uint32_t address, uint16_t port) {
     const sockaddr_in sa = MakeAddress(address, port);
