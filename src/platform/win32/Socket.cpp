@@ -144,8 +144,17 @@ int Socket::SetReuseAddress(bool on) {
     return 0;
 }
 
-// Winsock has no per-receive switch for the delayed acknowledgement; its default timer is short.
-int Socket::QuickAck() { return 0; }
+// Winsock has no per-receive switch for the delayed acknowledgement (its default timer is
+// short): nothing to do on a stream, and the same refusal as elsewhere for anything else.
+int Socket::QuickAck() {
+    int type = 0;
+    int size = sizeof type;
+    if (const int error = Check(::getsockopt(NativeSocket(fd_), SOL_SOCKET, SO_TYPE,
+                                             reinterpret_cast<char *>(&type), &size));
+        error != 0)
+        return error;
+    return type == SOCK_STREAM ? 0 : WSAENOPROTOOPT;
+}
 
 int Socket::SetNoDelay(bool on) { return SetOption(fd_, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0); }
 
