@@ -2,6 +2,7 @@
 
 #include "comm/DeviceAuthentication.h"
 #include "comm/LogText.h"
+#include "comm/PacketBatch.h"
 #include "comm/PacketCodec.h"
 #include "comm/PacketLogDecoder.h"
 #include "loader/LoaderErrors.h"
@@ -65,9 +66,14 @@ void TouchPayload(const uint8_t *payload, uint16_t length, void *) {
 
 LRESULT PacketProc(HWND, UINT msg, WPARAM, LPARAM lParam) {
     if (msg == UM_PACKET) {
-        const auto *entry = reinterpret_cast<const HandlerEntry *>(lParam);
-        Check(entry != nullptr && entry->handler != nullptr, "a callback packet without its entry");
-        entry->handler(entry->payload, entry->length, entry->context);
+        // The callback packets of one received chunk come together, each with its entry.
+        const auto *batch = reinterpret_cast<const PacketBatch *>(lParam);
+        Check(batch != nullptr && !batch->Empty(), "an empty batch of callback packets");
+        for (const PacketBatch::Packet &packet : *batch) {
+            Check(packet.entry != nullptr && packet.entry->handler != nullptr,
+                  "a callback packet without its entry");
+            packet.entry->handler(packet.payload, packet.length, packet.entry->context);
+        }
     } else if (msg == UM_PACKET_COPIED) {
         Check(lParam != 0, "a copied packet without its entry");
     }
