@@ -6,9 +6,7 @@
 
 #include "platform/Rfc2217Client.h"
 #include "platform/Telnet.h"
-
-#include <poll.h>
-#include <sys/socket.h>
+#include "platform/Socket.h"
 
 using namespace platform;
 
@@ -33,15 +31,23 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     size = std::min(size, MaxScript);
-    int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0)
-        fuzz::Fail("no socket pair");
-    UniqueFd ours(fds[0]);
-    UniqueFd server(fds[1]);
-    // The whole script fits the pair's buffer, so it goes before the client starts reading.
-    if (size > 0 && ::send(server.Get(), data, size, MSG_NOSIGNAL) != static_cast<ssize_t>(size))
-        fuzz::Fail("the socket pair did not take the script");
-    ::shutdown(server.Get(), SHUT_WR);
+    // A connected pair on loopback, the server's end ours to play. The listener lives for the
+    // whole run: one port, taken once.
+    static Socket listener = [] {
+        Socket socket = Socket::Tcp();
+        if (socket.Bind(Ipv4Loopback(), 0) != 0 || socket.Listen(4) != 0)
+            fuzz::Fail("no listener on 127.0.0.1");
+        return socket;
+    }();
+    Socket ours = Socket::Tcp();
+    if (ours.Connect(Ipv4Loopback(), listener.LocalPort()) != 0) fuzz::Fail("no connection");
+    Socket server = listener.Accept();
+    // The whole script fits the connection's buffers, so it goes before the client starts
+    // reading.
+    if (size > 0 && server.SendAll(data, size) != 0)
+        fuzz::Fail("the connection did not take the script");
+    server.Shutdown(ShutdownHow::Send);
+    ours.SetBlocking(false);
 
     SerialError error;
     std::unique_ptr<Rfc2217Client> client =
