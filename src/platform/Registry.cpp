@@ -1,4 +1,5 @@
-// Backend-independent helpers for reading registry values the way the Win32 calls hand them over.
+// Backend-independent parts of the registry: reading values the way the Win32 calls hand them
+// over, and single changes made as batches of one.
 #include "platform/Registry.h"
 
 #include <algorithm>
@@ -50,6 +51,34 @@ std::optional<std::string> StringOf(const RegValue &value) {
     // or carry several; the text ends at the first zero either way.
     auto end = std::find(value.data.begin(), value.data.end(), uint8_t{0});
     return std::string(value.data.begin(), end);
+}
+
+// A single change is a batch of one, on every platform.
+
+void RegKey::SetDword(const std::string &name, uint32_t value) {
+    RegBatch batch;
+    batch.Set(path_, DwordValue(name, value));
+    batch.Commit();
+}
+
+void RegKey::SetString(const std::string &name, const std::string &text) {
+    RegBatch batch;
+    batch.Set(path_, StringValue(name, text));
+    batch.Commit();
+}
+
+void RegKey::SetRaw(const std::string &name, RegType type, const std::vector<uint8_t> &data) {
+    RegBatch batch;
+    batch.Set(path_, RegValue{name, type, data});
+    batch.Commit();
+}
+
+bool RegKey::DeleteValue(const std::string &name) {
+    if (!Query(name)) return false;
+    RegBatch batch;
+    batch.Erase(path_, name);
+    batch.Commit();
+    return true;
 }
 
 } // namespace platform

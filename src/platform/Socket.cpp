@@ -1,7 +1,11 @@
-// The address texts of the sockets layer; the same on every platform.
+// What the sockets layer does the same on every platform: the address texts, and a Socket's
+// ownership of its handle (the system calls are in the posix/ and win32/ backends).
 #include "platform/Socket.h"
 
+#include "platform/AsyncSelect.h"
+
 #include <cstring>
+#include <utility>
 
 namespace platform {
 
@@ -52,6 +56,28 @@ bool LooksLikeBroadcast(uint32_t networkOrder) {
     uint8_t octets[4];
     ToOctets(networkOrder, octets);
     return octets[3] == 255;
+}
+
+// ---- Socket: ownership ----
+
+Socket::Socket() = default;
+
+Socket::Socket(int fd) : fd_(fd) {}
+
+Socket::~Socket() { Close(); }
+
+Socket::Socket(Socket &&other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), nonBlocking_(std::exchange(other.nonBlocking_, false)),
+      watcher_(std::move(other.watcher_)) {}
+
+Socket &Socket::operator=(Socket &&other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+        nonBlocking_ = std::exchange(other.nonBlocking_, false);
+        watcher_ = std::move(other.watcher_);
+    }
+    return *this;
 }
 
 } // namespace platform

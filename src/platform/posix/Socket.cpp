@@ -65,26 +65,6 @@ uint32_t Ipv4Loopback() { return htonl(INADDR_LOOPBACK); }
 
 // ---- Socket ----
 
-Socket::Socket() = default;
-
-Socket::Socket(int fd) : fd_(fd) {}
-
-Socket::~Socket() { Close(); }
-
-Socket::Socket(Socket &&other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), nonBlocking_(std::exchange(other.nonBlocking_, false)),
-      watcher_(std::move(other.watcher_)) {}
-
-Socket &Socket::operator=(Socket &&other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = std::exchange(other.fd_, -1);
-        nonBlocking_ = std::exchange(other.nonBlocking_, false);
-        watcher_ = std::move(other.watcher_);
-    }
-    return *this;
-}
-
 Socket Socket::Tcp(int *error) { return Socket(NewSocket(SOCK_STREAM, error)); }
 Socket Socket::Udp(int *error) { return Socket(NewSocket(SOCK_DGRAM, error)); }
 

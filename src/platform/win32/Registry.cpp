@@ -163,32 +163,6 @@ std::vector<std::string> RegKey::ValueNames() const {
     return names;
 }
 
-void RegKey::SetDword(const std::string &name, uint32_t value) {
-    RegBatch batch;
-    batch.Set(path_, DwordValue(name, value));
-    batch.Commit();
-}
-
-void RegKey::SetString(const std::string &name, const std::string &text) {
-    RegBatch batch;
-    batch.Set(path_, StringValue(name, text));
-    batch.Commit();
-}
-
-void RegKey::SetRaw(const std::string &name, RegType type, const std::vector<uint8_t> &data) {
-    RegBatch batch;
-    batch.Set(path_, RegValue{name, type, data});
-    batch.Commit();
-}
-
-bool RegKey::DeleteValue(const std::string &name) {
-    if (!Query(name)) return false;
-    RegBatch batch;
-    batch.Erase(path_, name);
-    batch.Commit();
-    return true;
-}
-
 std::string RegistryFilePath() { return "HKEY_CURRENT_USER"; }
 
 void ReloadRegistry() {
