@@ -475,8 +475,11 @@ void DiscardLocked(ThreadQueue &q, const Window *window, std::vector<SentMessage
     }
 }
 
-// Takes a window out of the table and its queue; releases its senders with 0.
-void FinishDestroy(const std::shared_ptr<Window> &window) {
+// Takes a window out of the table and its queue; releases its senders with 0. caller is the
+// queue of the thread doing it: passed in, because a thread that ends destroys its windows from
+// its thread-local storage's destructor, where that storage must not be touched again (mingw-w64
+// emulates it, and a second look at it there writes to freed memory).
+void FinishDestroy(const std::shared_ptr<Window> &window, const ThreadQueue *caller) {
     {
         Globals &g = G();
         std::unique_lock<std::shared_mutex> lock(g.windowsMutex);
@@ -494,7 +497,7 @@ void FinishDestroy(const std::shared_ptr<Window> &window) {
     }
     for (SentMessage *s : release) Complete(s, 0);
     // A GetMessage filtered on this window must return now (see TakeMessage).
-    if (t_thread.queue.get() != &q) WakePump(pump);
+    if (caller != &q) WakePump(pump);
 }
 
 std::vector<std::shared_ptr<Window>> ChildrenOf(const Window *parent) {
@@ -507,11 +510,11 @@ std::vector<std::shared_ptr<Window>> ChildrenOf(const Window *parent) {
     return children;
 }
 
-void Destroy(const std::shared_ptr<Window> &window, bool notify) {
+void Destroy(const std::shared_ptr<Window> &window, bool notify, const ThreadQueue *caller) {
     if (window->destroying.exchange(true)) return;
-    if (notify && t_thread.queue.get() == window->queue.get()) CallProc(*window, WM_DESTROY, 0, 0);
-    for (const auto &child : ChildrenOf(window.get())) Destroy(child, notify);
-    FinishDestroy(window);
+    if (notify && caller == window->queue.get()) CallProc(*window, WM_DESTROY, 0, 0);
+    for (const auto &child : ChildrenOf(window.get())) Destroy(child, notify, caller);
+    FinishDestroy(window, caller);
 }
 
 void ShutdownQueue(const std::shared_ptr<ThreadQueue> &queue) {
@@ -523,7 +526,7 @@ void ShutdownQueue(const std::shared_ptr<ThreadQueue> &queue) {
             if (entry.second->queue == queue) owned.push_back(entry.second);
         }
     }
-    for (const auto &window : owned) Destroy(window, false);
+    for (const auto &window : owned) Destroy(window, false, queue.get());
 
     std::vector<SentMessage *> release;
     {
@@ -592,7 +595,7 @@ HWND CreateWindow(WNDPROC proc, void *userData, HWND parent) {
 }
 
 void DestroyWindow(HWND hwnd) {
-    if (auto window = FindWindow(hwnd)) Destroy(window, true);
+    if (auto window = FindWindow(hwnd)) Destroy(window, true, t_thread.queue.get());
 }
 
 bool IsWindow(HWND hwnd) { return FindWindow(hwnd) != nullptr; }
